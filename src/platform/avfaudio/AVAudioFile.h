@@ -1,0 +1,84 @@
+// An audio file open for reading or for writing, handing out and taking frames in its processing
+// format (Float32, non-interleaved, at the file's rate and channel count).
+//
+// Reading detects the format by content: WAV, AIFF/AIFC, CAF, FLAC, Ogg, AU and W64 through
+// libsndfile, everything else (MP3, AAC/M4A/MP4/MOV, ALAC, ...) through FFmpeg. The length is exact
+// in frames: encoder delay and padding are trimmed.
+// Writing picks the container from the extension (caf, wav, aif/aiff, aifc; none or unknown: CAF)
+// and the sample type from the settings; the header on disk is valid after every write.
+#pragma once
+
+#include "platform/avfaudio/AVAudioFormat.h"
+#include "platform/avfaudio/AVAudioPCMBuffer.h"
+#include "platform/foundation/NSError.h"
+#include "platform/foundation/URL.h"
+
+#include <memory>
+
+namespace platform {
+
+namespace detail {
+class AudioFileBackend;
+}
+
+class AVAudioFile {
+public:
+    // init(forReading:). Throws NSErrorException for a missing, unreadable or damaged file.
+    static std::shared_ptr<AVAudioFile> forReading(const URL& url);
+
+    // init(forWriting:settings:). Replaces an existing file. Throws NSErrorException when the file
+    // cannot be created or the settings describe no writable format.
+    static std::shared_ptr<AVAudioFile> forWriting(const URL& url, const AVAudioSettings& settings);
+
+    ~AVAudioFile();
+    AVAudioFile(const AVAudioFile&) = delete;
+    AVAudioFile& operator=(const AVAudioFile&) = delete;
+
+    const URL& url() const { return url_; }
+    // The data format on disk. Compressed data: commonFormat otherFormat, 0 bits per channel.
+    const AVAudioFormat& fileFormat() const { return fileFormat_; }
+    // Float32, non-interleaved, at the file's rate and channel count.
+    const AVAudioFormat& processingFormat() const { return processingFormat_; }
+    // Frames in the file (for a file open for writing: frames written so far).
+    AVAudioFramePosition length() const;
+    // The next frame to read or write. Setting it seeks frame-accurately; it costs nothing when the
+    // position does not change.
+    AVAudioFramePosition framePosition() const { return framePosition_; }
+    void setFramePosition(AVAudioFramePosition position);
+
+    // read(into:) / read(into:frameCount:): fills the buffer from frame 0 with up to its capacity (or
+    // frameCount) frames, sets its frameLength and advances. At the end: success with 0 frames.
+    // Throws NSErrorException on a damaged file, a buffer in another format, or a file open for writing.
+    void read(AVAudioPCMBuffer& buffer);
+    void read(AVAudioPCMBuffer& buffer, AVAudioFrameCount frameCount);
+
+    // write(from:): appends the buffer's frameLength frames. The buffer must be in the processing
+    // format. Throws NSErrorException on failure.
+    void write(const AVAudioPCMBuffer& buffer);
+
+    // Flushes and closes; later calls fail. The destructor closes too.
+    void close();
+    bool isOpen() const;
+    bool isForWriting() const { return writing_; }
+
+private:
+    AVAudioFile() = default;
+    URL url_;
+    AVAudioFormat fileFormat_;
+    AVAudioFormat processingFormat_;
+    AVAudioFramePosition framePosition_ = 0;
+    bool writing_ = false;
+    std::unique_ptr<detail::AudioFileBackend> backend_;
+};
+
+// Error codes the file layer reports (NSOSStatusErrorDomain), with the platform's values.
+inline constexpr OSStatus kAudioFileUnspecifiedError = FourCC("wht?");
+inline constexpr OSStatus kAudioFileUnsupportedFileTypeError = FourCC("typ?");
+inline constexpr OSStatus kAudioFileUnsupportedDataFormatError = FourCC("fmt?");
+inline constexpr OSStatus kAudioFileInvalidFileError = FourCC("dta?");
+inline constexpr OSStatus kAudioFileNotOpenError = -38;
+inline constexpr OSStatus kAudioFileFileNotFoundError = -43;  // fnfErr
+inline constexpr OSStatus kAudioFilePermissionsError = FourCC("prm?");
+inline constexpr OSStatus kAudio_ParamError = -50;
+
+}  // namespace platform

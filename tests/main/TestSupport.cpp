@@ -1,0 +1,84 @@
+#include "main/TestSupport.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace testsupport {
+
+ScratchDir::ScratchDir() {
+    static std::atomic<int> counter{0};
+    const char* home = std::getenv("HOME");
+    std::filesystem::path base = home ? home : std::filesystem::temp_directory_path().string();
+    path_ = base / ("scratch-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    std::filesystem::create_directories(path_);
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+bool haveTool(const std::string& name) {
+    return run("command -v " + name + " >/dev/null 2>&1") == 0;
+}
+
+int run(const std::string& command) {
+    const int status = std::system(command.c_str());
+    if (status == -1) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string capture(const std::string& command, int* status) {
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) {
+        if (status) *status = -1;
+        return out;
+    }
+    char chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, n);
+    const int rc = ::pclose(pipe);
+    if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    return out;
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void writeFile(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<float> readFloats(const std::filesystem::path& path) {
+    const std::string bytes = readFile(path);
+    std::vector<float> samples(bytes.size() / sizeof(float));
+    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+    return samples;
+}
+
+std::filesystem::path toolPath(const std::string& name) {
+    return std::filesystem::path(TAMBERLO_TOOLS_DIR) / name;
+}
+
+std::string q(const std::filesystem::path& path) {
+    std::string s = "'";
+    for (char c : path.string()) {
+        if (c == '\'') s += "'\\''";
+        else s += c;
+    }
+    return s + "'";
+}
+
+}  // namespace testsupport

@@ -1,0 +1,46 @@
+// Small helpers shared by the tests: scratch folders, outside tools and signal fixtures.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A fresh folder under the test's private HOME, removed when the object goes away.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// True when the named program is on PATH.
+bool haveTool(const std::string& name);
+
+// Runs a shell command; returns its exit status (-1 when it could not run).
+int run(const std::string& command);
+
+// Runs a shell command and returns what it printed on stdout.
+std::string capture(const std::string& command, int* status = nullptr);
+
+// The whole content of a file, or an empty string.
+std::string readFile(const std::filesystem::path& path);
+void writeFile(const std::filesystem::path& path, const std::string& bytes);
+
+// Raw little-endian float32 samples of a file.
+std::vector<float> readFloats(const std::filesystem::path& path);
+
+// Where the test drivers (sonora-tool, ...) were built.
+std::filesystem::path toolPath(const std::string& name);
+
+// Quotes a path for the shell.
+std::string q(const std::filesystem::path& path);
+
+}  // namespace testsupport
