@@ -67,6 +67,7 @@ private:
     AVAudioFormat fileFormat_;
     AVAudioFormat processingFormat_;
     AVAudioFramePosition framePosition_ = 0;
+    AVAudioFramePosition closedLength_ = 0;  // the length once closed
     bool writing_ = false;
     std::unique_ptr<detail::AudioFileBackend> backend_;
 };
@@ -79,6 +80,5 @@ inline constexpr OSStatus kAudioFileInvalidFileError = FourCC("dta?");
 inline constexpr OSStatus kAudioFileNotOpenError = -38;
 inline constexpr OSStatus kAudioFileFileNotFoundError = -43;  // fnfErr
 inline constexpr OSStatus kAudioFilePermissionsError = FourCC("prm?");
-inline constexpr OSStatus kAudio_ParamError = -50;
 
 }  // namespace platform

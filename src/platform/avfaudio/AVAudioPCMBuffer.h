@@ -44,7 +44,7 @@ private:
     AVAudioFrameCount frameLength_ = 0;
     size_t stride_ = 1;
     std::vector<void*> channels_;            // one pointer per array
-    std::vector<std::unique_ptr<unsigned char[], void (*)(unsigned char*)>> storage_;
+    std::vector<std::shared_ptr<unsigned char>> storage_;  // owns each array's memory
     std::unique_ptr<unsigned char[]> listStorage_;
 };
 

@@ -10,6 +10,8 @@ namespace platform {
 
 using OSStatus = int32_t;
 inline constexpr OSStatus noErr = 0;
+// A bad argument to a C-style call.
+inline constexpr OSStatus kAudio_ParamError = -50;
 
 inline constexpr const char* NSOSStatusErrorDomain = "NSOSStatusErrorDomain";
 inline constexpr const char* NSCocoaErrorDomain = "NSCocoaErrorDomain";

@@ -10,7 +10,6 @@
 #include <initializer_list>
 #include <optional>
 #include <source_location>
-#include <sstream>
 #include <string>
 #include <type_traits>
 
@@ -58,17 +57,19 @@ public:
 private:
     template <typename T>
     static std::string number(T value) {
-        if constexpr (std::is_floating_point_v<T>) {
-            std::ostringstream s;
-            s.precision(std::is_same_v<T, float> ? 9 : 17);
-            s << value;
-            return s.str();
+        if constexpr (std::is_same_v<T, float>) {
+            return floatingText(value, false);
+        } else if constexpr (std::is_floating_point_v<T>) {
+            return floatingText(double(value), true);
         } else if constexpr (sizeof(T) == 1) {
             return std::to_string(static_cast<int>(value));
         } else {
             return std::to_string(value);
         }
     }
+    // The shortest text that reads back as the same number, spelled as the platform's default
+    // description spells it: "3.0", "0.1", "1e-05", "1e+16", "nan", "inf".
+    static std::string floatingText(double value, bool isDouble);
     std::string text_;
 };
 

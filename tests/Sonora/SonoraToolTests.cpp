@@ -1,0 +1,110 @@
+// sonora-tool checked against sox and ffmpeg from the shell.
+#include "main/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+using testsupport::capture;
+using testsupport::q;
+using testsupport::readFile;
+using testsupport::run;
+using testsupport::ScratchDir;
+using testsupport::toolPath;
+
+namespace {
+
+std::string tool() { return q(toolPath("sonora-tool")); }
+
+// The `length: N` line of `sonora-tool info`.
+std::string lengthLine(const std::filesystem::path& file) {
+    const std::string out = capture(tool() + " info " + q(file));
+    const auto at = out.find("length: ");
+    if (at == std::string::npos) return out;
+    return out.substr(at, out.find('\n', at) - at);
+}
+
+}  // namespace
+
+class SonoraTool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!testsupport::haveTool("sox") || !testsupport::haveTool("ffmpeg")) GTEST_SKIP() << "sox or ffmpeg missing";
+        ASSERT_EQ(run("sox -n -r 44100 -c 2 -b 16 " + q(t / "a.wav") + " synth 3 sine 440 sine 1000 gain -6"), 0);
+        ASSERT_EQ(run("sox -n -r 48000 -c 1 -b 24 " + q(t / "b.aiff") + " synth 2 pinknoise gain -3"), 0);
+    }
+    ScratchDir t;
+};
+
+TEST_F(SonoraTool, DumpMatchesSoxByteForByte) {
+    for (const std::string name : {"a.wav", "b.aiff"}) {
+        ASSERT_EQ(run(tool() + " dump " + q(t / name) + " " + q(t / (name + ".f32"))), 0) << name;
+        ASSERT_EQ(run("sox " + q(t / name) + " -t f32 " + q(t / (name + ".ref"))), 0);
+        const std::string dumped = readFile(t / (name + ".f32"));
+        EXPECT_FALSE(dumped.empty()) << name;
+        EXPECT_TRUE(dumped == readFile(t / (name + ".ref"))) << name << ": dump differs from sox";
+    }
+}
+
+TEST_F(SonoraTool, InfoGivesTheExactLengthOfCompressedFiles) {
+    ASSERT_EQ(run("ffmpeg -loglevel error -y -i " + q(t / "a.wav") + " -c:a libmp3lame -q:a 4 " + q(t / "a.mp3")), 0);
+    ASSERT_EQ(run("ffmpeg -loglevel error -y -i " + q(t / "a.wav") + " -c:a aac -b:a 192k " + q(t / "a.m4a")), 0);
+    EXPECT_EQ(lengthLine(t / "a.wav"), "length: 132300");
+    EXPECT_EQ(lengthLine(t / "a.mp3"), "length: 132300");
+    EXPECT_EQ(lengthLine(t / "a.m4a"), "length: 132300");
+}
+
+TEST_F(SonoraTool, ExtractWritesTheRangeAsCaf) {
+    int status = -1;
+    const std::string printed = capture(tool() + " extract " + q(t / "a.wav") + " " + q(t / "x.wav") + " 0.5 1.25", &status);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(printed, (t / "x.caf").string() + "\n");
+    ASSERT_EQ(run(tool() + " dump " + q(t / "x.caf") + " " + q(t / "x.f32")), 0);
+    ASSERT_EQ(run("sox " + q(t / "a.wav") + " -t f32 " + q(t / "t.ref") + " trim 22050s 33075s"), 0);
+    EXPECT_EQ(readFile(t / "x.f32").size(), 33075u * 2 * 4);
+    EXPECT_TRUE(readFile(t / "x.f32") == readFile(t / "t.ref")) << "extracted samples differ from sox's trim";
+}
+
+TEST_F(SonoraTool, RoundTripThroughInt16IsLossless) {
+    ASSERT_EQ(run(tool() + " roundtrip-int16 " + q(t / "a.wav") + " " + q(t / "r.wav")), 0);
+    ASSERT_EQ(run("sox " + q(t / "a.wav") + " -t s16 " + q(t / "a.s16")), 0);
+    ASSERT_EQ(run("sox " + q(t / "r.wav") + " -t s16 " + q(t / "r.s16")), 0);
+    EXPECT_FALSE(readFile(t / "a.s16").empty());
+    EXPECT_TRUE(readFile(t / "a.s16") == readFile(t / "r.s16")) << "16-bit samples changed on the way";
+    EXPECT_EQ(capture("soxi -b " + q(t / "r.wav")), "16\n");
+}
+
+TEST_F(SonoraTool, BadInputFailsWithOneClearLine) {
+    testsupport::writeFile(t / "empty.wav", "");
+    testsupport::writeFile(t / "text.wav", "RIFF? no, just some text that is not audio at all\n");
+    testsupport::writeFile(t / "truncated.wav", readFile(t / "a.wav").substr(0, 30));
+    std::filesystem::create_directory(t / "folder.wav");
+    for (const std::string name : {"missing.wav", "empty.wav", "text.wav", "truncated.wav", "folder.wav"}) {
+        for (const std::string command : {" info ", " dump ", " roundtrip-int16 ", " extract "}) {
+            std::string line = tool() + command + q(t / name);
+            if (command != " info ") line += " " + q(t / "out.wav");
+            if (command == " extract ") line += " 0 1";
+            int status = -1;
+            const std::string err = capture(line + " 2>&1 >/dev/null", &status);
+            EXPECT_EQ(status, 1) << line;
+            EXPECT_EQ(err.rfind("sonora-tool: ", 0), 0u) << line << ": " << err;
+            EXPECT_EQ(err.find('\n'), err.size() - 1) << line << ": one line expected, got " << err;
+        }
+    }
+    // Data cut short after a valid header: whatever is there is read, nothing crashes.
+    const std::string whole = readFile(t / "a.wav");
+    testsupport::writeFile(t / "short.wav", whole.substr(0, whole.size() / 2 + 1));
+    const int status = run(tool() + " dump " + q(t / "short.wav") + " " + q(t / "short.f32") + " 2>/dev/null");
+    EXPECT_TRUE(status == 0 || status == 1) << status;
+}
+
+TEST_F(SonoraTool, BadArgumentsPrintUsage) {
+    for (const std::string args : {"", "info", "frobnicate x", "dump onlyone", "extract a b c", "extract a b zero 1",
+                                   "extract a b 0 nan"}) {
+        int status = -1;
+        const std::string err = capture(tool() + " " + args + " 2>&1 >/dev/null", &status);
+        EXPECT_EQ(status, 2) << args;
+        EXPECT_NE(err.find("usage: sonora-tool"), std::string::npos) << args;
+    }
+}

@@ -1,0 +1,45 @@
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/HostTime.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+using platform::Bundle;
+
+TEST(FoundationBundle, InfoDictionaryHasTheApplicationsIdentity) {
+    const Bundle::InfoDictionary info = Bundle::main().infoDictionary();
+    EXPECT_EQ(info.at("CFBundleIdentifier"), "io.tamberlo.Tamberlo");
+    EXPECT_EQ(info.at("CFBundleName"), "Tamberlo");
+    EXPECT_EQ(info.at("CFBundleShortVersionString"), "0.1.0");
+    EXPECT_EQ(info.at("CFBundleVersion"), "1");
+    EXPECT_FALSE(info.at("NSMicrophoneUsageDescription").empty());
+    EXPECT_EQ(Bundle::main().bundleIdentifier(), "io.tamberlo.Tamberlo");
+    EXPECT_EQ(Bundle::main().objectForInfoDictionaryKey("CFBundleDisplayName"), std::nullopt);
+}
+
+TEST(FoundationBundle, TestsCanReplaceAndRestoreTheDictionary) {
+    Bundle::main().setInfoDictionaryForTesting({{"CFBundleShortVersionString", "9.9"}});
+    EXPECT_EQ(Bundle::main().objectForInfoDictionaryKey("CFBundleShortVersionString"), "9.9");
+    EXPECT_EQ(Bundle::main().bundleIdentifier(), std::nullopt);
+    Bundle::main().restoreInfoDictionary();
+    EXPECT_EQ(Bundle::main().objectForInfoDictionaryKey("CFBundleShortVersionString"), "0.1.0");
+}
+
+TEST(FoundationHostTime, TicksAreMonotonicNanoseconds) {
+    platform::mach_timebase_info_data_t info;
+    ASSERT_EQ(platform::mach_timebase_info(&info), platform::KERN_SUCCESS);
+    EXPECT_EQ(info.numer, 1u);
+    EXPECT_EQ(info.denom, 1u);
+    EXPECT_EQ(platform::mach_timebase_info(nullptr), platform::KERN_INVALID_ARGUMENT);
+
+    const uint64_t before = platform::mach_absolute_time();
+    const auto steadyBefore = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const uint64_t after = platform::mach_absolute_time();
+    const auto steadyElapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::steady_clock::now() - steadyBefore).count();
+    EXPECT_GE(after - before, 20'000'000u);
+    EXPECT_LE(after - before, uint64_t(steadyElapsed) + 1'000'000u);
+}

@@ -1,0 +1,185 @@
+// sonora-tool: checks the audio layer's file operations from the shell.
+//
+//   sonora-tool info FILE                    formats and exact length of a file
+//   sonora-tool dump FILE OUT                processing-format samples as raw interleaved float32 LE
+//   sonora-tool extract IN OUT START END     cut START..END seconds into a CAF file; prints its path
+//   sonora-tool roundtrip-int16 IN OUT       read as float, write back as 16-bit PCM (container by OUT's extension)
+//
+// Exit status: 0 on success, 1 on any error (one line on stderr), 2 on bad arguments.
+
+#include "Sonora/AudioFiles/AVAudioFileUtilities.h"
+#include "platform/avfaudio/AVAudioFile.h"
+#include "platform/avfaudio/AVAudioPCMBuffer.h"
+#include "platform/foundation/OSLog.h"
+
+#include <bit>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+using platform::AVAudioFile;
+using platform::AVAudioFrameCount;
+using platform::AVAudioPCMBuffer;
+
+namespace {
+
+constexpr AVAudioFrameCount kChunkFrames = 65536;
+
+int usage() {
+    std::cerr << "usage: sonora-tool info FILE\n"
+                 "       sonora-tool dump FILE OUT\n"
+                 "       sonora-tool extract IN OUT START END\n"
+                 "       sonora-tool roundtrip-int16 IN OUT\n";
+    return 2;
+}
+
+std::optional<double> parseSeconds(const std::string& text) {
+    if (text.empty()) return std::nullopt;
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(text.c_str(), &end);
+    if (errno != 0 || end != text.c_str() + text.size() || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+std::shared_ptr<AVAudioPCMBuffer> chunkBuffer(const AVAudioFile& file) {
+    auto buffer = AVAudioPCMBuffer::make(file.processingFormat(), kChunkFrames);
+    if (!buffer) throw std::runtime_error("cannot create a buffer for " + file.processingFormat().description());
+    return buffer;
+}
+
+int info(const std::string& path) {
+    const auto file = AVAudioFile::forReading(path);
+    std::cout << "file format: " << file->fileFormat().description() << "\n"
+              << "processing format: " << file->processingFormat().description() << "\n"
+              << "sample rate: " << file->processingFormat().sampleRate() << "\n"
+              << "channels: " << file->processingFormat().channelCount() << "\n"
+              << "length: " << file->length() << "\n";
+    return 0;
+}
+
+int dump(const std::string& path, const std::string& outPath) {
+    const auto file = AVAudioFile::forReading(path);
+    const auto buffer = chunkBuffer(*file);
+    std::ofstream out(outPath, std::ios::binary | std::ios::trunc);
+    if (!out) throw std::runtime_error("cannot create " + outPath + ": " + std::strerror(errno));
+
+    const unsigned channels = file->processingFormat().channelCount();
+    std::vector<float> interleaved;
+    for (;;) {
+        file->read(*buffer);
+        const AVAudioFrameCount frames = buffer->frameLength();
+        if (frames == 0) break;
+        float* const* data = buffer->floatChannelData();
+        interleaved.resize(size_t(frames) * channels);
+        for (AVAudioFrameCount i = 0; i < frames; ++i)
+            for (unsigned c = 0; c < channels; ++c) interleaved[size_t(i) * channels + c] = data[c][i];
+        if constexpr (std::endian::native == std::endian::big) {
+            for (float& sample : interleaved) {
+                uint32_t bits;
+                std::memcpy(&bits, &sample, 4);
+                bits = __builtin_bswap32(bits);
+                std::memcpy(&sample, &bits, 4);
+            }
+        }
+        out.write(reinterpret_cast<const char*>(interleaved.data()), std::streamsize(interleaved.size() * sizeof(float)));
+        if (!out) throw std::runtime_error("cannot write " + outPath);
+    }
+    out.close();
+    if (!out) throw std::runtime_error("cannot write " + outPath);
+    return 0;
+}
+
+// The text of the first error the audio layer logged since the sink was cleared: the reason an
+// operation gave nothing. A log line reads "<where>:<text> (<where>)".
+std::string firstLoggedError() {
+    for (const auto& entry : platform::LogSink::entries()) {
+        if (entry.type != platform::OSLogType::error) continue;
+        const std::string& m = entry.message;
+        for (auto open = m.rfind(" ("); open != std::string::npos && open > 0; open = m.rfind(" (", open - 1)) {
+            const std::string where = m.substr(open + 2, m.size() - open - 3);
+            if (m.size() > where.size() + 1 && m.compare(0, where.size() + 1, where + ":") == 0 && open >= where.size() + 1)
+                return m.substr(where.size() + 1, open - where.size() - 1);
+        }
+        return m;
+    }
+    return "unknown error";
+}
+
+int extract(const std::string& inPath, const std::string& outPath, const std::string& startText,
+            const std::string& endText, double start, double end) {
+    const auto file = AVAudioFile::forReading(inPath);
+    platform::LogSink::clear();
+    auto written = sonora::extract(*file, outPath, start, end);
+    if (!written)
+        throw std::runtime_error("cannot extract " + startText + " s to " + endText + " s of " + inPath + " into " +
+                                 outPath + ": " + firstLoggedError());
+    const std::string writtenPath = written->url().path();
+    written->close();
+    std::cout << writtenPath << "\n";
+    return 0;
+}
+
+int roundtripInt16(const std::string& inPath, const std::string& outPath) {
+    const auto input = AVAudioFile::forReading(inPath);
+    const auto& format = input->processingFormat();
+    const platform::AVAudioSettings settings{
+        {platform::AVFormatIDKey, double(platform::kAudioFormatLinearPCM)},
+        {platform::AVSampleRateKey, format.sampleRate()},
+        {platform::AVNumberOfChannelsKey, double(format.channelCount())},
+        {platform::AVLinearPCMBitDepthKey, 16},
+        {platform::AVLinearPCMIsFloatKey, 0},
+    };
+    const auto output = AVAudioFile::forWriting(outPath, settings);
+    const auto buffer = chunkBuffer(*input);
+    for (;;) {
+        input->read(*buffer);
+        if (buffer->frameLength() == 0) break;
+        output->write(*buffer);
+    }
+    output->close();
+    return 0;
+}
+
+int runCommand(const std::vector<std::string>& args) {
+    const std::string& command = args[0];
+    if (command == "info" && args.size() == 2) return info(args[1]);
+    if (command == "dump" && args.size() == 3) return dump(args[1], args[2]);
+    if (command == "roundtrip-int16" && args.size() == 3) return roundtripInt16(args[1], args[2]);
+    if (command == "extract" && args.size() == 5) {
+        const auto start = parseSeconds(args[3]);
+        const auto end = parseSeconds(args[4]);
+        if (!start || !end) {
+            std::cerr << "sonora-tool: START and END must be numbers of seconds\n";
+            return usage();
+        }
+        return extract(args[1], args[2], args[3], args[4], *start, *end);
+    }
+    return usage();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (!std::getenv("TAMBERLO_LOG_STDERR")) platform::LogSink::setEchoToStderr(false);
+    if (argc < 2) return usage();
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    try {
+        return runCommand(args);
+    } catch (const platform::NSErrorException& e) {
+        std::cerr << "sonora-tool: " << e.error().localizedDescription << " (" << e.error().domain << " "
+                  << e.error().code << ")\n";
+    } catch (const std::exception& e) {
+        std::cerr << "sonora-tool: " << e.what() << "\n";
+    }
+    return 1;
+}
