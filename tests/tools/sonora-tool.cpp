@@ -30,6 +30,10 @@ using platform::AVAudioFile;
 using platform::AVAudioFrameCount;
 using platform::AVAudioPCMBuffer;
 
+// Subcommands that live in files of their own; each takes argv with argv[0] = the command name.
+int convertCommand(int argc, char** argv);
+int waveformCommand(int argc, char** argv);
+
 namespace {
 
 constexpr AVAudioFrameCount kChunkFrames = 65536;
@@ -38,7 +42,10 @@ int usage() {
     std::cerr << "usage: sonora-tool info FILE\n"
                  "       sonora-tool dump FILE OUT\n"
                  "       sonora-tool extract IN OUT START END\n"
-                 "       sonora-tool roundtrip-int16 IN OUT\n";
+                 "       sonora-tool roundtrip-int16 IN OUT\n"
+                 "       sonora-tool convert IN OUT [--format F] [--rate R] [--channels C] [--bits B]\n"
+                 "                           [--bitrate N] [--rule any|lessThanOrEqual]\n"
+                 "       sonora-tool waveform FILE POINTS\n";
     return 2;
 }
 
@@ -150,8 +157,18 @@ int roundtripInt16(const std::string& inPath, const std::string& outPath) {
     return 0;
 }
 
+int runExternal(int (*command)(int, char**), const std::vector<std::string>& args) {
+    std::vector<std::string> copy = args;
+    std::vector<char*> argv;
+    for (std::string& arg : copy) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    return command(static_cast<int>(copy.size()), argv.data());
+}
+
 int runCommand(const std::vector<std::string>& args) {
     const std::string& command = args[0];
+    if (command == "convert") return runExternal(convertCommand, args);
+    if (command == "waveform") return runExternal(waveformCommand, args);
     if (command == "info" && args.size() == 2) return info(args[1]);
     if (command == "dump" && args.size() == 3) return dump(args[1], args[2]);
     if (command == "roundtrip-int16" && args.size() == 3) return roundtripInt16(args[1], args[2]);

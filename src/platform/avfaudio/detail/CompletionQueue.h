@@ -1,0 +1,47 @@
+// Carries "this scheduled item is done" from the render thread to a callback thread of the engine,
+// which runs the completion handlers: never on the render thread, in the order they were posted.
+#pragma once
+
+#include "platform/avfaudio/detail/SPSCRing.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <thread>
+
+namespace platform::detail {
+
+class CompletionTarget {
+public:
+    virtual ~CompletionTarget() = default;
+    // Callback thread: the item finished (runs its handler unless it ran already).
+    virtual void deliverCompletion(uint64_t itemID) = 0;
+};
+
+struct CompletionNotice {
+    std::weak_ptr<CompletionTarget> target;
+    uint64_t itemID = 0;
+    uint64_t dueHostTime = 0;  // not before this host time (0: at once)
+};
+
+class CompletionQueue {
+public:
+    CompletionQueue();
+    ~CompletionQueue();  // joins the thread; notices still waiting are dropped
+
+    // Render thread (one producer at a time). False when the queue is full.
+    bool post(CompletionNotice&& notice) { return ring_.push(std::move(notice)); }
+
+    // Waits until every notice posted so far has been delivered (not on the callback thread).
+    void waitUntilIdle();
+    bool isCallbackThread() const { return std::this_thread::get_id() == thread_.get_id(); }
+
+private:
+    void run();
+    SPSCRing<CompletionNotice> ring_{8192};
+    std::atomic<bool> quit_{false};
+    std::atomic<bool> busy_{false};
+    std::thread thread_;
+};
+
+}  // namespace platform::detail
