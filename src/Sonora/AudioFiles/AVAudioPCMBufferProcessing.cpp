@@ -5,6 +5,7 @@
 #include "Sonora/Internals/Utilities/SecondsToFrame.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cmath>
 #include <limits>
 
@@ -99,18 +100,35 @@ std::shared_ptr<AVAudioPCMBuffer> fade(const std::shared_ptr<AVAudioPCMBuffer>& 
     const double outStep = linearRamp ? dt / outTime : std::exp(2.0 * ln004 * dt / outTime);
 
     // One gain per frame, shared by all of its channels, so channels stay aligned whatever their count.
-    for (AVAudioFrameCount i = 0; i < length; ++i) {
-        if (fadeIn && int64_t(i) < fadeInFrames) {
-            gain = linearRamp ? gain + inStep : gain * inStep;
-            gain = std::clamp(gain, 0.0, 1.0);
-        } else if (fadeOut && int64_t(i) > fadeOutStart) {
-            gain = linearRamp ? gain - outStep : gain * outStep;
-            gain = std::clamp(gain, 0.0, 1.0);
-        } else {
-            gain = 1.0;
+    const auto rampFrames = [&](int64_t begin, int64_t end) {
+        for (int64_t i = begin; i < end; ++i) {
+            if (fadeIn && i < fadeInFrames) {
+                gain = linearRamp ? gain + inStep : gain * inStep;
+                gain = std::clamp(gain, 0.0, 1.0);
+            } else if (fadeOut && i > fadeOutStart) {
+                gain = linearRamp ? gain - outStep : gain * outStep;
+                gain = std::clamp(gain, 0.0, 1.0);
+            } else {
+                gain = 1.0;
+            }
+            const float g = static_cast<float>(gain);
+            for (unsigned c = 0; c < source->channelCount(); ++c) target.at(c, i) = source->at(c, i) * g;
         }
-        const float g = static_cast<float>(gain);
-        for (unsigned c = 0; c < source->channelCount(); ++c) target.at(c, i) = source->at(c, i) * g;
+    };
+    // Between the two regions the gain is exactly 1: copy those frames in bulk.
+    const int64_t middleBegin = fadeIn ? std::clamp<int64_t>(fadeInFrames, 0, length) : 0;
+    const int64_t middleEnd = fadeOut ? std::clamp<int64_t>(fadeOutStart + 1, 0, length) : int64_t(length);
+    if (middleBegin < middleEnd) {
+        rampFrames(0, middleBegin);
+        const size_t stride = source->stride();
+        const size_t arrays = stride == 1 ? source->channelCount() : 1;
+        for (unsigned c = 0; c < arrays; ++c)
+            std::memcpy(target.channel(c) + middleBegin * stride, source->channel(c) + middleBegin * stride,
+                        size_t(middleEnd - middleBegin) * stride * sizeof(float));
+        gain = 1.0;
+        rampFrames(middleEnd, length);
+    } else {
+        rampFrames(0, length);
     }
     faded->setFrameLength(length);
     return faded;
