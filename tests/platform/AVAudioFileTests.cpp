@@ -409,3 +409,22 @@ TEST(AVAudioFileTests, SeekingIsFrameExactAndMatchesAFullRead) {
         }
     }
 }
+
+TEST(AVAudioFileTests, FloatFilesReadBackUnscaledByOtherTools) {
+    if (!haveTool("sox")) GTEST_SKIP() << "sox is not installed";
+    ScratchDir dir;
+    const Channels quiet{{0.25f, -0.5f, 0.125f}, {0.0f, 0.5f, -0.25f}};
+    // sox reads CAF through libsndfile, which scales floats to the file's peak: only its own readers count.
+    for (const char* name : {"f.wav", "f.aiff"}) {
+        {
+            auto file = AVAudioFile::forWriting(dir / name, AVAudioFormat::standardFormatWithSampleRate(44100, 2).settings());
+            file->write(*bufferOf(quiet, 44100));
+        }
+        const std::string dumped = capture("sox " + q(dir / name) + " -t f32 - 2>/dev/null");
+        const std::vector<float> expected = interleave(quiet);
+        ASSERT_EQ(dumped.size(), expected.size() * sizeof(float)) << name;
+        std::vector<float> got(expected.size());
+        std::memcpy(got.data(), dumped.data(), dumped.size());
+        for (size_t i = 0; i < expected.size(); ++i) EXPECT_NEAR(got[i], expected[i], 1e-6) << name << " sample " << i;
+    }
+}
