@@ -4,6 +4,8 @@
 //   sonora-tool dump FILE OUT                processing-format samples as raw interleaved float32 LE
 //   sonora-tool extract IN OUT START END     cut START..END seconds into a CAF file; prints its path
 //   sonora-tool roundtrip-int16 IN OUT       read as float, write back as 16-bit PCM (container by OUT's extension)
+//   sonora-tool mix / devices                the engine: an offline mix of clips, the audio devices
+//   sonora-tool play                         real-time playback of clips through AudioPlayer
 //
 // Exit status: 0 on success, 1 on any error (one line on stderr), 2 on bad arguments.
 
@@ -32,7 +34,10 @@ using platform::AVAudioPCMBuffer;
 
 // Subcommands that live in files of their own; each takes argv with argv[0] = the command name.
 int convertCommand(int argc, char** argv);
+int playCommand(int argc, char** argv);
 int waveformCommand(int argc, char** argv);
+int mixCommand(int argc, char** argv);
+int devicesCommand(int argc, char** argv);
 
 namespace {
 
@@ -45,7 +50,10 @@ int usage() {
                  "       sonora-tool roundtrip-int16 IN OUT\n"
                  "       sonora-tool convert IN OUT [--format F] [--rate R] [--channels C] [--bits B]\n"
                  "                           [--bitrate N] [--rule any|lessThanOrEqual]\n"
-                 "       sonora-tool waveform FILE POINTS\n";
+                 "       sonora-tool waveform FILE POINTS\n"
+                 "       sonora-tool mix [--tree] OUT [--float|--bits 16|24|32] --clip FILE@START[:GAIN] ...\n"
+                 "       sonora-tool devices\n"
+                 "       sonora-tool play [--capture F] --seconds S (--clip FILE@START ... | --loop FILE)\n";
     return 2;
 }
 
@@ -168,7 +176,10 @@ int runExternal(int (*command)(int, char**), const std::vector<std::string>& arg
 int runCommand(const std::vector<std::string>& args) {
     const std::string& command = args[0];
     if (command == "convert") return runExternal(convertCommand, args);
+    if (command == "play") return runExternal(playCommand, args);
     if (command == "waveform") return runExternal(waveformCommand, args);
+    if (command == "mix") return runExternal(mixCommand, args);
+    if (command == "devices") return runExternal(devicesCommand, args);
     if (command == "info" && args.size() == 2) return info(args[1]);
     if (command == "dump" && args.size() == 3) return dump(args[1], args[2]);
     if (command == "roundtrip-int16" && args.size() == 3) return roundtripInt16(args[1], args[2]);

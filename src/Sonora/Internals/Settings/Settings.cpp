@@ -1,5 +1,10 @@
 #include "Sonora/Internals/Settings/Settings.h"
 
+#include "Sonora/Internals/Utilities/Log.h"
+#include "platform/audiotoolbox/AudioUnit.h"
+#include "platform/avfaudio/AVAudioEngine.h"
+#include "platform/avfaudio/AVAudioIONode.h"
+
 #include <atomic>
 #include <mutex>
 
@@ -63,5 +68,21 @@ bool Settings::flushRecordingOnStop() { return state().flushRecordingOnStop.load
 void Settings::setFlushRecordingOnStop(bool flush) { state().flushRecordingOnStop.store(flush); }
 bool Settings::enableLogging() { return loggingEnabled.load(std::memory_order_relaxed); }
 void Settings::setEnableLogging(bool enable) { loggingEnabled.store(enable, std::memory_order_relaxed); }
+
+double Settings::getIOBufferDuration(platform::AVAudioEngine& engine) {
+    const auto output = engine.outputNode();
+    const platform::AudioUnit unit = output ? output->audioUnit() : nullptr;
+    if (!unit) return 0.0;
+    const double sampleRate = output->outputFormat(0).sampleRate();
+    uint32_t frames = 0;
+    uint32_t size = sizeof(frames);
+    const platform::OSStatus status = platform::AudioUnitGetProperty(
+        unit, platform::kAudioUnitProperty_DeviceBufferFrameSize, platform::kAudioUnitScope_Global, 0, &frames, &size);
+    if (status != platform::noErr) {
+        Log({"error in get ioBufferDuration status " + std::to_string(status)}, OSLog::settings(), OSLogType::error);
+        frames = 0;
+    }
+    return double(frames) / sampleRate;
+}
 
 }  // namespace sonora

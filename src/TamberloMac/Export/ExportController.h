@@ -1,0 +1,66 @@
+// The export's controller without its sheet: the export set, the chosen format and destination,
+// and the format dispatch that turns the mix-down's work file into the user's file. The sheet
+// (a window) shows it and calls it; the mix-down stage ends by calling convertFormat().
+//
+//   auto controller = ExportController::make();
+//   controller->tracks = exportSet(tracks);
+//   controller->formatChanged("mp3");
+//   controller->saveUrl = URL("/home/me/Desktop/20240101120000.mp3");
+//   ... mix-down into controller->renderFile, then controller->convertFormat();
+#pragma once
+
+#include "Sonora/AudioFiles/FormatConverter/FormatConverter.h"
+#include "TamberloMac/Model/TrackModel.h"
+#include "platform/avfaudio/AVAudioFile.h"
+#include "platform/foundation/URL.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tamberlo {
+
+class ExportController : public std::enable_shared_from_this<ExportController> {
+public:
+    // The formats the sheet offers, in the order of its save panel.
+    static const std::vector<std::string>& exportFormats();
+
+    static std::shared_ptr<ExportController> make();
+    virtual ~ExportController() = default;
+
+    // The export set, in the editor's order.
+    std::vector<std::shared_ptr<TrackModel>> tracks;
+    // Run once after a successful export, when the sheet has closed.
+    std::function<void()> doneBlock;
+    // The sheet's own hooks (main thread): closing the sheet, and the outcome of a conversion
+    // (after its status message), on which a failed export enables the buttons again.
+    std::function<void()> dismissBlock;
+    std::function<void(bool success)> conversionFinishedBlock;
+
+    // The mix-down's 44100 Hz, 16-bit, 2-channel work file; the conversion's input.
+    std::shared_ptr<platform::AVAudioFile> renderFile;
+    // What the conversion is told; formatChanged() sets the fields of the chosen format.
+    sonora::FormatConverter::Options options;
+    // The destination chosen in the save panel.
+    std::optional<platform::URL> saveUrl;
+
+    // Takes the format named by the sheet's pop-up (none: nothing changes) into the options:
+    // 44100 Hz, 2 channels, and 192000 bit/s for m4a, aac and mp3 or 16 bits for wav and caf.
+    void formatChanged(const std::optional<std::string>& title);
+    // Converts renderFile to saveUrl: wav, aif, caf and m4a with FormatConverter, aac (MPEG-4 AAC),
+    // mp3 and anything else with ZRBAudioConverter on the global queue. Shows "格式转换中..." and
+    // then "导出成功" (and finishExport() 1 s later) or "导出失败"; the outcome reaches the main queue.
+    void convertFormat();
+    // Closes the sheet and runs doneBlock.
+    void finishExport();
+
+protected:
+    ExportController() = default;
+
+private:
+    void conversionFinished(bool success);
+};
+
+}  // namespace tamberlo

@@ -1,0 +1,69 @@
+#include "TamberloMac/Shell/LocalizationTables.h"
+
+namespace tamberlo::detail {
+
+namespace {
+
+// Every text of the editor, in its English form. The Chinese table holds the same keys.
+const LocalizationTable& englishTable() {
+    static const LocalizationTable table{
+        // Window commands and tooltips
+        {"添加", "Add"},
+        {"导出", "Export"},
+        {"播放", "Play"},
+        {"静音", "Mute"},
+        {"播放头处拆分", "Split at Playhead"},
+        {"删除", "Delete"},
+        {"撤销", "Undo"},
+        {"重做", "Redo"},
+        {"淡入", "Fade In"},
+        {"淡出", "Fade Out"},
+        {"拆分成功", "Split done"},
+        {"没有可以播放的音轨", "There is no track to play"},
+        {"选中的音频", "Selected Audio"},
+        {"选中的音乐", "Selected Music"},
+        {"用的怎么样？给点意见吧！", "How do you like it? Tell us what you think!"},
+        {"去评价", "Rate"},
+        // Track rows
+        {"只听", "Solo"},
+        {"音量", "Volume"},
+        {"复制音轨", "Copy Track"},
+        {"删除音轨", "Delete Track"},
+        {"确认删除音轨？", "Delete this track?"},
+        {"确定", "OK"},
+        {"取消", "Cancel"},
+        // Export
+        {"导出设置", "Export Settings"},
+        {"*注意：导出时只导出所有播放的音轨", "*Note: only the tracks that play are exported"},
+        {"格式:", "Format:"},
+        {"存储", "Save"},
+        {"保存为...", "Save As..."},
+        {"正在渲染音轨...", "Rendering tracks..."},
+        {"格式转换中...", "Converting format..."},
+        {"导出成功", "Export succeeded"},
+        {"导出失败", "Export failed"},
+        // Application shell
+        {"请确认制作的音乐已导出，确认关闭工程吗？",
+         "Make sure your music has been exported. Close the project?"},
+    };
+    return table;
+}
+
+const LocalizationTable& simplifiedChineseTable() {
+    static const LocalizationTable table = [] {
+        LocalizationTable identity;
+        for (const auto& [key, english] : englishTable()) identity.emplace(key, key);
+        return identity;
+    }();
+    return table;
+}
+
+}  // namespace
+
+const LocalizationTable* localizationTable(const std::string& localization) {
+    if (localization == "en") return &englishTable();
+    if (localization == "zh-Hans") return &simplifiedChineseTable();
+    return nullptr;
+}
+
+}  // namespace tamberlo::detail
