@@ -2,6 +2,7 @@
 
 #include "platform/avfaudio/AVAudioFile.h"
 #include "platform/foundation/NSError.h"
+#include "platform/media/PCMConverter.h"
 
 #include <sndfile.h>
 
@@ -116,6 +117,7 @@ public:
         if (writing) {
             bits_ = description.mBitsPerChannel;
             asFloat_ = description.mFormatFlags & kAudioFormatFlagIsFloat;
+            preparePacking(info);
         }
     }
     ~SndfileBackend() override { close(); }
@@ -185,7 +187,21 @@ public:
         while (done < frameCount) {
             const uint32_t n = std::min(frameCount - done, kChunkFrames);
             sf_count_t put;
-            if (asFloat_) {
+            if (packer_) {
+                // Pack the frames into the file's own byte layout and hand them over in one piece:
+                // libsndfile's converting writes go out in small blocks, a system call each.
+                AudioBufferList* in = reinterpret_cast<AudioBufferList*>(inList_.data());
+                for (uint32_t c = 0; c < channels_; ++c) {
+                    in->mBuffers[c].mData = const_cast<float*>(channels[c] + done);
+                    in->mBuffers[c].mDataByteSize = n * sizeof(float);
+                }
+                AudioBufferList out{};
+                out.mNumberBuffers = 1;
+                out.mBuffers[0] = {channels_, uint32_t(raw_.size()), raw_.data()};
+                const size_t packed = packer_->convert(in, n, &out, n);
+                const auto bytes = sf_count_t(packed) * description_.mBytesPerFrame;
+                put = packed == n && sf_write_raw(file_, raw_.data(), bytes) == bytes ? sf_count_t(n) : 0;
+            } else if (asFloat_) {
                 floats_.resize(size_t(n) * channels_);
                 for (uint32_t c = 0; c < channels_; ++c)
                     for (uint32_t i = 0; i < n; ++i) floats_[size_t(i) * channels_ + c] = channels[c][done + i];
@@ -209,6 +225,9 @@ public:
             position_ += n;
             length_ = std::max(length_, position_);
         }
+        // Keep the header true after every write, so a reader opening the file meanwhile sees every
+        // frame. Once per call rather than per chunk: each update costs a few system calls.
+        if (frameCount > 0) sf_command(file_, SFC_UPDATE_HEADER_NOW, nullptr, 0);
     }
 
     // Reads and drops frames up to `frame`.
@@ -242,6 +261,29 @@ public:
     }
 
 private:
+    // Raw writes need the exact byte layout of the data chunk: packed integer PCM whose description
+    // libsndfile confirms. Float files keep libsndfile's own writes, which also keep their PEAK chunk
+    // true. Anything else keeps libsndfile's converting writes.
+    void preparePacking(const SF_INFO& info) {
+        const int subtype = info.format & SF_FORMAT_SUBMASK;
+        const bool plainPCM = subtype == SF_FORMAT_PCM_S8 || subtype == SF_FORMAT_PCM_U8 || subtype == SF_FORMAT_PCM_16 ||
+                              subtype == SF_FORMAT_PCM_24 || subtype == SF_FORMAT_PCM_32;
+        if (!plainPCM || description_.mFormatID != kAudioFormatLinearPCM || description_.mBytesPerFrame == 0 ||
+            (description_.mFormatFlags & kAudioFormatFlagIsNonInterleaved))
+            return;
+        AudioStreamBasicDescription source = description_;
+        source.mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked | kAudioFormatFlagIsNonInterleaved;
+        source.mBitsPerChannel = 32;
+        source.mBytesPerFrame = source.mBytesPerPacket = 4;
+        auto packer = std::make_unique<PCMConverter>(source, description_, kChunkFrames);
+        if (!packer->isValid() || packer->resamples()) return;
+        packer_ = std::move(packer);
+        raw_.resize(size_t(kChunkFrames) * description_.mBytesPerFrame);
+        inList_.resize(AudioBufferListSize(channels_));
+        reinterpret_cast<AudioBufferList*>(inList_.data())->mNumberBuffers = channels_;
+        for (uint32_t c = 0; c < channels_; ++c) reinterpret_cast<AudioBufferList*>(inList_.data())->mBuffers[c].mNumberChannels = 1;
+    }
+
     std::string path_;
     SNDFILE* file_;
     AudioStreamBasicDescription description_;
@@ -255,6 +297,9 @@ private:
     bool decodeThrough_ = false;
     std::vector<float> floats_;
     std::vector<int32_t> ints_;
+    std::unique_ptr<PCMConverter> packer_;
+    std::vector<unsigned char> raw_;
+    std::vector<unsigned char> inList_;
 };
 
 // True when the file starts with the mark of a container that libsndfile reads. libsndfile also
@@ -374,8 +419,6 @@ std::unique_ptr<AudioFileBackend> createSndfileForWriting(const std::string& pat
         fail(err == EACCES || err == EPERM || err == EROFS ? kAudioFilePermissionsError : kAudioFileUnspecifiedError,
              "The file \"" + path + "\" cannot be created: " + why);
     }
-    // Keep the header true after every write, so a reader opening the file meanwhile sees every frame.
-    sf_command(file, SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
 
     return std::make_unique<SndfileBackend>(path, file, info, describe(file, info), true);
 }
