@@ -18,6 +18,8 @@ namespace platform::detail {
 namespace {
 
 constexpr uint32_t kChunkFrames = 4096;
+// Frames per raw read or write of packed integer PCM.
+constexpr uint32_t kRawChunkFrames = 16384;
 
 // Apple's flags for the source bit depth of lossless data (FLAC, ALAC).
 uint32_t losslessDepthFlag(int subtype) {
@@ -117,8 +119,8 @@ public:
         if (writing) {
             bits_ = description.mBitsPerChannel;
             asFloat_ = description.mFormatFlags & kAudioFormatFlagIsFloat;
-            preparePacking(info);
         }
+        preparePacking(info);
     }
     ~SndfileBackend() override { close(); }
 
@@ -152,9 +154,26 @@ public:
     uint32_t read(float* const* channels, uint32_t frameCount) override {
         uint32_t done = 0;
         while (done < frameCount && position_ < length_) {
-            const auto want = sf_count_t(std::min<int64_t>({int64_t(frameCount - done), kChunkFrames, length_ - position_}));
+            const auto want = sf_count_t(std::min<int64_t>({int64_t(frameCount - done), chunkFrames(), length_ - position_}));
             sf_count_t got;
-            if (asFloat_) {
+            if (packer_) {
+                // Read the data chunk's own bytes in one piece and unpack them ourselves: integer
+                // samples scale exactly (÷ 2^(bits−1)) and large reads take few system calls.
+                const auto bytes = sf_read_raw(file_, raw_.data(), want * description_.mBytesPerFrame);
+                got = bytes / sf_count_t(description_.mBytesPerFrame);
+                if (got > 0) {
+                    AudioBufferList in{};
+                    in.mNumberBuffers = 1;
+                    in.mBuffers[0] = {channels_, uint32_t(got * description_.mBytesPerFrame), raw_.data()};
+                    AudioBufferList* out = reinterpret_cast<AudioBufferList*>(inList_.data());
+                    for (uint32_t c = 0; c < channels_; ++c) {
+                        out->mBuffers[c].mData = channels[c] + done;
+                        out->mBuffers[c].mDataByteSize = uint32_t(got) * sizeof(float);
+                    }
+                    if (packer_->convert(&in, size_t(got), out, size_t(got)) != size_t(got))
+                        fail(kAudioFileUnspecifiedError, "The samples cannot be unpacked.");
+                }
+            } else if (asFloat_) {
                 floats_.resize(size_t(want) * channels_);
                 got = sf_readf_float(file_, floats_.data(), want);
                 for (uint32_t c = 0; c < channels_; ++c) {
@@ -185,7 +204,7 @@ public:
     void write(const float* const* channels, uint32_t frameCount) override {
         uint32_t done = 0;
         while (done < frameCount) {
-            const uint32_t n = std::min(frameCount - done, kChunkFrames);
+            const uint32_t n = std::min(frameCount - done, uint32_t(chunkFrames()));
             sf_count_t put;
             if (packer_) {
                 // Pack the frames into the file's own byte layout and hand them over in one piece:
@@ -261,7 +280,9 @@ public:
     }
 
 private:
-    // Raw writes need the exact byte layout of the data chunk: packed integer PCM whose description
+    int64_t chunkFrames() const { return packer_ ? kRawChunkFrames : kChunkFrames; }
+
+    // Raw reads and writes need the exact byte layout of the data chunk: packed integer PCM whose description
     // libsndfile confirms. Float files keep libsndfile's own writes, which also keep their PEAK chunk
     // true. Anything else keeps libsndfile's converting writes.
     void preparePacking(const SF_INFO& info) {
@@ -271,14 +292,15 @@ private:
         if (!plainPCM || description_.mFormatID != kAudioFormatLinearPCM || description_.mBytesPerFrame == 0 ||
             (description_.mFormatFlags & kAudioFormatFlagIsNonInterleaved))
             return;
-        AudioStreamBasicDescription source = description_;
-        source.mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked | kAudioFormatFlagIsNonInterleaved;
-        source.mBitsPerChannel = 32;
-        source.mBytesPerFrame = source.mBytesPerPacket = 4;
-        auto packer = std::make_unique<PCMConverter>(source, description_, kChunkFrames);
+        AudioStreamBasicDescription floats = description_;
+        floats.mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked | kAudioFormatFlagIsNonInterleaved;
+        floats.mBitsPerChannel = 32;
+        floats.mBytesPerFrame = floats.mBytesPerPacket = 4;
+        auto packer = writing_ ? std::make_unique<PCMConverter>(floats, description_, kRawChunkFrames)
+                               : std::make_unique<PCMConverter>(description_, floats, kRawChunkFrames);
         if (!packer->isValid() || packer->resamples()) return;
         packer_ = std::move(packer);
-        raw_.resize(size_t(kChunkFrames) * description_.mBytesPerFrame);
+        raw_.resize(size_t(kRawChunkFrames) * description_.mBytesPerFrame);
         inList_.resize(AudioBufferListSize(channels_));
         reinterpret_cast<AudioBufferList*>(inList_.data())->mNumberBuffers = channels_;
         for (uint32_t c = 0; c < channels_; ++c) reinterpret_cast<AudioBufferList*>(inList_.data())->mBuffers[c].mNumberChannels = 1;
