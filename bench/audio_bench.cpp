@@ -7,56 +7,34 @@
 //
 // The peers run as processes that also open, parse and write their files; so our side of each figure
 // includes reading the file too (decode: the whole read; resampling: read + convert).
+#include "BenchSupport.h"
+
 #include "Sonora/AudioFiles/AVAudioPCMBufferProcessing.h"
 #include "Sonora/AudioFiles/AVAudioPCMBufferUtilities.h"
 #include "platform/avfaudio/AVAudioFile.h"
 #include "platform/media/PCMConverter.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace platform;
+using namespace bench;
 
 namespace {
 
-constexpr int kRuns = 3;
 constexpr int kSeconds = 600;
 
-double seconds(const std::function<void()>& work) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double best(const std::function<void()>& work) {
-    double t = 1e300;
-    for (int i = 0; i < kRuns; ++i) t = std::min(t, seconds(work));
-    return t;
-}
-
-std::string q(const fs::path& p) { return "'" + p.string() + "'"; }
-
-void mustRun(const std::string& command) {
-    if (std::system(command.c_str()) != 0) {
-        std::fprintf(stderr, "audio_bench: failed: %s\n", command.c_str());
-        std::exit(1);
-    }
-}
-
 // The best time of a peer's command; a negative time when the peer cannot do it (sox reads no M4A).
-double bestCommand(const std::string& command) {
+double bestPeerCommand(const std::string& command) {
     if (std::system((command + " 2>/dev/null").c_str()) != 0) return -1;
-    return best([&] { mustRun(command); });
+    return bestCommand(command);
 }
 
 void row(const std::string& what, const std::string& peer, double ours, double theirs) {
@@ -147,9 +125,7 @@ print("append", best(lambda: np.concatenate((x, x), axis=1)))
 }  // namespace
 
 int main() {
-    char pattern[] = "/tmp/audio_bench-XXXXXX";
-    if (!mkdtemp(pattern)) return 1;
-    const fs::path dir = pattern;
+    const fs::path dir = makeFixtureFolder();
     const fs::path wav = dir / "in.wav", mp3 = dir / "in.mp3", m4a = dir / "in.m4a", wav48 = dir / "in48.wav",
                    raw = dir / "in.f32";
 
@@ -170,15 +146,15 @@ int main() {
         const double ours = best([&] { frames = decodeAll(path); });
         if (frames < AVAudioFramePosition(kSeconds) * 44100 - 4096)
             std::fprintf(stderr, "audio_bench: %s decoded only %lld frames\n", name, (long long)frames);
-        row(name, "ffmpeg", ours, bestCommand("ffmpeg -loglevel error -i " + q(path) + " -f f32le -y /dev/null"));
-        row(name, "sox", ours, bestCommand("sox " + q(path) + " -t f32 /dev/null"));
+        row(name, "ffmpeg", ours, bestPeerCommand("ffmpeg -loglevel error -i " + q(path) + " -f f32le -y /dev/null"));
+        row(name, "sox", ours, bestPeerCommand("sox " + q(path) + " -t f32 /dev/null"));
     }
 
     size_t resampled = 0;
     const double resample = best([&] { resampled = readAndResample(wav48); });
     if (resampled != size_t(kSeconds) * 44100)
         std::fprintf(stderr, "audio_bench: the resampler made %zu frames, not %d\n", resampled, kSeconds * 44100);
-    row("read + resample 48k -> 44.1k", "sox", resample, bestCommand("sox " + q(wav48) + " -r 44100 " + q(dir / "out.wav")));
+    row("read + resample 48k -> 44.1k", "sox", resample, bestPeerCommand("sox " + q(wav48) + " -r 44100 " + q(dir / "out.wav")));
 
     // Buffer operations over the whole file in memory.
     auto whole = sonora::makeBuffer(URL(wav));

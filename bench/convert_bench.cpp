@@ -7,51 +7,29 @@
 //
 // The fixtures are made with sox and ffmpeg in a temporary folder: ten minutes of stereo 48 kHz
 // 24-bit WAV and 44.1 kHz 16-bit WAV (two sines and a little noise), one-minute cuts, and MP3s.
+#include "BenchSupport.h"
+
 #include "Sonora/AudioFiles/FormatConverter/FormatConverter.h"
 #include "Sonora/AudioFiles/WaveformDataRequest.h"
 
-#include <algorithm>
-#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <mutex>
 #include <string>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
+using namespace bench;
 
 namespace {
 
-constexpr int kRuns = 3;
 constexpr int64_t kWaveformPoints = 2000;
 
-double seconds(const std::function<void()>& work) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
+// The peers' own output would break up the table.
+void mustRunQuietly(const std::string& command) { mustRun(command, Output::hidden); }
 
-double best(const std::function<void()>& work) {
-    double t = 1e300;
-    for (int i = 0; i < kRuns; ++i) t = std::min(t, seconds(work));
-    return t;
-}
-
-std::string q(const fs::path& p) { return "'" + p.string() + "'"; }
-
-void mustRun(const std::string& command) {
-    if (std::system((command + " >/dev/null 2>&1").c_str()) != 0) {
-        std::fprintf(stderr, "convert_bench: failed: %s\n", command.c_str());
-        std::exit(1);
-    }
-}
-
-double bestCommand(const std::string& command) {
-    return best([&] { mustRun(command); });
-}
+double bestQuietCommand(const std::string& command) { return bestCommand(command, Output::hidden); }
 
 void row(const std::string& what, const std::string& peer, double ours, double theirs, const std::string& goal) {
     std::printf("%-40s %-7s ratio %6.3f (goal %s)   ours %8.3f s   %s %8.3f s\n", what.c_str(), peer.c_str(),
@@ -92,21 +70,20 @@ void waveform(const fs::path& path) {
 
 int main() {
     for (const char* tool : {"sox", "ffmpeg"}) {
-        if (std::system((std::string("command -v ") + tool + " >/dev/null").c_str()) != 0) {
+        if (!haveTool(tool)) {
             std::fprintf(stderr, "convert_bench: needs %s\n", tool);
             return 1;
         }
     }
-    const fs::path dir = fs::temp_directory_path() / ("convert_bench-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
+    const fs::path dir = makeFixtureFolder();
     std::printf("fixtures in %s\n", dir.c_str());
     const auto hi = dir / "ten48k24.wav", cd = dir / "ten44k16.wav", minute = dir / "one44k16.wav";
     const auto cdMp3 = dir / "ten.mp3", minuteMp3 = dir / "one.mp3";
-    mustRun("sox -n -r 48000 -c 2 -b 24 " + q(hi) + " synth 600 sine 440 sine 3000 synth 600 whitenoise mix vol 0.5");
-    mustRun("sox -n -r 44100 -c 2 -b 16 " + q(cd) + " synth 600 sine 440 sine 1000 synth 600 whitenoise mix vol 0.5");
-    mustRun("sox " + q(cd) + " " + q(minute) + " trim 0 60");
-    mustRun("ffmpeg -y -i " + q(cd) + " -c:a libmp3lame -b:a 192k " + q(cdMp3));
-    mustRun("ffmpeg -y -i " + q(minute) + " -c:a libmp3lame -b:a 192k " + q(minuteMp3));
+    mustRunQuietly("sox -n -r 48000 -c 2 -b 24 " + q(hi) + " synth 600 sine 440 sine 3000 synth 600 whitenoise mix vol 0.5");
+    mustRunQuietly("sox -n -r 44100 -c 2 -b 16 " + q(cd) + " synth 600 sine 440 sine 1000 synth 600 whitenoise mix vol 0.5");
+    mustRunQuietly("sox " + q(cd) + " " + q(minute) + " trim 0 60");
+    mustRunQuietly("ffmpeg -y -i " + q(cd) + " -c:a libmp3lame -b:a 192k " + q(cdMp3));
+    mustRunQuietly("ffmpeg -y -i " + q(minute) + " -c:a libmp3lame -b:a 192k " + q(minuteMp3));
 
     using Options = sonora::FormatConverter::Options;
     const auto out = dir / "out.wav";
@@ -116,14 +93,14 @@ int main() {
     to44k16.sampleRate = 44100;
     // sox -D: no dither, as the converter does not dither either.
     row("PCM 10 min 48k/24 -> 48k/16 WAV", "sox", best([&] { convert(hi, out, to16); }),
-        bestCommand("sox -D " + q(hi) + " -b 16 " + q(dir / "sox.wav")), "<= 1.0");
+        bestQuietCommand("sox -D " + q(hi) + " -b 16 " + q(dir / "sox.wav")), "<= 1.0");
     row("PCM 10 min 48k/24 -> 44.1k/16 WAV", "sox", best([&] { convert(hi, out, to44k16); }),
-        bestCommand("sox -D " + q(hi) + " -r 44100 -b 16 " + q(dir / "sox.wav")), "<= 1.0");
+        bestQuietCommand("sox -D " + q(hi) + " -r 44100 -b 16 " + q(dir / "sox.wav")), "<= 1.0");
 
     Options aac;
     aac.setBitRate(192000);
     row("AAC 192k, 10 min 44.1k stereo", "ffmpeg", best([&] { convert(cd, dir / "out.m4a", aac); }),
-        bestCommand("ffmpeg -y -i " + q(cd) + " -c:a aac -b:a 192k " + q(dir / "ffmpeg.m4a")), "<= 1.1");
+        bestQuietCommand("ffmpeg -y -i " + q(cd) + " -c:a aac -b:a 192k " + q(dir / "ffmpeg.m4a")), "<= 1.1");
 
     double tenMinute[2] = {0, 0}, oneMinute[2] = {0, 0};
     const fs::path files[2][2] = {{minute, cd}, {minuteMp3, cdMp3}};
@@ -134,7 +111,7 @@ int main() {
             const double ours = best([&] { waveform(file); });
             (len ? tenMinute : oneMinute)[k] = ours;
             row(std::string("waveform ") + (len ? "10 min " : "1 min ") + kinds[k] + " (2000 points)", "ffmpeg", ours,
-                bestCommand("ffmpeg -i " + q(file) + " -f null -"), "<= 1.2");
+                bestQuietCommand("ffmpeg -i " + q(file) + " -f null -"), "<= 1.2");
         }
         std::printf("%-40s 10 min / 1 min = %.2f (goal <= 11)\n", (std::string("waveform linearity ") + kinds[k]).c_str(),
                     tenMinute[k] / oneMinute[k]);

@@ -11,6 +11,8 @@
 //
 // Fixtures: 4 distinct clips per rate made with sox (3 minutes of stereo 16-bit noise-and-sine WAV);
 // N clips use them round-robin, each clip with a reader of its own, every clip at gain 1/N.
+#include "BenchSupport.h"
+
 #include "Sonora/Internals/Engine/AudioEngine.h"
 #include "Sonora/Nodes/Mixing/Mixer.h"
 #include "platform/audiotoolbox/AUAudioUnit.h"
@@ -40,6 +42,7 @@
 
 namespace fs = std::filesystem;
 using namespace platform;
+using namespace bench;
 
 namespace {
 
@@ -47,15 +50,6 @@ constexpr double kRate = 44100;
 constexpr int kClipSeconds = 180;
 constexpr int kDistinctClips = 4;
 constexpr AVAudioFrameCount kChunk = 4096;
-
-std::string q(const fs::path& p) { return "'" + p.string() + "'"; }
-
-void mustRun(const std::string& command) {
-    if (std::system(command.c_str()) != 0) {
-        std::fprintf(stderr, "engine_bench: failed: %s\n", command.c_str());
-        std::exit(1);
-    }
-}
 
 struct Timing {
     double wall = 0;
@@ -301,13 +295,12 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (std::system("command -v sox >/dev/null") != 0) {
+    if (!haveTool("sox")) {
         std::fprintf(stderr, "engine_bench: sox is needed\n");
         return 1;
     }
 
-    const fs::path dir = fs::temp_directory_path() / ("engine_bench." + std::to_string(getpid()));
-    fs::create_directories(dir);
+    const fs::path dir = makeFixtureFolder();
     std::vector<fs::path> at44, at48;
     for (int i = 0; i < kDistinctClips; ++i) {
         at44.push_back(dir / ("r44_" + std::to_string(i) + ".wav"));

@@ -6,16 +6,15 @@
 //
 // Exit status: 0 on success, 1 on an error (one line on stderr), 2 on bad arguments.
 
+#include "ToolSupport.h"
+
 #include "Sonora/AudioFiles/FormatConverter/FormatConverter.h"
 #include "Sonora/AudioFiles/WaveformDataRequest.h"
 #include "platform/foundation/NSError.h"
 
-#include <cerrno>
-#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -26,24 +25,8 @@ int waveformCommand(int argc, char** argv);
 namespace {
 
 int convertUsage() {
-    std::cerr << "usage: sonora-tool convert IN OUT [--format F] [--rate R] [--channels C] [--bits B] [--bitrate N]"
-                 " [--rule any|lessThanOrEqual]\n";
-    return 2;
-}
-
-std::optional<double> parseNumber(const std::string& text) {
-    if (text.empty()) return std::nullopt;
-    char* end = nullptr;
-    errno = 0;
-    const double value = std::strtod(text.c_str(), &end);
-    if (errno != 0 || end != text.c_str() + text.size() || !std::isfinite(value)) return std::nullopt;
-    return value;
-}
-
-std::optional<uint32_t> parseCount(const std::string& text) {
-    const auto value = parseNumber(text);
-    if (!value || *value < 0 || *value > 4294967295.0 || std::floor(*value) != *value) return std::nullopt;
-    return uint32_t(*value);
+    return tool::printUsage("usage: sonora-tool convert IN OUT [--format F] [--rate R] [--channels C] [--bits B]"
+                            " [--bitrate N] [--rule any|lessThanOrEqual]\n");
 }
 
 }  // namespace
@@ -60,11 +43,11 @@ int convertCommand(int argc, char** argv) {
         if (flag == "--format") {
             options.format = value;
         } else if (flag == "--rate") {
-            const auto rate = parseNumber(value);
+            const auto rate = tool::parseNumber(value);
             if (!rate || *rate <= 0) return convertUsage();
             options.sampleRate = *rate;
         } else if (flag == "--channels" || flag == "--bits" || flag == "--bitrate") {
-            const auto count = parseCount(value);
+            const auto count = tool::parseCount(value);
             if (!count) return convertUsage();
             if (flag == "--channels") options.channels = *count;
             if (flag == "--bits") options.bitDepth = *count;
@@ -90,7 +73,7 @@ int convertCommand(int argc, char** argv) {
     converter->start([&](const std::optional<platform::NSError>& error) {
         std::lock_guard lock(mutex);
         if (result) {
-            std::cerr << "sonora-tool: the completion handler ran more than once\n";
+            tool::printError("the completion handler ran more than once");
             std::_Exit(3);
         }
         result = error;
@@ -99,27 +82,23 @@ int convertCommand(int argc, char** argv) {
     std::unique_lock lock(mutex);
     finished.wait(lock, [&] { return result.has_value(); });
     if (*result) {
-        std::cerr << "sonora-tool: " << (*result)->localizedDescription << " (" << (*result)->domain << " "
-                  << (*result)->code << ")\n";
+        tool::printError(**result);
         return 1;
     }
     return 0;
 }
 
 int waveformCommand(int argc, char** argv) {
-    if (argc != 3) {
-        std::cerr << "usage: sonora-tool waveform FILE POINTS\n";
-        return 2;
-    }
-    const auto points = parseCount(argv[2]);
+    if (argc != 3) return tool::printUsage("usage: sonora-tool waveform FILE POINTS\n");
+    const auto points = tool::parseCount(argv[2]);
     if (!points) {
-        std::cerr << "sonora-tool: POINTS must be a whole number\n";
+        tool::printError("POINTS must be a whole number");
         return 2;
     }
     const auto request = std::make_shared<sonora::WaveformDataRequest>(platform::URL(argv[1]));
     const auto data = request->getData(int64_t(*points), 0);
     if (!data) {
-        std::cerr << "sonora-tool: no waveform data for " << argv[1] << "\n";
+        tool::printError(std::string("no waveform data for ") + argv[1]);
         return 1;
     }
     for (const auto& channel : *data) {

@@ -9,6 +9,8 @@
 //
 // Exit status: 0 on success, 1 on an error (one line on stderr), 2 on bad arguments.
 
+#include "ToolSupport.h"
+
 #include "Sonora/Internals/Engine/AudioEngine.h"
 #include "Sonora/Internals/Hardware/Device.h"
 #include "Sonora/Nodes/Mixing/Mixer.h"
@@ -18,7 +20,6 @@
 #include "platform/foundation/NSError.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
@@ -35,17 +36,8 @@ constexpr double kMixRate = 44100;
 constexpr platform::AVAudioFrameCount kChunkFrames = 4096;
 
 int mixUsage() {
-    std::cerr << "usage: sonora-tool mix [--tree] OUT [--float|--bits 16|24|32] --clip FILE@START[:GAIN] ...\n";
-    return 2;
-}
-
-std::optional<double> parseNumber(const std::string& text) {
-    if (text.empty()) return std::nullopt;
-    char* end = nullptr;
-    errno = 0;
-    const double value = std::strtod(text.c_str(), &end);
-    if (errno != 0 || end != text.c_str() + text.size() || !std::isfinite(value)) return std::nullopt;
-    return value;
+    return tool::printUsage(
+        "usage: sonora-tool mix [--tree] OUT [--float|--bits 16|24|32] --clip FILE@START[:GAIN] ...\n");
 }
 
 struct ClipArgument {
@@ -54,21 +46,21 @@ struct ClipArgument {
     float gain = 1;
 };
 
-// FILE@START[:GAIN]; the last '@' separates the file, so file names may hold '@'.
+// FILE@START[:GAIN].
 std::optional<ClipArgument> parseClip(const std::string& text) {
-    const auto at = text.rfind('@');
-    if (at == std::string::npos || at == 0) return std::nullopt;
+    const auto parts = tool::splitClip(text);
+    if (!parts) return std::nullopt;
     ClipArgument clip;
-    clip.path = text.substr(0, at);
-    std::string timing = text.substr(at + 1);
+    clip.path = parts->first;
+    std::string timing = parts->second;
     if (const auto colon = timing.find(':'); colon != std::string::npos) {
-        const auto gain = parseNumber(timing.substr(colon + 1));
-        if (!gain || *gain < 0) return std::nullopt;
+        const auto gain = tool::parseNonNegative(timing.substr(colon + 1));
+        if (!gain) return std::nullopt;
         clip.gain = float(*gain);
         timing.resize(colon);
     }
-    const auto start = parseNumber(timing);
-    if (!start || *start < 0) return std::nullopt;
+    const auto start = tool::parseNonNegative(timing);
+    if (!start) return std::nullopt;
     clip.start = *start;
     return clip;
 }
@@ -134,8 +126,8 @@ int mixCommand(int argc, char** argv) {
             if (++i >= argc) return mixUsage();
             const auto clip = parseClip(argv[i]);
             if (!clip) {
-                std::cerr << "sonora-tool: a clip is FILE@START[:GAIN] with START and GAIN at least 0, not " << argv[i]
-                          << "\n";
+                tool::printError(std::string("a clip is FILE@START[:GAIN] with START and GAIN at least 0, not ") +
+                                 argv[i]);
                 return mixUsage();
             }
             arguments.push_back(*clip);
@@ -177,10 +169,7 @@ int mixCommand(int argc, char** argv) {
 }
 
 int devicesCommand(int argc, char** /*argv*/) {
-    if (argc != 1) {
-        std::cerr << "usage: sonora-tool devices\n";
-        return 2;
-    }
+    if (argc != 1) return tool::printUsage("usage: sonora-tool devices\n");
     for (const sonora::Device& device : sonora::AudioEngine::allDevices()) {
         std::cout << device.deviceID << "\t" << device.name << "\tinputs " << device.inputChannelCount.value_or(0)
                   << "\toutputs " << device.outputChannelCount.value_or(0) << "\n";

@@ -9,6 +9,8 @@
 //
 // Exit status: 0 on success, 1 on an error (one line on stderr), 2 on bad arguments.
 
+#include "ToolSupport.h"
+
 #include "Sonora/Internals/Engine/AudioEngine.h"
 #include "Sonora/Internals/Utilities/AVAudioTimeArithmetic.h"
 #include "Sonora/Nodes/Mixing/Mixer.h"
@@ -18,9 +20,7 @@
 #include "platform/avfaudio/AVAudioIONode.h"
 #include "platform/coreaudio/AudioDeviceStream.h"
 
-#include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <cstdlib>
 #include <iostream>
 #include <optional>
@@ -33,18 +33,8 @@ int playCommand(int argc, char** argv);
 namespace {
 
 int playUsage() {
-    std::cerr << "usage: sonora-tool play [--capture F] --seconds S --clip FILE@START ...\n"
-                 "       sonora-tool play [--capture F] --loop FILE --seconds S\n";
-    return 2;
-}
-
-std::optional<double> parseNonNegative(const std::string& text) {
-    if (text.empty()) return std::nullopt;
-    char* end = nullptr;
-    errno = 0;
-    const double value = std::strtod(text.c_str(), &end);
-    if (errno != 0 || end != text.c_str() + text.size() || !std::isfinite(value) || value < 0) return std::nullopt;
-    return value;
+    return tool::printUsage("usage: sonora-tool play [--capture F] --seconds S --clip FILE@START ...\n"
+                            "       sonora-tool play [--capture F] --loop FILE --seconds S\n");
 }
 
 struct Clip {
@@ -52,13 +42,13 @@ struct Clip {
     double start = 0;
 };
 
-// FILE@START; the last '@' separates the file, so file names may hold '@'.
+// FILE@START.
 std::optional<Clip> parseClip(const std::string& text) {
-    const auto at = text.rfind('@');
-    if (at == std::string::npos || at == 0) return std::nullopt;
-    const auto start = parseNonNegative(text.substr(at + 1));
+    const auto parts = tool::splitClip(text);
+    if (!parts) return std::nullopt;
+    const auto start = tool::parseNonNegative(parts->second);
     if (!start) return std::nullopt;
-    return Clip{text.substr(0, at), *start};
+    return Clip{parts->first, *start};
 }
 
 }  // namespace
@@ -77,15 +67,15 @@ int playCommand(int argc, char** argv) {
         } else if (arg == "--loop") {
             loop = value;
         } else if (arg == "--seconds") {
-            seconds = parseNonNegative(value);
+            seconds = tool::parseNonNegative(value);
             if (!seconds) {
-                std::cerr << "sonora-tool: --seconds takes a number of seconds, not " << value << "\n";
+                tool::printError("--seconds takes a number of seconds, not " + value);
                 return playUsage();
             }
         } else if (arg == "--clip") {
             const auto clip = parseClip(value);
             if (!clip) {
-                std::cerr << "sonora-tool: a clip is FILE@START with START at least 0, not " << value << "\n";
+                tool::printError("a clip is FILE@START with START at least 0, not " + value);
                 return playUsage();
             }
             clips.push_back(*clip);
@@ -115,7 +105,7 @@ int playCommand(int argc, char** argv) {
     if (capture) engine.avEngine()->outputNode()->deviceStream()->startCapture(*capture);
     engine.start();
     if (!engine.avEngine()->isRunning()) {
-        std::cerr << "sonora-tool: the engine did not start\n";
+        tool::printError("the engine did not start");
         return 1;
     }
 

@@ -9,6 +9,8 @@
 //
 // Exit status: 0 on success, 1 on any error (one line on stderr), 2 on bad arguments.
 
+#include "ToolSupport.h"
+
 #include "Sonora/AudioFiles/AVAudioFileUtilities.h"
 #include "platform/avfaudio/AVAudioFile.h"
 #include "platform/avfaudio/AVAudioPCMBuffer.h"
@@ -16,7 +18,6 @@
 
 #include <bit>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,26 +45,16 @@ namespace {
 constexpr AVAudioFrameCount kChunkFrames = 65536;
 
 int usage() {
-    std::cerr << "usage: sonora-tool info FILE\n"
-                 "       sonora-tool dump FILE OUT\n"
-                 "       sonora-tool extract IN OUT START END\n"
-                 "       sonora-tool roundtrip-int16 IN OUT\n"
-                 "       sonora-tool convert IN OUT [--format F] [--rate R] [--channels C] [--bits B]\n"
-                 "                           [--bitrate N] [--rule any|lessThanOrEqual]\n"
-                 "       sonora-tool waveform FILE POINTS\n"
-                 "       sonora-tool mix [--tree] OUT [--float|--bits 16|24|32] --clip FILE@START[:GAIN] ...\n"
-                 "       sonora-tool devices\n"
-                 "       sonora-tool play [--capture F] --seconds S (--clip FILE@START ... | --loop FILE)\n";
-    return 2;
-}
-
-std::optional<double> parseSeconds(const std::string& text) {
-    if (text.empty()) return std::nullopt;
-    char* end = nullptr;
-    errno = 0;
-    const double value = std::strtod(text.c_str(), &end);
-    if (errno != 0 || end != text.c_str() + text.size() || !std::isfinite(value)) return std::nullopt;
-    return value;
+    return tool::printUsage("usage: sonora-tool info FILE\n"
+                            "       sonora-tool dump FILE OUT\n"
+                            "       sonora-tool extract IN OUT START END\n"
+                            "       sonora-tool roundtrip-int16 IN OUT\n"
+                            "       sonora-tool convert IN OUT [--format F] [--rate R] [--channels C] [--bits B]\n"
+                            "                           [--bitrate N] [--rule any|lessThanOrEqual]\n"
+                            "       sonora-tool waveform FILE POINTS\n"
+                            "       sonora-tool mix [--tree] OUT [--float|--bits 16|24|32] --clip FILE@START[:GAIN] ...\n"
+                            "       sonora-tool devices\n"
+                            "       sonora-tool play [--capture F] --seconds S (--clip FILE@START ... | --loop FILE)\n");
 }
 
 std::shared_ptr<AVAudioPCMBuffer> chunkBuffer(const AVAudioFile& file) {
@@ -184,10 +175,10 @@ int runCommand(const std::vector<std::string>& args) {
     if (command == "dump" && args.size() == 3) return dump(args[1], args[2]);
     if (command == "roundtrip-int16" && args.size() == 3) return roundtripInt16(args[1], args[2]);
     if (command == "extract" && args.size() == 5) {
-        const auto start = parseSeconds(args[3]);
-        const auto end = parseSeconds(args[4]);
+        const auto start = tool::parseNumber(args[3]);
+        const auto end = tool::parseNumber(args[4]);
         if (!start || !end) {
-            std::cerr << "sonora-tool: START and END must be numbers of seconds\n";
+            tool::printError("START and END must be numbers of seconds");
             return usage();
         }
         return extract(args[1], args[2], args[3], args[4], *start, *end);
@@ -204,10 +195,9 @@ int main(int argc, char** argv) {
     try {
         return runCommand(args);
     } catch (const platform::NSErrorException& e) {
-        std::cerr << "sonora-tool: " << e.error().localizedDescription << " (" << e.error().domain << " "
-                  << e.error().code << ")\n";
+        tool::printError(e.error());
     } catch (const std::exception& e) {
-        std::cerr << "sonora-tool: " << e.what() << "\n";
+        tool::printError(e.what());
     }
     return 1;
 }

@@ -2,6 +2,7 @@
 
 #include "platform/avfaudio/AVAudioFile.h"
 #include "platform/foundation/NSError.h"
+#include "platform/media/FFmpegSupport.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -11,7 +12,6 @@ extern "C" {
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 #include <unordered_map>
 
 namespace platform::detail {
@@ -25,21 +25,6 @@ constexpr size_t kPrerollPackets = 10;
 constexpr int64_t kDecodeThroughFrames = 1 << 16;
 // A stream whose first packets all fail to decode is damaged, not silent.
 constexpr int kProbePackets = 32;
-
-void quietLogs() {
-    static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
-}
-
-[[noreturn]] void fail(OSStatus status, const std::string& text) {
-    throw NSErrorException(makeOSStatusError(status, text));
-}
-
-std::string avError(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
 
 uint32_t losslessDepthFlag(int bits) {
     switch (bits) {
@@ -148,7 +133,7 @@ FormatPtr openInput(const std::string& path, std::string* failure) {
     // The protocol prefix keeps a ':' in a file name from reading as a protocol.
     const int rc = avformat_open_input(&raw, ("file:" + path).c_str(), nullptr, nullptr);
     if (rc < 0) {
-        if (failure) *failure = avError(rc);
+        if (failure) *failure = avErrorText(rc);
         return nullptr;
     }
     FormatPtr format(raw);
@@ -615,7 +600,7 @@ private:
 }  // namespace
 
 std::unique_ptr<AudioFileBackend> openFFmpegForReading(const std::string& path, std::string* failure) {
-    quietLogs();
+    quietFFmpegLogs();
     FormatPtr format = openInput(path, failure);
     if (!format) return nullptr;
     // A weak guess from content that merely resembles a format is no recognition.
@@ -632,7 +617,7 @@ std::unique_ptr<AudioFileBackend> openFFmpegForReading(const std::string& path, 
 }
 
 std::vector<AudioStreamBasicDescription> probeAudioStreams(const std::string& path) {
-    quietLogs();
+    quietFFmpegLogs();
     std::vector<AudioStreamBasicDescription> found;
     FormatPtr format = openInput(path, nullptr);
     if (!format || format->probe_score <= AVPROBE_SCORE_RETRY) return found;

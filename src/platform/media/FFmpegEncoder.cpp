@@ -2,6 +2,7 @@
 
 #include "platform/avfaudio/AVAudioFile.h"
 #include "platform/foundation/NSError.h"
+#include "platform/media/FFmpegSupport.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -14,30 +15,18 @@ extern "C" {
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
 #include <vector>
 
 namespace platform::detail {
 
 namespace {
 
-[[noreturn]] void fail(OSStatus status, const std::string& text) {
-    throw NSErrorException(makeOSStatusError(status, text));
-}
-
-std::string avError(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
-
 class FFmpegEncoder final : public AudioFileBackend {
 public:
     FFmpegEncoder(const std::string& path, FFmpegContainer container, const AudioStreamBasicDescription& format,
                   uint32_t bitRate)
         : path_(path) {
-        static std::once_flag quiet;
-        std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
+        quietFFmpegLogs();
 
         channels_ = format.mChannelsPerFrame;
         const int rate = int(std::lround(format.mSampleRate));
@@ -77,7 +66,7 @@ public:
         int rc = avcodec_open2(codec_, codec, nullptr);
         if (rc < 0) {
             release();
-            fail(kAudioFileUnsupportedDataFormatError, "The encoder refuses this format: " + avError(rc));
+            fail(kAudioFileUnsupportedDataFormatError, "The encoder refuses this format: " + avErrorText(rc));
         }
         stream_ = avformat_new_stream(format_, nullptr);
         if (!stream_ || avcodec_parameters_from_context(stream_->codecpar, codec_) < 0) {
@@ -91,14 +80,14 @@ public:
         if (rc < 0) {
             release();
             fail(rc == AVERROR(EACCES) ? kAudioFilePermissionsError : kAudioFileUnspecifiedError,
-                 "The file \"" + path + "\" cannot be created: " + avError(rc));
+                 "The file \"" + path + "\" cannot be created: " + avErrorText(rc));
         }
         rc = avformat_write_header(format_, nullptr);
         if (rc < 0) {
             release();
             std::error_code ec;
             std::filesystem::remove(path, ec);
-            fail(kAudioFileUnsupportedDataFormatError, "The container refuses this format: " + avError(rc));
+            fail(kAudioFileUnsupportedDataFormatError, "The container refuses this format: " + avErrorText(rc));
         }
 
         frameSize_ = codec_->frame_size > 0 ? uint32_t(codec_->frame_size) : 4096;
@@ -155,7 +144,7 @@ public:
             const int rc = av_write_trailer(format_);
             if (rc < 0) {
                 ok = false;
-                why = avError(rc);
+                why = avErrorText(rc);
             }
         } catch (const NSErrorException& e) {
             ok = false;
@@ -202,15 +191,15 @@ private:
 
     void send(AVFrame* frame) {
         int rc = avcodec_send_frame(codec_, frame);
-        if (rc < 0) fail(kAudioFileUnspecifiedError, "The encoder failed: " + avError(rc));
+        if (rc < 0) fail(kAudioFileUnspecifiedError, "The encoder failed: " + avErrorText(rc));
         for (;;) {
             rc = avcodec_receive_packet(codec_, packet_);
             if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
-            if (rc < 0) fail(kAudioFileUnspecifiedError, "The encoder failed: " + avError(rc));
+            if (rc < 0) fail(kAudioFileUnspecifiedError, "The encoder failed: " + avErrorText(rc));
             av_packet_rescale_ts(packet_, codec_->time_base, stream_->time_base);
             packet_->stream_index = stream_->index;
             rc = av_interleaved_write_frame(format_, packet_);
-            if (rc < 0) fail(kAudioFileUnspecifiedError, "The file cannot be written: " + avError(rc));
+            if (rc < 0) fail(kAudioFileUnspecifiedError, "The file cannot be written: " + avErrorText(rc));
         }
     }
 
