@@ -1,6 +1,11 @@
 // Shared main of every test binary: a Qt application object for the event loop and the main
-// queue, and a fresh private HOME so that no test reads or writes a real user's files.
+// queue, and a fresh private HOME so that no test reads or writes a real user's files. Built with
+// TAMBERLO_TEST_WIDGETS it makes a QApplication instead, for widget tests, with the interface font.
 #include <QCoreApplication>
+#if TAMBERLO_TEST_WIDGETS
+#include <QApplication>
+#include <QFont>
+#endif
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -21,7 +26,14 @@ int main(int argc, char** argv) {
     ::setenv("TAMBERLO_AUDIO_DEVICE", "null", 0);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
+#if TAMBERLO_TEST_WIDGETS
+    QApplication app(argc, argv);
+    QFont font("Noto Sans CJK SC");
+    font.setPixelSize(13);
+    QApplication::setFont(font);
+#else
     QCoreApplication app(argc, argv);
+#endif
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -6,14 +6,17 @@
 //   controller->tracks = exportSet(tracks);
 //   controller->formatChanged("mp3");
 //   controller->saveUrl = URL("/home/me/Desktop/20240101120000.mp3");
-//   ... mix-down into controller->renderFile, then controller->convertFormat();
+//   controller->render();   // mix-down into renderFile, which ends in convertFormat()
 #pragma once
 
 #include "Sonora/AudioFiles/FormatConverter/FormatConverter.h"
+#include "Sonora/Internals/Engine/AudioEngine.h"
 #include "TamberloMac/Model/TrackModel.h"
 #include "platform/avfaudio/AVAudioFile.h"
+#include "platform/avfaudio/AVAudioPCMBuffer.h"
 #include "platform/foundation/URL.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -38,6 +41,15 @@ public:
     // (after its status message), on which a failed export enables the buttons again.
     std::function<void()> dismissBlock;
     std::function<void(bool success)> conversionFinishedBlock;
+    // Called on the main thread when a mix-down starts (the sheet disables its buttons and shows
+    // its progress views), and with each progress of the clip preparation: 0…100 and its label.
+    std::function<void()> renderStartBlock;
+    std::function<void(double percent, const std::string& label)> progressBlock;
+
+    // The mix-down's own engine, used by each of its mix-downs.
+    std::shared_ptr<sonora::AudioEngine> engine = std::make_shared<sonora::AudioEngine>();
+    // Clips prepared ÷ clips in the export set; written by the preparation worker.
+    std::atomic<double> renderProgress{0};
 
     // The mix-down's 44100 Hz, 16-bit, 2-channel work file; the conversion's input.
     std::shared_ptr<platform::AVAudioFile> renderFile;
@@ -56,11 +68,35 @@ public:
     // Closes the sheet and runs doneBlock.
     void finishExport();
 
+    // Starts a mix-down of `tracks` (main thread, saveUrl set): every clip is decoded, faded, put
+    // behind silence as long as its start time and written as a work file off the main thread;
+    // then all of them are rendered offline at the tracks' volumes into a new 44100 Hz, 16-bit,
+    // stereo ".caf" work file (renderFile), and convertFormat() follows. A render file that cannot
+    // be made, nothing to render or a failed render shows "导出失败" and reports
+    // conversionFinishedBlock(false), so the sheet can be used again.
+    void render();
+    // Hands renderProgress to progressBlock as a percentage and its "12.5%" label.
+    void updateProgress();
+    // Bakes a linear fade-in and fade-out (seconds) into a float, non-interleaved buffer; where
+    // they overlap both gains apply.
+    static void applyBufferFade(platform::AVAudioPCMBuffer& buffer, double fadeIn, double fadeOut);
+
 protected:
     ExportController() = default;
 
 private:
+    // One prepared clip of a mix-down: its padded work file and its gain.
+    struct PreparedClip {
+        std::shared_ptr<platform::AVAudioFile> file;
+        float volume = 1.0f;
+    };
+
     void conversionFinished(bool success);
+    std::vector<PreparedClip> renderTracks(const std::vector<std::shared_ptr<TrackModel>>& tracks);
+    // Decodes, fades and pads one clip into its work file; none when that fails.
+    static std::optional<PreparedClip> prepareClip(const MusicModel& clip, const TrackModel& track,
+                                                   const platform::URL& url);
+    void renderMix(std::vector<PreparedClip> clips);
 };
 
 }  // namespace tamberlo

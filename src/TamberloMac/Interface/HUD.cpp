@@ -2,6 +2,7 @@
 
 #include "TamberloMac/Interface/GCD.h"
 
+#include <atomic>
 #include <mutex>
 
 namespace tamberlo {
@@ -13,6 +14,7 @@ struct State {
     std::vector<HUD::Message> requests;
     std::optional<HUD::Message> current;
     HUD::Listener listener;
+    std::atomic<double> lifetime{1.0};
 };
 
 State& state() {
@@ -36,7 +38,7 @@ void show(HUD::Kind kind, const std::string& status) {
         state().current = HUD::Message{kind, status};
         notify();
         // Messages close themselves; the dismissal removes whatever overlay is current by then.
-        if (kind != HUD::Kind::progress) GCDAfterMain([] { HUD::dismiss(); }, 1.0);
+        if (kind != HUD::Kind::progress) GCDAfterMain([] { HUD::dismiss(); }, state().lifetime.load());
     });
 }
 
@@ -71,5 +73,8 @@ void HUD::clearRequests() {
 }
 
 void HUD::setListener(Listener listener) { state().listener = std::move(listener); }
+
+double HUD::messageLifetime() { return state().lifetime.load(); }
+void HUD::setMessageLifetime(double seconds) { state().lifetime.store(seconds); }
 
 }  // namespace tamberlo

@@ -41,6 +41,9 @@ public:
     static void clearRequests();
     // The one listener (the window's drawing); an empty function removes it.
     static void setListener(Listener listener);
+    // How long info, success and error messages stay (1 s; tests shorten it).
+    static double messageLifetime();
+    static void setMessageLifetime(double seconds);
 };
 
 }  // namespace tamberlo

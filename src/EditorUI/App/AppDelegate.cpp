@@ -1,0 +1,51 @@
+#include "EditorUI/App/AppDelegate.h"
+
+#include "EditorUI/Window/WindowController.h"
+#include "Services/Analytics/TrackManager.h"
+#include "Widgets/HUDView.h"
+
+#include <QApplication>
+#include <QFont>
+
+namespace tamberlo {
+
+AppDelegate::AppDelegate() { configureAccountService(); }
+
+AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::configureAccountService() {
+    // The account service (DMGChecker) is configured here with the service key and the flavour
+    // "Web" once the online services provide it; until then there is nothing to configure.
+}
+
+WindowController* AppDelegate::loadMainWindow() {
+    if (!windowController_) windowController_ = std::make_unique<WindowController>();
+    windowController_->show();
+    return windowController_.get();
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    TrackManager::initialWithLaunchOptions({});
+    TrackManager::TrackLaunch();
+}
+
+void AppDelegate::applicationWillTerminate() {}
+
+int applicationMain(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Tamberlo");
+    QFont font("Noto Sans CJK SC");
+    font.setPixelSize(13);
+    QApplication::setFont(font);
+    HUDView::install();
+
+    AppDelegate delegate;
+    delegate.loadMainWindow();
+    delegate.applicationDidFinishLaunching();
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&delegate] { delegate.applicationWillTerminate(); });
+    const int status = QApplication::exec();
+    HUDView::uninstall();
+    return status;
+}
+
+}  // namespace tamberlo

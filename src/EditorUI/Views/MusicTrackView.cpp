@@ -1,0 +1,254 @@
+#include "EditorUI/Views/MusicTrackView.h"
+
+#include "Services/Analytics/TrackManager.h"
+#include "TamberloMac/Interface/NotifyManager.h"
+#include "TamberloMac/Playback/Player.h"
+#include "TamberloMac/Shell/Localized.h"
+#include "Widgets/ColorHelper.h"
+#include "Widgets/ViewHelper.h"
+#include "platform/foundation/NotificationCenter.h"
+
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMetaMethod>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace tamberlo {
+
+namespace {
+
+QString text(const char* key) { return QString::fromStdString(localized(key)); }
+
+enum class Glyph { volume, mute, onlyPlay, trash };
+
+// The row's small white glyphs, drawn in code so that the row needs no image files.
+QIcon glyphIcon(Glyph glyph) {
+    QPixmap pixmap(32, 32);
+    pixmap.setDevicePixelRatio(2.0);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(Qt::white, 1.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    auto speaker = [&p] {
+        QPainterPath body;
+        body.moveTo(2, 6);
+        body.lineTo(5, 6);
+        body.lineTo(9, 2.5);
+        body.lineTo(9, 13.5);
+        body.lineTo(5, 10);
+        body.lineTo(2, 10);
+        body.closeSubpath();
+        p.setBrush(Qt::white);
+        p.drawPath(body);
+        p.setBrush(Qt::NoBrush);
+    };
+    switch (glyph) {
+    case Glyph::volume:
+        speaker();
+        p.drawArc(QRectF(7, 5, 5, 6), -60 * 16, 120 * 16);
+        p.drawArc(QRectF(7, 2.5, 8, 11), -60 * 16, 120 * 16);
+        break;
+    case Glyph::mute:
+        speaker();
+        p.drawLine(QPointF(11, 6), QPointF(15, 10));
+        p.drawLine(QPointF(15, 6), QPointF(11, 10));
+        break;
+    case Glyph::onlyPlay:
+        p.drawArc(QRectF(2.5, 3, 11, 11), 0, 180 * 16);
+        p.setBrush(Qt::white);
+        p.drawRoundedRect(QRectF(2, 8.5, 3, 5), 1, 1);
+        p.drawRoundedRect(QRectF(11, 8.5, 3, 5), 1, 1);
+        break;
+    case Glyph::trash:
+        p.drawLine(QPointF(3, 4.5), QPointF(13, 4.5));
+        p.drawLine(QPointF(6.5, 4.5), QPointF(6.5, 2.5));
+        p.drawLine(QPointF(6.5, 2.5), QPointF(9.5, 2.5));
+        p.drawLine(QPointF(9.5, 2.5), QPointF(9.5, 4.5));
+        p.drawRoundedRect(QRectF(4.5, 4.5, 7, 9), 1, 1);
+        break;
+    }
+    return QIcon(pixmap);
+}
+
+QPushButton* makeButton(QWidget* parent, Glyph glyph, const char* toolTip) {
+    auto* button = new QPushButton(parent);
+    button->setIcon(glyphIcon(glyph));
+    button->setIconSize(QSize(16, 16));
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setFlat(true);
+    button->setToolTip(text(toolTip));
+    button->setCursor(Qt::PointingHandCursor);
+    return button;
+}
+
+// Black behind a switched-on button, clear otherwise.
+void setSwitched(QPushButton* button, bool on) {
+    button->setStyleSheet(on ? "QPushButton { background: black; border: none; border-radius: 3px; }"
+                             : "QPushButton { background: transparent; border: none; border-radius: 3px; }");
+}
+
+}  // namespace
+
+MusicTrackView::MusicTrackView(QWidget* parent) : QWidget(parent) {
+    setFixedHeight(rowHeight);
+    setMinimumWidth(200);
+
+    nameLab_ = new QLabel(this);
+    nameLab_->setFont(pingfangSC(13));
+    QPalette palette = nameLab_->palette();
+    palette.setColor(QPalette::WindowText, Qt::white);
+    nameLab_->setPalette(palette);
+
+    muteBtn_ = makeButton(this, Glyph::mute, "静音");
+    onlyPlayBtn_ = makeButton(this, Glyph::onlyPlay, "只听");
+    deleteBtn_ = makeButton(this, Glyph::trash, "删除");
+    setSwitched(muteBtn_, false);
+    setSwitched(onlyPlayBtn_, false);
+    setSwitched(deleteBtn_, false);
+
+    volumeImgV_ = new QLabel(this);
+    volumeImgV_->setPixmap(glyphIcon(Glyph::volume).pixmap(16, 16));
+    volumeImgV_->setToolTip(text("音量"));
+
+    slider_ = new CustomSlider(this);
+    slider_->setRange(-1.0, 1.0);
+
+    menu_ = new QMenu(QString(), this);
+    copyAction_ = menu_->addAction(text("复制音轨"));
+    copyAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+    deleteAction_ = menu_->addAction(text("删除音轨"));
+    deleteAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Backspace));
+    // The shortcuts are shown in the menu and act while it is open; they are not bound to the row,
+    // so that the rows of a list do not compete for them.
+    copyAction_->setShortcutVisibleInContextMenu(true);
+    deleteAction_->setShortcutVisibleInContextMenu(true);
+
+    updateTimer_ = new QTimer(this);
+    updateTimer_->setSingleShot(true);
+    updateTimer_->setInterval(300);
+
+    connect(muteBtn_, &QPushButton::clicked, this, [this] { muteClick(); });
+    connect(onlyPlayBtn_, &QPushButton::clicked, this, [this] { onlyPlayClick(); });
+    connect(deleteBtn_, &QPushButton::clicked, this, [this] { deleteClick(); });
+    connect(slider_, &CustomSlider::volumeChange, this,
+            [this](double value, CustomSlider::Phase phase) { volumeChange(value, phase); });
+    connect(copyAction_, &QAction::triggered, this, [this] { copyClick(); });
+    connect(deleteAction_, &QAction::triggered, this, [this] { deleteClick(); });
+    connect(updateTimer_, &QTimer::timeout, this, [this] { updatePlayer(); });
+
+    onlyPlayObserver_ = platform::NotificationCenter::defaultCenter().addObserver(
+        NotifyManager::OnlyPlayTrackDidChange(), [this](const platform::Notification&) { onlyPlayTrackDidChange(); });
+
+    muteBtn_->setGeometry(12, 30, 20, 20);
+    onlyPlayBtn_->setGeometry(38, 30, 20, 20);
+    deleteBtn_->setGeometry(64, 30, 20, 20);
+    volumeImgV_->setGeometry(94, 32, 16, 16);
+    resize(220, rowHeight);
+    layoutRow();
+}
+
+// The 56 px row: the name on top, the switches and the volume slider below; the name and the
+// slider take the width.
+void MusicTrackView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    layoutRow();
+}
+
+void MusicTrackView::layoutRow() {
+    nameLab_->setGeometry(12, 6, std::max(0, width() - 24), 20);
+    slider_->setGeometry(114, 30, std::max(40, width() - 114 - 12), 20);
+}
+
+MusicTrackView::~MusicTrackView() { platform::NotificationCenter::defaultCenter().removeObserver(onlyPlayObserver_); }
+
+MusicTrackView* MusicTrackView::initNib(QWidget* parent) { return new MusicTrackView(parent); }
+
+void MusicTrackView::setModel(std::shared_ptr<TrackModel> track) {
+    model_ = std::move(track);
+    nameLab_->setText(model_ ? QString::fromStdString(model_->name) : QString());
+    refreshButtons();
+    slider_->setValue(model_ ? model_->volume - 1.0 : 0.0);
+}
+
+void MusicTrackView::refreshButtons() {
+    setSwitched(muteBtn_, model_ && model_->isMute);
+    setSwitched(onlyPlayBtn_, model_ && model_->isOnlyPlay);
+}
+
+void MusicTrackView::muteClick() {
+    TrackManager::TrackPage("VC_Home", "Action_Track_Mute");
+    if (!model_) return;
+    model_->isMute = !model_->isMute;
+    setSwitched(muteBtn_, model_->isMute);
+    updateSettings();
+}
+
+void MusicTrackView::onlyPlayClick() {
+    emit onlyPlayBlock();
+    NotifyManager::post(NotifyManager::OnlyPlayTrackDidChange());
+    updateSettings();
+}
+
+void MusicTrackView::onlyPlayTrackDidChange() { setSwitched(onlyPlayBtn_, model_ && model_->isOnlyPlay); }
+
+void MusicTrackView::volumeChange(double value, CustomSlider::Phase phase) {
+    slider_->setValue(value);
+    const float gain = float(value) + 1.0f;
+    if (phase == CustomSlider::Phase::down || phase == CustomSlider::Phase::dragged)
+        emit sliderDraggingBlock(slider_->tickPosition(), gain);
+    std::printf("slider value: %f\n", value);
+    if (phase == CustomSlider::Phase::up) {
+        if (model_) model_->volume = gain;
+        updateSettings();
+        emit sliderDragEndBlock();
+    }
+}
+
+void MusicTrackView::updateSettings() { updateTimer_->start(); }
+
+void MusicTrackView::updatePlayer() { Player::shared().updatePlayer(); }
+
+void MusicTrackView::copyClick() {
+    Player::shared().stop();
+    // The copy writes work files: make it only when the window takes it.
+    if (!model_ || !isSignalConnected(QMetaMethod::fromSignal(&MusicTrackView::copyBlock))) return;
+    emit copyBlock(model_->duplicate());
+}
+
+void MusicTrackView::deleteClick() {
+    if (deleteAlert_) return;
+    auto* alert = new QMessageBox(QMessageBox::Information, QString(), text("确认删除音轨？"), QMessageBox::NoButton,
+                                  window());
+    QPushButton* ok = alert->addButton(text("确定"), QMessageBox::AcceptRole);
+    alert->addButton(text("取消"), QMessageBox::RejectRole);
+    alert->setDefaultButton(ok);
+    alert->setWindowModality(Qt::WindowModal);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    connect(alert, &QMessageBox::buttonClicked, this, [this, ok](QAbstractButton* button) {
+        if (button != ok) return;
+        Player::shared().stop();
+        emit deleteBlock();
+    });
+    deleteAlert_ = alert;
+    alert->open();
+}
+
+void MusicTrackView::contextMenuEvent(QContextMenuEvent* event) { menu_->popup(event->globalPos()); }
+
+void MusicTrackView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), dark2());
+    painter.fillRect(QRect(0, height() - 1, width(), 1), dark1());
+}
+
+}  // namespace tamberlo

@@ -1,0 +1,92 @@
+#include "EditorUI/Window/WindowController.h"
+
+#include "EditorUI/App/HelpDocument.h"
+#include "EditorUI/Window/MainController.h"
+#include "Services/Analytics/TrackManager.h"
+#include "Services/Feedback/FeedbackVC.h"
+#include "TamberloMac/Shell/Localized.h"
+#include "Widgets/ColorHelper.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace tamberlo {
+
+namespace {
+QString text(const char* key) { return QString::fromStdString(localized(key)); }
+}  // namespace
+
+std::function<void()>& WindowController::terminateHook() {
+    static std::function<void()> hook = [] { QCoreApplication::quit(); };
+    return hook;
+}
+
+WindowController::WindowController(QWidget* parent) : QMainWindow(parent) {
+    setObjectName("WindowController");
+    setWindowTitle("Tamberlo");
+    mainController_ = new MainController(this);
+    setCentralWidget(mainController_);
+    resize(1280, 800);
+
+    auto* help = menuBar()->addMenu(text("帮助"));
+    connect(help->addAction(text("Tamberlo 帮助")), &QAction::triggered, this, [this] { helpClick(); });
+    connect(help->addAction(text("意见反馈")), &QAction::triggered, this, [this] { feedbackClick(); });
+
+    windowDidLoad();
+}
+
+void WindowController::windowDidLoad() {
+    setAutoFillBackground(true);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, dark2());
+    setPalette(palette);
+    menuBar()->setStyleSheet(QString("QMenuBar { background: %1; color: white; }"
+                                     "QMenuBar::item:selected { background: %2; }")
+                                 .arg(dark2().name(), dark1().name()));
+}
+
+void WindowController::helpClick() {
+    TrackManager::TrackPage("VC_Home", "Go_Help");
+    HelpDocument::open();
+}
+
+void WindowController::feedbackClick() {
+    TrackManager::TrackPage("VC_Home", "Go_Feedback");
+    // The feedback sheet presents itself once the online services provide it.
+    FeedbackVC::initFromStory();
+}
+
+bool WindowController::windowShouldClose() {
+    TrackManager::TrackPage("VC_Home", "QuitApp");
+    if (closeAlert_) return false;
+    auto* alert = new QMessageBox(QMessageBox::Warning, QString(), text("请确认制作的音乐已导出，确认关闭工程吗？"),
+                                  QMessageBox::NoButton, this);
+    QPushButton* ok = alert->addButton(text("确定"), QMessageBox::AcceptRole);
+    alert->addButton(text("取消"), QMessageBox::RejectRole);
+    alert->setDefaultButton(ok);
+    alert->setWindowModality(Qt::WindowModal);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    connect(alert, &QMessageBox::buttonClicked, this, [this, ok](QAbstractButton* button) {
+        if (button != ok) return;
+        // Nothing is saved: the work folders are emptied at the next start.
+        terminating_ = true;
+        terminateHook()();
+    });
+    closeAlert_ = alert;
+    alert->open();
+    return false;
+}
+
+void WindowController::closeEvent(QCloseEvent* event) {
+    if (terminating_) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    windowShouldClose();
+}
+
+}  // namespace tamberlo

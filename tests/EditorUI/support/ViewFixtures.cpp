@@ -1,0 +1,87 @@
+#include "EditorUI/support/ViewFixtures.h"
+
+#include "TamberloMac/Shell/Localized.h"
+#include "platform/avfaudio/AVAudioFile.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QThread>
+
+#include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <vector>
+
+namespace viewtest {
+
+namespace {
+void put16(std::ofstream& out, uint16_t v) { out.put(char(v & 0xFF)).put(char(v >> 8)); }
+void put32(std::ofstream& out, uint32_t v) { put16(out, uint16_t(v & 0xFFFF)), put16(out, uint16_t(v >> 16)); }
+}  // namespace
+
+void writeWav(const std::filesystem::path& path, double seconds, double amplitude, int rate) {
+    const uint32_t frames = uint32_t(std::lround(seconds * rate));
+    std::ofstream out(path, std::ios::binary);
+    out.write("RIFF", 4);
+    put32(out, 36 + frames * 2);
+    out.write("WAVEfmt ", 8);
+    put32(out, 16);
+    put16(out, 1);
+    put16(out, 1);
+    put32(out, uint32_t(rate));
+    put32(out, uint32_t(rate) * 2);
+    put16(out, 2);
+    put16(out, 16);
+    out.write("data", 4);
+    put32(out, frames * 2);
+    for (uint32_t i = 0; i < frames; ++i)
+        put16(out, uint16_t(int16_t(std::lround(32767 * amplitude * std::sin(2 * M_PI * 440 * i / rate)))));
+}
+
+std::shared_ptr<tamberlo::MusicModel> makeClip(const std::filesystem::path& path, double seconds, double start,
+                                               double amplitude) {
+    writeWav(path, seconds, amplitude);
+    auto clip = tamberlo::MusicModel::make();
+    clip->file = platform::AVAudioFile::forReading(platform::URL(path));
+    clip->name = path.filename().string();
+    clip->startTime = start;
+    return clip;
+}
+
+std::shared_ptr<tamberlo::TrackModel> makeTrack(std::vector<std::shared_ptr<tamberlo::MusicModel>> clips,
+                                                const std::string& name) {
+    auto track = tamberlo::TrackModel::make();
+    track->name = name;
+    track->musics = std::move(clips);
+    return track;
+}
+
+bool near(QColor a, QColor b, int tolerance) {
+    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance &&
+           std::abs(a.blue() - b.blue()) <= tolerance;
+}
+
+QColor pixel(const QImage& image, int x, int y) { return image.pixelColor(x, y); }
+
+void useChinese() { tamberlo::setPreferredLanguagesForTesting(std::vector<std::string>{"zh-CN"}); }
+
+std::string saveScreenshot(const QImage& image, const std::string& name) {
+    const QString dir = QStringLiteral(TAMBERLO_SCREENSHOT_DIR);
+    QDir().mkpath(dir);
+    const QString path = dir + "/" + QString::fromStdString(name);
+    image.save(path);
+    return path.toStdString();
+}
+
+bool waitUntil(const std::function<bool()>& done, int ms) {
+    QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+}  // namespace viewtest

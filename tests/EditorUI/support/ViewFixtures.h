@@ -1,0 +1,40 @@
+// Fixtures of the view tests: small WAV files written by the test, clips and tracks over them,
+// pixel helpers, and the Chinese interface texts.
+#pragma once
+
+#include "TamberloMac/Model/TrackModel.h"
+
+#include <QColor>
+#include <QImage>
+#include <QString>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace viewtest {
+
+// A mono 16-bit WAV of `seconds` of a sine of peak `amplitude` at `rate` Hz.
+void writeWav(const std::filesystem::path& path, double seconds, double amplitude = 0.1, int rate = 8000);
+
+// A clip over a file written for it, starting at `start`.
+std::shared_ptr<tamberlo::MusicModel> makeClip(const std::filesystem::path& path, double seconds, double start,
+                                               double amplitude = 0.1);
+std::shared_ptr<tamberlo::TrackModel> makeTrack(std::vector<std::shared_ptr<tamberlo::MusicModel>> clips,
+                                                const std::string& name = "track.wav");
+
+// Whether two colours agree within `tolerance` per channel.
+bool near(QColor a, QColor b, int tolerance = 3);
+QColor pixel(const QImage& image, int x, int y);
+
+// Interface texts in Chinese for the rest of the test binary.
+void useChinese();
+
+// Saves an image under the build tree's screenshot folder; returns the file's path.
+std::string saveScreenshot(const QImage& image, const std::string& name);
+
+// Runs the event loop until `done` holds or `ms` pass.
+bool waitUntil(const std::function<bool()>& done, int ms = 5000);
+
+}  // namespace viewtest
