@@ -16,8 +16,13 @@ using platform::AVAudioPlayerNodeBufferInterrupts;
 using platform::AVAudioPlayerNodeBufferLoops;
 
 platform::AVAudioPlayerNodeCompletionHandler AudioPlayer::completionClosure() {
-    // The closure keeps a shared player alive until the node reports the end of its material.
-    return [self = weak_from_this().lock(), player = this](CompletionCallbackType) { player->handleCompletion(); };
+    // The node keeps this closure with its material, and the player keeps the node: a strong capture
+    // would make a cycle that outlives the engine. A player nobody shares is kept alive by its owner.
+    std::weak_ptr<AudioPlayer> weak = weak_from_this();
+    if (weak.expired()) return [player = this](CompletionCallbackType) { player->handleCompletion(); };
+    return [weak = std::move(weak)](CompletionCallbackType) {
+        if (auto player = weak.lock()) player->handleCompletion();
+    };
 }
 
 void AudioPlayer::play(std::optional<double> from, std::optional<double> to, std::optional<AVAudioTime> at,
