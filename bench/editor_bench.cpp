@@ -3,12 +3,13 @@
 //     later than the one before) to wav, as a ratio to `sox -m` of the same mix (goal ≤ 2.0), and to
 //     mp3, as a ratio to `sox -m … | lame -V 4` (goal ≤ 1.2); ratio = ours / peer wall time. The
 //     export writes every clip to a work file first, then renders and converts. Peak memory of the
-//     export is shown beside the size of one decoded clip (it must stay near one clip, whatever the
-//     clips' start times);
+//     export is shown beside the size of one decoded clip: it is bounded by the four clips prepared at
+//     a time, whatever the clips' start times (their leading silence goes to disk in chunks);
 //   - playing 100 clips (10 tracks × 10): the time from the play command (graph rebuilt) to the
 //     first sound on the null output (goal ≤ 100 ms), and open files and memory over 100 play/stop
 //     cycles (goal: flat).
-// Runs in a private HOME (the work folders are emptied) on the null output device.
+// Runs in a private HOME (the work folders are emptied) on the null output device;
+// EDITOR_BENCH_PLAY_ONLY=1 skips the export part.
 #include "BenchSupport.h"
 
 #include "Sonora/Internals/Engine/AudioEngine.h"
@@ -171,6 +172,7 @@ void benchExport(const fs::path& folder) {
             continue;
         }
         long peakKB = 0;
+        const long baseKB = statusKB("VmRSS");
         double ours = 1e300;
         for (int run = 0; run < kRuns; ++run) {
             resetPeakMemory();
@@ -178,9 +180,10 @@ void benchExport(const fs::path& folder) {
             peakKB = std::max(peakKB, statusKB("VmHWM"));
         }
         const double theirs = bestCommand(peer.command, Output::hidden);
-        std::printf("  %s: ours %.2f s, peer %.2f s, ratio %.2f (goal <= %.1f); peak memory %.0f MB "
-                    "(one decoded clip: %.0f MB)\n",
-                    peer.format.c_str(), ours, theirs, ours / theirs, peer.goal, double(peakKB) / 1024, clipMB);
+        std::printf("  %s: ours %.2f s, peer %.2f s, ratio %.2f (goal <= %.1f); peak memory %.0f MB over %.0f MB "
+                    "before (one decoded clip: %.0f MB, at most 4 in flight)\n",
+                    peer.format.c_str(), ours, theirs, ours / theirs, peer.goal, double(peakKB) / 1024,
+                    double(baseKB) / 1024, clipMB);
     }
     MusicFileManager::resetShared();
 }
@@ -230,11 +233,14 @@ void benchPlayback(const fs::path& folder) {
         document.tracks.push_back(track);
     }
 
-    std::vector<double> latencies;
-    for (int run = 0; run < 5; ++run) latencies.push_back(playToFirstSound(document, folder / "capture.wav"));
-    std::sort(latencies.begin(), latencies.end());
-    std::printf("play of %d clips: first sound after %.1f ms (median of 5; worst %.1f ms; goal <= 100 ms)\n",
-                kPlayTracks * kPlayClipsPerTrack, latencies[2] * 1000, latencies.back() * 1000);
+    // The first play of the process also pays for first-touch memory of the players' buffers.
+    const double first = playToFirstSound(document, folder / "capture.wav");
+    std::vector<double> later;
+    for (int run = 0; run < 5; ++run) later.push_back(playToFirstSound(document, folder / "capture.wav"));
+    std::sort(later.begin(), later.end());
+    std::printf("play of %d clips: first sound after %.1f ms on the process's first play, %.1f ms later on "
+                "(median of 5; worst %.1f ms; goal <= 100 ms)\n",
+                kPlayTracks * kPlayClipsPerTrack, first * 1000, later[2] * 1000, later.back() * 1000);
 
     // Warm up once, then count what 100 cycles leave behind.
     document.playAll();
@@ -274,7 +280,7 @@ int main(int argc, char** argv) {
         int overflow(int c) override { return c; }
     } discard;
     auto* const stdoutBuffer = std::cout.rdbuf(&discard);
-    benchExport(folder);
+    if (!std::getenv("EDITOR_BENCH_PLAY_ONLY")) benchExport(folder);
     benchPlayback(folder);
     std::cout.rdbuf(stdoutBuffer);
     fs::remove_all(folder);

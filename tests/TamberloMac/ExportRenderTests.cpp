@@ -349,6 +349,22 @@ TEST(ExportRender, FailuresAreReportedAndTheNextExportWorks) {
     EXPECT_EQ(editor.exportTo("wav", editor.dir / "x.wav").success, true);
     EXPECT_TRUE(fs::exists(editor.dir / "x.wav"));
 
+    // The same sheet saved again after a failure runs a whole new mix-down.
+    {
+        auto controller = editor.document.exportMusics();
+        ASSERT_TRUE(controller);
+        std::vector<bool> outcomes;
+        controller->conversionFinishedBlock = [&](bool success) { outcomes.push_back(success); };
+        Editor::quietly([&] {
+            EditorDocument::saveExport(controller, "wav", platform::URL(editor.dir / "missing" / "again.wav"));
+            editortest::spinUntil([&] { return outcomes.size() == 1; }, 10);
+            EditorDocument::saveExport(controller, "wav", platform::URL(editor.dir / "again.wav"));
+            editortest::spinUntil([&] { return outcomes.size() == 2; }, 10);
+        });
+        EXPECT_EQ(outcomes, (std::vector<bool>{false, true}));
+        EXPECT_LE(worstDifference(channelsOf(editor.dir / "again.wav")[0], std::vector<int>(441000, 8192)), 1);
+    }
+
     // A render file that cannot be created (the work folder is a file).
     const fs::path work = documents() / "user_operate";
     fs::rename(work, documents() / "user_operate.saved");

@@ -603,19 +603,12 @@ void MainController::muteClick() {
 }
 
 void MainController::splitClick() {
-    homeEvent("Action_Music_Split");
-    auto track = document_.selectedTrack;
-    if (!track) return;
-    Player::shared().stop();
+    const bool hasTrack = document_.selectedTrack != nullptr;
+    document_.split(playStart_);
+    if (!hasTrack) return;
     continuePlay_ = false;
-    const size_t clipsBefore = track->musics.size();
-    track->splitAtTime(playStart_);
-    const bool cut = track->musics.size() > clipsBefore;
     updateTopTrack();
     updateBottomTrack();
-    record();
-    // Only a cut is a success: a playhead outside every clip of the track cuts nothing.
-    if (cut) HUD::showSuccessWithStatus(localized("拆分成功"));
 }
 
 void MainController::deleteClick() {

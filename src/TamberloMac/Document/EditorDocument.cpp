@@ -102,13 +102,17 @@ void EditorDocument::deleteMusic() {
     record();
 }
 
-void EditorDocument::split(double time) {
+bool EditorDocument::split(double time) {
     homeEvent("Action_Music_Split");
-    if (!selectedTrack) return;
+    if (!selectedTrack) return false;
     stop();
+    const size_t clipsBefore = selectedTrack->musics.size();
     selectedTrack->splitAtTime(time);
+    const bool cut = selectedTrack->musics.size() > clipsBefore;
     record();
-    HUD::showSuccessWithStatus(localized("拆分成功"));
+    // Only a cut is a success: a time outside every clip of the track cuts nothing.
+    if (cut) HUD::showSuccessWithStatus(localized("拆分成功"));
+    return cut;
 }
 
 void EditorDocument::setTrackMute(const std::shared_ptr<TrackModel>& track, bool mute) {

@@ -59,8 +59,8 @@ public:
     // Removes the selected clip from the selected track (playback stops); nothing without canOperate.
     void deleteMusic();
     // Cuts the selected track's clip under `time` (the playhead) in two and shows "拆分成功";
-    // nothing without a selected track.
-    void split(double time);
+    // false, and no message, when nothing was cut (no selected track, or no clip under `time`).
+    bool split(double time);
 
     // --- Track edits (mute, solo and volume are not recorded) ---
 

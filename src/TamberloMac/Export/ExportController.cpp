@@ -84,7 +84,7 @@ void ExportController::conversionFinished(bool success) {
     if (success) {
         HUD::showSuccessWithStatus(localized("导出成功"));
         auto self = shared_from_this();
-        GCDAfterMain([self] { self->finishExport(); }, 1.0);
+        GCDAfterMain([self] { self->finishExport(); }, self->finishDelay);
     } else {
         HUD::showErrorWithStatus(localized("导出失败"));
     }

@@ -19,6 +19,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,6 +41,8 @@ public:
     // The sheet's own hooks (main thread): closing the sheet, and the outcome of a conversion
     // (after its status message), on which a failed export enables the buttons again.
     std::function<void()> dismissBlock;
+    // Seconds between "导出成功" and closing the sheet; tests shorten it.
+    double finishDelay = 1.0;
     std::function<void(bool success)> conversionFinishedBlock;
     // Called on the main thread when a mix-down starts (the sheet disables its buttons and shows
     // its progress views), and with each progress of the clip preparation: 0…100 and its label.
@@ -48,7 +51,7 @@ public:
 
     // The mix-down's own engine, used by each of its mix-downs.
     std::shared_ptr<sonora::AudioEngine> engine = std::make_shared<sonora::AudioEngine>();
-    // Clips prepared ÷ clips in the export set; written by the preparation worker.
+    // Clips prepared ÷ clips in the export set; written by the preparation workers.
     std::atomic<double> renderProgress{0};
 
     // The mix-down's 44100 Hz, 16-bit, 2-channel work file; the conversion's input.
@@ -93,10 +96,12 @@ private:
 
     void conversionFinished(bool success);
     std::vector<PreparedClip> renderTracks(const std::vector<std::shared_ptr<TrackModel>>& tracks);
-    // Decodes, fades and pads one clip into its work file; none when that fails.
+    // Decodes (holding `fileLock` while it reads the clip's file), fades and pads one clip into
+    // its work file; none when that fails.
     static std::optional<PreparedClip> prepareClip(const MusicModel& clip, const TrackModel& track,
-                                                   const platform::URL& url);
+                                                   const platform::URL& url, std::mutex& fileLock);
     void renderMix(std::vector<PreparedClip> clips);
+    void showProgress(double progress);
 };
 
 }  // namespace tamberlo

@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstdio>
 #include <iostream>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -126,6 +127,11 @@ std::vector<ExportController::PreparedClip> ExportController::renderTracks(
         }
     }
 
+    // Clips may share one open file (history copies do); one file reads for one clip at a time.
+    std::map<const AVAudioFile*, std::mutex> fileLocks;
+    for (const auto& job : jobs)
+        if (job.url) fileLocks[job.clip->file.get()];
+
     auto self = shared_from_this();
     std::mutex progressMutex;
     size_t done = 0;
@@ -133,10 +139,20 @@ std::vector<ExportController::PreparedClip> ExportController::renderTracks(
     auto work = [&] {
         for (size_t i = next++; i < jobs.size(); i = next++) {
             Job& job = jobs[i];
-            if (job.url) job.prepared = prepareClip(*job.clip, *job.track, *job.url);
+            if (job.url) {
+                try {
+                    job.prepared = prepareClip(*job.clip, *job.track, *job.url, fileLocks.at(job.clip->file.get()));
+                } catch (const std::exception& e) {
+                    // A clip too large to hold is skipped like any other clip that cannot be prepared.
+                    platform::os_log(exportLog(), platform::OSLogType::error,
+                                     "cannot prepare the clip " + job.clip->name + ": " + e.what());
+                }
+            }
+            // Each step is shown with its own value, in order, however the workers overtake each other.
             std::lock_guard lock(progressMutex);
-            renderProgress = double(++done) / double(jobs.size());
-            GCDAsyncMain([self] { self->updateProgress(); });
+            const double progress = double(++done) / double(jobs.size());
+            renderProgress = progress;
+            GCDAsyncMain([self, progress] { self->showProgress(progress); });
         }
     };
     // A few clips at a time: each is decoded whole, so memory grows with the number in flight.
@@ -153,8 +169,13 @@ std::vector<ExportController::PreparedClip> ExportController::renderTracks(
 }
 
 std::optional<ExportController::PreparedClip> ExportController::prepareClip(const MusicModel& clip,
-                                                                            const TrackModel& track, const URL& url) {
-    const auto buffer = sonora::toAVAudioPCMBuffer(*clip.file);
+                                                                            const TrackModel& track, const URL& url,
+                                                                            std::mutex& fileLock) {
+    std::shared_ptr<AVAudioPCMBuffer> buffer;
+    {
+        std::lock_guard lock(fileLock);
+        buffer = sonora::toAVAudioPCMBuffer(*clip.file);
+    }
     if (!buffer) return std::nullopt;
     if (clip.fadeInTime > 0 || clip.fadeOutTime > 0) {
         std::cout << "淡入淡出时间 " + detail::debugNumber(clip.fadeInTime) + " " + detail::debugNumber(clip.fadeOutTime) + "\n"
@@ -171,8 +192,10 @@ std::optional<ExportController::PreparedClip> ExportController::prepareClip(cons
     }
 }
 
-void ExportController::updateProgress() {
-    const double percent = renderProgress.load() * 100;
+void ExportController::updateProgress() { showProgress(renderProgress.load()); }
+
+void ExportController::showProgress(double progress) {
+    const double percent = progress * 100;
     char label[32];
     std::snprintf(label, sizeof label, "%.1f%%", percent);
     if (progressBlock) progressBlock(percent, label);
