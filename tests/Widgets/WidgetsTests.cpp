@@ -30,7 +30,9 @@ TEST(ColorHelper, ReadsHexTextAndHoldsThePalette) {
     for (const auto& c : cases) {
         const auto colour = hexStr(c.text);
         ASSERT_EQ(colour.has_value(), c.colour.has_value()) << c.text;
-        if (colour) EXPECT_EQ(colour->rgba(), c.colour->rgba()) << c.text;
+        if (colour) {
+            EXPECT_EQ(colour->rgba(), c.colour->rgba()) << c.text;
+        }
     }
     EXPECT_EQ(primary(), *hexStr("FC2C5C"));
     EXPECT_EQ(second(), *hexStr("3B051B"));

@@ -642,7 +642,9 @@ TEST(EditorShellTest, HelpOpensTheDocumentOfThePreferredLanguage) {
         // Only the Chinese document exists here: a missing one is logged and opens nothing.
         EXPECT_EQ(HelpDocument::open(), present);
         ASSERT_EQ(opened.size(), present ? 1u : 0u);
-        if (present) EXPECT_TRUE(opened[0].toLocalFile().endsWith("TamberloHelper.pdf"));
+        if (present) {
+            EXPECT_TRUE(opened[0].toLocalFile().endsWith("TamberloHelper.pdf"));
+        }
     }
     HelpDocument::searchDirectories() = savedDirectories;
     HelpDocument::openHook() = savedOpen;

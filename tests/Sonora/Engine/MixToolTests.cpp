@@ -77,7 +77,9 @@ TEST_F(MixTool, MonoClipAtAnotherRateIsResampledAndDuplicatedInPlace) {
     };
     const double atZero = residual(0);
     for (int lag = -20; lag <= 20; ++lag) {
-        if (lag != 0) EXPECT_LT(atZero, residual(lag)) << lag;
+        if (lag != 0) {
+            EXPECT_LT(atZero, residual(lag)) << lag;
+        }
     }
     EXPECT_LE(atZero, -85.0);
     for (size_t f = 0; f < ref.size() / 2; ++f) ASSERT_EQ(mix[(4410 + f) * 2], mix[(4410 + f) * 2 + 1]);
