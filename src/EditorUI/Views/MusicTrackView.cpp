@@ -1,5 +1,7 @@
 #include "EditorUI/Views/MusicTrackView.h"
 
+#include "Widgets/ConfirmAlert.h"
+
 #include "Services/Analytics/TrackManager.h"
 #include "TamberloMac/Interface/NotifyManager.h"
 #include "TamberloMac/Playback/Player.h"
@@ -227,20 +229,11 @@ void MusicTrackView::copyClick() {
 
 void MusicTrackView::deleteClick() {
     if (deleteAlert_) return;
-    auto* alert = new QMessageBox(QMessageBox::Information, QString(), text("确认删除音轨？"), QMessageBox::NoButton,
-                                  window());
-    QPushButton* ok = alert->addButton(text("确定"), QMessageBox::AcceptRole);
-    alert->addButton(text("取消"), QMessageBox::RejectRole);
-    alert->setDefaultButton(ok);
-    alert->setWindowModality(Qt::WindowModal);
-    alert->setAttribute(Qt::WA_DeleteOnClose);
-    connect(alert, &QMessageBox::buttonClicked, this, [this, ok](QAbstractButton* button) {
-        if (button != ok) return;
-        Player::shared().stop();
-        emit deleteBlock();
-    });
-    deleteAlert_ = alert;
-    alert->open();
+    deleteAlert_ = openConfirmAlert(window(), QMessageBox::Information, text("确认删除音轨？"), text("确定"), text("取消"),
+                                    this, [this] {
+                                        Player::shared().stop();
+                                        emit deleteBlock();
+                                    });
 }
 
 void MusicTrackView::contextMenuEvent(QContextMenuEvent* event) { menu_->popup(event->globalPos()); }

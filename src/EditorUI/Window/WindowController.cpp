@@ -1,5 +1,7 @@
 #include "EditorUI/Window/WindowController.h"
 
+#include "Widgets/ConfirmAlert.h"
+
 #include "EditorUI/App/HelpDocument.h"
 #include "EditorUI/Window/MainController.h"
 #include "Services/Analytics/TrackManager.h"
@@ -62,21 +64,12 @@ void WindowController::feedbackClick() {
 bool WindowController::windowShouldClose() {
     TrackManager::TrackPage("VC_Home", "QuitApp");
     if (closeAlert_) return false;
-    auto* alert = new QMessageBox(QMessageBox::Warning, QString(), text("请确认制作的音乐已导出，确认关闭工程吗？"),
-                                  QMessageBox::NoButton, this);
-    QPushButton* ok = alert->addButton(text("确定"), QMessageBox::AcceptRole);
-    alert->addButton(text("取消"), QMessageBox::RejectRole);
-    alert->setDefaultButton(ok);
-    alert->setWindowModality(Qt::WindowModal);
-    alert->setAttribute(Qt::WA_DeleteOnClose);
-    connect(alert, &QMessageBox::buttonClicked, this, [this, ok](QAbstractButton* button) {
-        if (button != ok) return;
-        // Nothing is saved: the work folders are emptied at the next start.
-        terminating_ = true;
-        terminateHook()();
-    });
-    closeAlert_ = alert;
-    alert->open();
+    closeAlert_ = openConfirmAlert(this, QMessageBox::Warning, text("请确认制作的音乐已导出，确认关闭工程吗？"), text("确定"),
+                                   text("取消"), this, [this] {
+                                       // Nothing is saved: the work folders are emptied at the next start.
+                                       terminating_ = true;
+                                       terminateHook()();
+                                   });
     return false;
 }
 
