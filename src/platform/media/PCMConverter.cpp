@@ -23,7 +23,7 @@ void logError(const std::string& message) {
 struct SampleLayout {
     enum class Kind { floating, signedInt, unsignedInt } kind = Kind::floating;
     // Native little-endian packed types get tight loops; everything else goes through the general path.
-    enum class Fast { none, f32, f64, s16, s32 } fast = Fast::none;
+    enum class Fast { none, f32, f64, s16, s24, s32 } fast = Fast::none;
     uint32_t bits = 0;
     uint32_t containerBytes = 0;
     bool bigEndian = false;
@@ -60,6 +60,7 @@ std::optional<SampleLayout> layoutOf(const AudioStreamBasicDescription& d) {
         if (!l.bigEndian && l.containerBytes * 8 == l.bits) {
             if (l.kind == SampleLayout::Kind::floating) l.fast = l.bits == 32 ? SampleLayout::Fast::f32 : SampleLayout::Fast::f64;
             if (l.kind == SampleLayout::Kind::signedInt && l.bits == 16) l.fast = SampleLayout::Fast::s16;
+            if (l.kind == SampleLayout::Kind::signedInt && l.bits == 24) l.fast = SampleLayout::Fast::s24;
             if (l.kind == SampleLayout::Kind::signedInt && l.bits == 32) l.fast = SampleLayout::Fast::s32;
         }
     }
@@ -156,6 +157,14 @@ void unpack(const SampleLayout& l, const Plane& plane, size_t frames, T* dst) {
     case SampleLayout::Fast::s16:
         for (size_t i = 0; i < frames; ++i) dst[i] = T(load<int16_t>(p + i * s)) * T(1.0 / 32768.0);
         return;
+    case SampleLayout::Fast::s24:
+        for (size_t i = 0; i < frames; ++i) {
+            const unsigned char* b = p + i * s;
+            // The three bytes go to the top of an int32; the arithmetic shift extends the sign.
+            const int32_t v = int32_t(uint32_t(b[0]) << 8 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 24) >> 8;
+            dst[i] = T(v) * T(1.0 / 8388608.0);
+        }
+        return;
     case SampleLayout::Fast::s32:
         for (size_t i = 0; i < frames; ++i) dst[i] = T(double(load<int32_t>(p + i * s)) * (1.0 / 2147483648.0));
         return;
@@ -214,6 +223,19 @@ void pack(const SampleLayout& l, const T* src, size_t frames, const Plane& plane
             x = x > 32767.0f ? 32767.0f : x;
             x = x >= -32768.0f ? x : (x == x ? -32768.0f : 0.0f);
             store<int16_t>(p + i * s, int16_t((x + 12582912.0f) - 12582912.0f));
+        }
+        return;
+    case SampleLayout::Fast::s24:
+        for (size_t i = 0; i < frames; ++i) {
+            // Double precision: a float cannot round a 24-bit sample half to even for every value.
+            double x = src ? double(src[i]) * 8388608.0 : 0.0;
+            x = x > 8388607.0 ? 8388607.0 : x;
+            x = x >= -8388608.0 ? x : (x == x ? -8388608.0 : 0.0);
+            const auto v = uint32_t(int32_t(roundEven(x)));
+            unsigned char* b = p + i * s;
+            b[0] = uint8_t(v);
+            b[1] = uint8_t(v >> 8);
+            b[2] = uint8_t(v >> 16);
         }
         return;
     default: break;
