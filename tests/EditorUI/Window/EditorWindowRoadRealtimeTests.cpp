@@ -1,6 +1,7 @@
 // The editor window driven like a user would: the whole road from launch to quit, the mended
 // playback resume, and bad input (odd drops, a failing export).
 #include "EditorUI/App/AppDelegate.h"
+#include "TamberloMac/EditorFixtures.h"
 #include "EditorUI/App/HelpDocument.h"
 #include "EditorUI/Export/ExportSheet.h"
 #include "EditorUI/Views/DragView.h"
@@ -48,31 +49,7 @@ using viewtest::waitUntil;
 
 namespace {
 
-// A 16-bit PCM WAV whose sample(frame, channel) gives every value.
-void writeWav16(const std::filesystem::path& path, uint32_t rate, uint16_t channels, uint32_t frames,
-                const std::function<int16_t(uint32_t, uint16_t)>& sample) {
-    std::ofstream out(path, std::ios::binary);
-    auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    const uint32_t bytes = frames * channels * 2;
-    out.write("RIFF", 4);
-    u32(36 + bytes);
-    out.write("WAVEfmt ", 8);
-    u32(16);
-    u16(1);
-    u16(channels);
-    u32(rate);
-    u32(rate * channels * 2);
-    u16(uint16_t(channels * 2));
-    u16(16);
-    out.write("data", 4);
-    u32(bytes);
-    std::vector<int16_t> samples;
-    samples.reserve(size_t(frames) * channels);
-    for (uint32_t f = 0; f < frames; ++f)
-        for (uint16_t c = 0; c < channels; ++c) samples.push_back(sample(f, c));
-    out.write(reinterpret_cast<const char*>(samples.data()), std::streamsize(samples.size() * 2));
-}
+using editortest::writeWav16;
 
 // The 16-bit samples of a PCM WAV file (interleaved), with its rate and channel count.
 struct Wav {
