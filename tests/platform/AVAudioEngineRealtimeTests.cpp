@@ -161,3 +161,26 @@ TEST(AVAudioEngineRealtime, StartFailsOnAFailingDeviceAndStopIsSafe) {
     engine->start();
     engine.reset();  // destroyed while running: joins the device thread first
 }
+
+TEST(AVAudioEngineRealtime, AStopFollowedByAnEngineStopLetsGoOfTheMaterialAtOnce) {
+    auto engine = AVAudioEngine::make();
+    auto player = std::make_shared<AVAudioPlayerNode>();
+    engine->attach(player);
+    engine->connect(player, engine->mainMixerNode(), stereo());
+    auto buffer = rampBuffer(44100);
+    player->scheduleBuffer(buffer);
+    engine->start();
+    player->play();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    player->stop();  // reaches the render thread only on its next cycle...
+    engine->stop();  // ...which never comes
+    EXPECT_EQ(buffer.use_count(), 1) << "the stopped player still holds its buffer";
+    // What is scheduled after the stop still plays once the engine runs again.
+    player->scheduleBuffer(buffer);
+    engine->start();
+    player->play();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(player->isPlaying());
+    EXPECT_GT(buffer.use_count(), 1);
+    engine->stop();
+}

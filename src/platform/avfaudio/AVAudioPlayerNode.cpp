@@ -373,13 +373,48 @@ void AVAudioPlayerNode::allocateRenderResources(const detail::RenderConfig& conf
 void AVAudioPlayerNode::didDetach() { dropPending(false); }
 
 void AVAudioPlayerNode::engineDidStop() {
-    // No render runs now: a playing player resumes from its player time when rendering starts again.
     Shared& s = *shared_;
+    applyWaitingStop();
+    // No render runs now: a playing player resumes from its player time when rendering starts again.
     if (s.renderPlaying && !s.needsAnchor) {
         s.pausedPlayerTime = std::max<int64_t>(0, renderSampleTime() - s.startNodeTime);
         s.needsAnchor = true;
     }
     s.anchorValid.store(false);
+}
+
+void AVAudioPlayerNode::applyWaitingStop() {
+    // A stop sent while the engine ran waits for the next render cycle. With the render stopped, apply
+    // it here so that its items (and their file readers) go now; what was sent after it stays queued
+    // for the next start.
+    Shared& s = *shared_;
+    std::lock_guard lock(s.sendMutex);
+    std::vector<Shared::Command> after;
+    bool stopped = false;
+    Shared::Command command;
+    while (s.commands.pop(command)) {
+        if (command.kind != Shared::Command::stop) {
+            after.push_back(std::move(command));
+            continue;
+        }
+        for (auto& earlier : after)
+            if (earlier.kind == Shared::Command::schedule) s.release(earlier.item);
+        after.clear();
+        stopped = true;
+    }
+    if (stopped) {
+        while (Item* item = s.front()) {
+            s.popFront();
+            s.release(item);
+        }
+        s.renderPlaying = false;
+        s.needsAnchor = false;
+        s.pausedPlayerTime = 0;
+        s.nextItemStart = 0;
+        s.anchorValid.store(false);
+    }
+    for (auto& later : after) s.commands.push(std::move(later));
+    if (stopped) s.collectGarbage();
 }
 
 void AVAudioPlayerNode::prepare(AVAudioFrameCount frameCount) {

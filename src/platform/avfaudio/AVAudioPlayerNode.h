@@ -99,6 +99,7 @@ protected:
 private:
     struct Item;
     struct Shared;
+    void applyWaitingStop();
     void schedule(std::shared_ptr<Item> item);
     std::shared_ptr<Item> makeFileItem(const std::shared_ptr<AVAudioFile>& file, AVAudioFramePosition startingFrame,
                                        AVAudioFrameCount frameCount, const std::optional<AVAudioTime>& when);
