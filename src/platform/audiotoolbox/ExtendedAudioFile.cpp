@@ -117,6 +117,23 @@ size_t framesTheListHolds(const AudioBufferList& list, uint32_t bytesPerFrame) {
     return frames == SIZE_MAX ? 0 : frames;
 }
 
+// True when frames in `client` are byte for byte frames of `file`: same rate, channels, sample type,
+// width, byte order and interleaving.
+bool sameByteLayout(const AudioStreamBasicDescription& client, const AudioStreamBasicDescription& file) {
+    constexpr AudioFormatFlags meaningful = kAudioFormatFlagIsFloat | kAudioFormatFlagIsSignedInteger |
+                                           kAudioFormatFlagIsBigEndian | kAudioFormatFlagIsNonInterleaved |
+                                           kAudioFormatFlagIsAlignedHigh;
+    auto flags = [&](const AudioStreamBasicDescription& d) {
+        AudioFormatFlags f = d.mFormatFlags & meaningful;
+        if (d.mBitsPerChannel <= 8) f &= ~kAudioFormatFlagIsBigEndian;  // one byte has no order
+        return f;
+    };
+    return client.mFormatID == kAudioFormatLinearPCM && file.mFormatID == kAudioFormatLinearPCM &&
+           client.mSampleRate == file.mSampleRate && client.mChannelsPerFrame == file.mChannelsPerFrame &&
+           client.mBitsPerChannel == file.mBitsPerChannel && client.mBytesPerFrame == file.mBytesPerFrame &&
+           flags(client) == flags(file) && !(client.mFormatFlags & kAudioFormatFlagIsNonInterleaved);
+}
+
 OSStatus statusOf(const NSErrorException& e) {
     const NSError& error = e.error();
     return error.domain == NSOSStatusErrorDomain && error.code != 0 ? OSStatus(error.code) : kAudioFileUnspecifiedError;
@@ -137,6 +154,8 @@ public:
     std::unique_ptr<detail::PCMConverter> converter;  // file <-> client
     std::shared_ptr<AVAudioPCMBuffer> chunk;          // processing-format frames in passing
     detail::BufferListView view;
+    // Writing in the file's own byte layout: frames go to the file as they are.
+    bool passThrough = false;
     bool sourceEnded = false;
     int64_t expectedLength = 0;  // frames the file said it holds when opened
     int64_t seekBase = 0;
@@ -154,6 +173,7 @@ public:
             if (OSStatus status = drainToSink(true); status != noErr) return status;
         }
         converter = std::move(next);
+        passThrough = forWriting && sameByteLayout(client, fileFormat);
         if (!forWriting) {
             // Frames read ahead for the old format are read again in the new one.
             const int64_t at = tellFileFrames();
@@ -334,6 +354,9 @@ OSStatus ExtAudioFileWrite(ExtAudioFileRef file, uint32_t inNumberFrames, const 
     const uint32_t bpf = bufferBytesPerFrame(file->clientFormat);
     if (framesTheListHolds(*ioData, bpf) < inNumberFrames) return kAudio_ParamError;
     try {
+        if (file->passThrough && ioData->mNumberBuffers == 1 &&
+            file->sink->writeRaw(ioData->mBuffers[0].mData, inNumberFrames))
+            return noErr;
         const size_t capacity = file->chunk->frameCapacity();
         for (size_t done = 0; done < inNumberFrames;) {
             const size_t n = std::min<size_t>(inNumberFrames - done, kChunkFrames);

@@ -24,6 +24,9 @@ public:
     virtual uint32_t read(float* const* channels, uint32_t frameCount) = 0;
     // Writes frameCount frames from one array per channel. Throws on failure.
     virtual void write(const float* const* channels, uint32_t frameCount) = 0;
+    // Writes frameCount frames already in the file's own byte layout (fileDescription(), interleaved).
+    // False when this file takes no such writes; throws on failure.
+    virtual bool writeRaw(const void* /*bytes*/, uint32_t /*frameCount*/) { return false; }
     // Flushes and releases the file; later calls are not made.
     virtual void close() = 0;
 };

@@ -249,6 +249,18 @@ public:
         if (frameCount > 0) sf_command(file_, SFC_UPDATE_HEADER_NOW, nullptr, 0);
     }
 
+    bool writeRaw(const void* bytes, uint32_t frameCount) override {
+        // Only files whose samples we pack ourselves have a byte layout we know for certain.
+        if (!packer_ || !writing_) return false;
+        const auto size = sf_count_t(frameCount) * description_.mBytesPerFrame;
+        if (frameCount > 0 && sf_write_raw(file_, bytes, size) != size)
+            fail(kAudioFileUnspecifiedError, std::string("The file cannot be written: ") + sf_strerror(file_));
+        position_ += frameCount;
+        length_ = std::max(length_, position_);
+        if (frameCount > 0) sf_command(file_, SFC_UPDATE_HEADER_NOW, nullptr, 0);
+        return true;
+    }
+
     // Reads and drops frames up to `frame`.
     void skipTo(int64_t frame) {
         while (position_ < frame) {
