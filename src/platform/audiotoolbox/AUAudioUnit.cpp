@@ -36,24 +36,14 @@ void AUAudioUnit::scheduleParameter(AUEventSampleTime time, AUAudioFrameCount ra
     if (!parameter) return;
     {
         // Queued before the value is set, so a render that sees the new value also finds its event.
+        // When full the render thread is far behind: the event is dropped, the value still changes.
         std::lock_guard lock(eventsMutex_);
-        const size_t tail = eventsTail_.load(std::memory_order_relaxed);
-        const size_t head = eventsHead_.load(std::memory_order_acquire);
-        if (tail - head < kEventCapacity) {  // else the render thread is far behind; the value still changes
-            events_[tail % kEventCapacity] = {time, ramp, address, value};
-            eventsTail_.store(tail + 1, std::memory_order_release);
-        }
+        events_.push(AURenderEvent{time, ramp, address, value});
     }
     parameter->setValue(value);
 }
 
-bool AUAudioUnit::popRenderEvent(AURenderEvent& event) {
-    const size_t head = eventsHead_.load(std::memory_order_relaxed);
-    if (head == eventsTail_.load(std::memory_order_acquire)) return false;
-    event = events_[head % kEventCapacity];
-    eventsHead_.store(head + 1, std::memory_order_release);
-    return true;
-}
+bool AUAudioUnit::popRenderEvent(AURenderEvent& event) { return events_.pop(event); }
 
 void AUAudioUnit::reset() {
     AURenderEvent dropped;

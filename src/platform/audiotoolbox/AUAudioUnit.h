@@ -6,10 +6,10 @@
 #include "platform/audiotoolbox/AUAudioUnitBusArray.h"
 #include "platform/audiotoolbox/AUParameterTree.h"
 #include "platform/audiotoolbox/AudioComponentDescription.h"
+#include "platform/avfaudio/detail/SPSCRing.h"
 #include "platform/coreaudio/AudioTimeStamp.h"
 #include "platform/coreaudio/CoreAudioTypes.h"
 
-#include <array>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -130,10 +130,7 @@ private:
     AUPropertySetter propertySetter_;
 
     // Main thread → render thread, single consumer; producers serialise on eventsMutex_.
-    static constexpr size_t kEventCapacity = 256;
-    std::array<AURenderEvent, kEventCapacity> events_{};
-    std::atomic<size_t> eventsHead_{0};
-    std::atomic<size_t> eventsTail_{0};
+    detail::SPSCRing<AURenderEvent> events_{256};
     std::mutex eventsMutex_;
 };
 

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 namespace platform {
 
@@ -65,11 +64,7 @@ OSStatus AVAudioOutputNode::render(const detail::RenderCycle&, int64_t, AVAudioF
         detail::zeroFill(output, AVAudioFrameCount(got), frames);
         return status;
     }
-    const AudioBufferList* input = inputs.pull(0, frames, status);
-    const uint32_t copied = input ? std::min(input->mNumberBuffers, output.mNumberBuffers) : 0;
-    for (uint32_t c = 0; c < copied; ++c)
-        std::memcpy(detail::channel(output, c), detail::channel(*input, c), frames * sizeof(float));
-    for (uint32_t c = copied; c < output.mNumberBuffers; ++c) std::memset(detail::channel(output, c), 0, frames * sizeof(float));
+    detail::copyOrSilence(output, inputs.pull(0, frames, status), frames);
     return status;
 }
 

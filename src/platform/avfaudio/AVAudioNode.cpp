@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 namespace platform {
 
@@ -68,18 +67,10 @@ OSStatus AVAudioNode::render(const detail::RenderCycle& cycle, int64_t sampleTim
     const AudioBufferList* input = numberOfInputs() > 0 ? inputs.pull(0, frames, status) : nullptr;
     if (status != noErr) return status;
     if (auAudioUnit_ && auAudioUnit_->internalRenderBlock() && !auAudioUnit_->shouldBypassEffect()) {
-        AudioTimeStamp stamp;
-        stamp.mSampleTime = double(sampleTime);
-        stamp.mHostTime = cycle.hostTime;
-        stamp.mFlags = kAudioTimeStampSampleTimeValid | (cycle.hostTimeValid ? kAudioTimeStampHostTimeValid : 0);
-        return auAudioUnit_->internalRenderBlock()(frames, input, &output, stamp);
+        return auAudioUnit_->internalRenderBlock()(frames, input, &output, detail::renderTimeStamp(cycle, sampleTime));
     }
     // Bypassed, or a unit that does not render: the input passes through.
-    const uint32_t copied = input ? std::min(input->mNumberBuffers, output.mNumberBuffers) : 0;
-    for (uint32_t c = 0; c < copied; ++c)
-        std::memcpy(detail::channel(output, c), detail::channel(*input, c), frames * sizeof(float));
-    for (uint32_t c = copied; c < output.mNumberBuffers; ++c)
-        std::memset(detail::channel(output, c), 0, frames * sizeof(float));
+    detail::copyOrSilence(output, input, frames);
     return noErr;
 }
 

@@ -7,6 +7,7 @@
 #include "platform/avfaudio/detail/FileFeed.h"
 #include "platform/avfaudio/detail/SPSCRing.h"
 #include "platform/foundation/OSLog.h"
+#include "platform/media/BufferListView.h"
 #include "platform/media/PCMConverter.h"
 
 #include <algorithm>
@@ -40,16 +41,10 @@ std::shared_ptr<AVAudioPCMBuffer> convertBuffer(const AVAudioPCMBuffer& in, cons
     if (!result) return nullptr;
     AudioBufferList* list = result->mutableAudioBufferList();
     size_t got = frames ? converter.convert(in.audioBufferList(), frames, list, result->frameCapacity()) : 0;
+    detail::BufferListView rest;
     while (got < result->frameCapacity()) {
-        unsigned char storage[AudioBufferListSize(64)];
-        auto* rest = reinterpret_cast<AudioBufferList*>(storage);
-        rest->mNumberBuffers = std::min<uint32_t>(list->mNumberBuffers, 64);
-        for (uint32_t c = 0; c < rest->mNumberBuffers; ++c) {
-            rest->mBuffers[c].mNumberChannels = 1;
-            rest->mBuffers[c].mData = static_cast<float*>(list->mBuffers[c].mData) + got;
-            rest->mBuffers[c].mDataByteSize = uint32_t((result->frameCapacity() - got) * sizeof(float));
-        }
-        const size_t tail = converter.flush(rest, result->frameCapacity() - got);
+        rest.point(*list, sizeof(float), got, result->frameCapacity() - got);
+        const size_t tail = converter.flush(rest.list(), result->frameCapacity() - got);
         if (tail == 0) break;
         got += tail;
     }

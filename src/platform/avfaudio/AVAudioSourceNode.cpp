@@ -16,12 +16,8 @@ OSStatus AVAudioSourceNode::render(const detail::RenderCycle& cycle, int64_t sam
         detail::zeroFill(output, 0, frames);
         return noErr;
     }
-    AudioTimeStamp stamp;
-    stamp.mSampleTime = double(sampleTime);
-    stamp.mHostTime = cycle.hostTime;
-    stamp.mFlags = kAudioTimeStampSampleTimeValid | (cycle.hostTimeValid ? kAudioTimeStampHostTimeValid : 0);
     bool silence = false;
-    const OSStatus status = block_(silence, stamp, frames, &output);
+    const OSStatus status = block_(silence, detail::renderTimeStamp(cycle, sampleTime), frames, &output);
     if (silence) detail::zeroFill(output, 0, frames);
     return status;
 }

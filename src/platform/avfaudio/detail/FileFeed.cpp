@@ -2,6 +2,7 @@
 
 #include "platform/avfaudio/AVAudioFile.h"
 #include "platform/foundation/OSLog.h"
+#include "platform/media/BufferListView.h"
 #include "platform/media/PCMConverter.h"
 
 #include <algorithm>
@@ -69,17 +70,11 @@ size_t FileFeed::produce(float* const* channels, size_t frames) {
         got = converter_->convert(out, frames, input);
         if (got < frames) inputEnded_ = true;
     }
+    BufferListView rest;
     while (inputEnded_ && !flushed_ && got < frames) {
-        // Flush into the rest of the chunk through a shifted list.
-        unsigned char storage[AudioBufferListSize(16)];
-        auto* rest = reinterpret_cast<AudioBufferList*>(storage);
-        rest->mNumberBuffers = std::min<uint32_t>(channels_, 16);
-        for (uint32_t c = 0; c < rest->mNumberBuffers; ++c) {
-            rest->mBuffers[c].mNumberChannels = 1;
-            rest->mBuffers[c].mData = outChunk_->floatChannelData()[c] + got;
-            rest->mBuffers[c].mDataByteSize = uint32_t((kChunk - got) * sizeof(float));
-        }
-        const size_t tail = converter_->flush(rest, frames - got);
+        // Flush into the rest of the chunk.
+        rest.point(*out, sizeof(float), got, kChunk - got);
+        const size_t tail = converter_->flush(rest.list(), frames - got);
         if (tail == 0) flushed_ = true;
         got += tail;
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/avfaudio/AVAudioFormat.h"
+#include "platform/coreaudio/AudioTimeStamp.h"
 #include "platform/coreaudio/CoreAudioTypes.h"
 #include "platform/foundation/NSError.h"
 
@@ -64,5 +65,9 @@ inline const float* channel(const AudioBufferList& list, uint32_t c) {
     return static_cast<const float*>(list.mBuffers[c].mData);
 }
 void zeroFill(AudioBufferList& list, AVAudioFrameCount from, AVAudioFrameCount to);
+// Copies the first `frames` frames of `input` (may be null) into `output`; channels it lacks are silent.
+void copyOrSilence(AudioBufferList& output, const AudioBufferList* input, AVAudioFrameCount frames);
+// The time stamp of a node's first frame in this cycle, as render blocks receive it.
+AudioTimeStamp renderTimeStamp(const RenderCycle& cycle, int64_t sampleTime);
 
 }  // namespace platform::detail

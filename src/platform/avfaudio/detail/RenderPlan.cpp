@@ -10,6 +10,20 @@ void zeroFill(AudioBufferList& list, AVAudioFrameCount from, AVAudioFrameCount t
     for (uint32_t c = 0; c < list.mNumberBuffers; ++c) std::fill(channel(list, c) + from, channel(list, c) + to, 0.0f);
 }
 
+void copyOrSilence(AudioBufferList& output, const AudioBufferList* input, AVAudioFrameCount frames) {
+    const uint32_t copied = input ? std::min(input->mNumberBuffers, output.mNumberBuffers) : 0;
+    for (uint32_t c = 0; c < copied; ++c) std::memcpy(channel(output, c), channel(*input, c), frames * sizeof(float));
+    for (uint32_t c = copied; c < output.mNumberBuffers; ++c) std::memset(channel(output, c), 0, frames * sizeof(float));
+}
+
+AudioTimeStamp renderTimeStamp(const RenderCycle& cycle, int64_t sampleTime) {
+    AudioTimeStamp stamp;
+    stamp.mSampleTime = double(sampleTime);
+    stamp.mHostTime = cycle.hostTime;
+    stamp.mFlags = kAudioTimeStampSampleTimeValid | (cycle.hostTimeValid ? kAudioTimeStampHostTimeValid : 0);
+    return stamp;
+}
+
 class SlotInputs final : public RenderInputs {
 public:
     SlotInputs(RenderPlan& plan, int slot) : plan_(plan), slot_(slot) {}
