@@ -26,16 +26,6 @@ constexpr int64_t kDecodeThroughFrames = 1 << 16;
 // A stream whose first packets all fail to decode is damaged, not silent.
 constexpr int kProbePackets = 32;
 
-uint32_t losslessDepthFlag(int bits) {
-    switch (bits) {
-    case 16: return 1;
-    case 20: return 2;
-    case 24: return 3;
-    case 32: return 4;
-    default: return 0;
-    }
-}
-
 AudioStreamBasicDescription describe(const AVCodecParameters* par) {
     AudioStreamBasicDescription d;
     d.mSampleRate = par->sample_rate;

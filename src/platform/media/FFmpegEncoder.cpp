@@ -20,6 +20,11 @@ extern "C" {
 namespace platform::detail {
 
 namespace {
+// NaN has no integer sample: it becomes silence rather than an undefined conversion.
+inline double sampleOrSilence(float x) { return std::isnan(x) ? 0.0 : double(x); }
+}  // namespace
+
+namespace {
 
 class FFmpegEncoder final : public AudioFileBackend {
 public:
@@ -97,8 +102,7 @@ public:
 
         description_.mSampleRate = rate;
         description_.mFormatID = format.mFormatID;
-        const int depth = codec_->bits_per_raw_sample;
-        description_.mFormatFlags = aac ? 0 : depth == 20 ? 2 : depth == 24 ? 3 : depth == 32 ? 4 : 1;
+        description_.mFormatFlags = aac ? 0 : losslessDepthFlag(codec_->bits_per_raw_sample);
         description_.mChannelsPerFrame = channels_;
         description_.mFramesPerPacket = frameSize_;
     }
@@ -174,13 +178,13 @@ private:
                 const int shift = 32 - codec_->bits_per_raw_sample;
                 const double scale = std::ldexp(1.0, codec_->bits_per_raw_sample - 1);
                 for (uint32_t i = 0; i < n; ++i) {
-                    const double v = std::clamp(std::nearbyint(double(in[i]) * scale), -scale, scale - 1);
+                    const double v = std::clamp(std::nearbyint(sampleOrSilence(in[i]) * scale), -scale, scale - 1);
                     out[i] = int32_t(int64_t(v) * (int64_t(1) << shift));
                 }
             } else {
                 auto* out = reinterpret_cast<int16_t*>(frame_->extended_data[c]);
                 for (uint32_t i = 0; i < n; ++i)
-                    out[i] = int16_t(std::clamp(std::nearbyint(double(in[i]) * 32768.0), -32768.0, 32767.0));
+                    out[i] = int16_t(std::clamp(std::nearbyint(sampleOrSilence(in[i]) * 32768.0), -32768.0, 32767.0));
             }
         }
         frame_->pts = pts_;

@@ -3,6 +3,7 @@
 
 #include "platform/foundation/NSError.h"
 
+#include <cstdint>
 #include <string>
 
 namespace platform::detail {
@@ -12,6 +13,9 @@ void quietFFmpegLogs();
 
 // FFmpeg's text for an AVERROR code.
 std::string avErrorText(int code);
+
+// Apple's lossless format flag for a source bit depth (16, 20, 24, 32 -> 1 ... 4); 0 for others.
+uint32_t losslessDepthFlag(int bits);
 
 // Throws NSErrorException with an OSStatus error carrying `text`.
 [[noreturn]] void fail(OSStatus status, const std::string& text);

@@ -116,10 +116,6 @@ public:
         asFloat_ = readsAsFloat(subtype);
         if (subtype == SF_FORMAT_OPUS) preroll_ = 2 * kChunkFrames;
         decodeThrough_ = subtype == SF_FORMAT_VORBIS;
-        if (writing) {
-            bits_ = description.mBitsPerChannel;
-            asFloat_ = description.mFormatFlags & kAudioFormatFlagIsFloat;
-        }
         preparePacking(info);
     }
     ~SndfileBackend() override { close(); }
@@ -220,24 +216,12 @@ public:
                 const size_t packed = packer_->convert(in, n, &out, n);
                 const auto bytes = sf_count_t(packed) * description_.mBytesPerFrame;
                 put = packed == n && sf_write_raw(file_, raw_.data(), bytes) == bytes ? sf_count_t(n) : 0;
-            } else if (asFloat_) {
+            } else {
+                // Float files; integer files always get a packer above.
                 floats_.resize(size_t(n) * channels_);
                 for (uint32_t c = 0; c < channels_; ++c)
                     for (uint32_t i = 0; i < n; ++i) floats_[size_t(i) * channels_ + c] = channels[c][done + i];
                 put = sf_writef_float(file_, floats_.data(), n);
-            } else {
-                ints_.resize(size_t(n) * channels_);
-                const double scale = std::ldexp(1.0, int(bits_) - 1);
-                const double low = -scale, high = scale - 1;
-                const int shift = 32 - int(bits_);
-                for (uint32_t c = 0; c < channels_; ++c)
-                    for (uint32_t i = 0; i < n; ++i) {
-                        double v = std::nearbyint(double(channels[c][done + i]) * scale);
-                        if (!(v >= low)) v = std::isnan(v) ? 0 : low;
-                        if (v > high) v = high;
-                        ints_[size_t(i) * channels_ + c] = int32_t(int64_t(v) * (int64_t(1) << shift));
-                    }
-                put = sf_writef_int(file_, ints_.data(), n);
             }
             if (put != sf_count_t(n)) fail(kAudioFileUnspecifiedError, std::string("The file cannot be written: ") + sf_strerror(file_));
             done += n;
@@ -326,7 +310,6 @@ private:
     int64_t length_;
     int64_t position_ = 0;
     bool asFloat_ = false;
-    uint32_t bits_ = 0;
     int64_t preroll_ = 0;
     bool decodeThrough_ = false;
     std::vector<float> floats_;
