@@ -13,6 +13,7 @@
 
 #include "Sonora/Internals/Engine/AudioEngine.h"
 #include "Sonora/Internals/Hardware/Device.h"
+#include "Sonora/Internals/Utilities/SecondsToFrame.h"
 #include "Sonora/Nodes/Mixing/Mixer.h"
 #include "platform/avfaudio/AVAudioFile.h"
 #include "platform/avfaudio/AVAudioPlayerNode.h"
@@ -144,7 +145,7 @@ int mixCommand(int argc, char** argv) {
     platform::AVAudioFramePosition endFrame = 0;
     for (const ClipArgument& argument : arguments) {
         auto clip = std::make_shared<ClipPlayer>(platform::AVAudioFile::forReading(argument.path),
-                                                 platform::AVAudioFramePosition(std::llround(argument.start * kMixRate)),
+                                                 sonora::secondsToFrame(argument.start, kMixRate).value_or(0),
                                                  argument.gain);
         endFrame = std::max(endFrame, clip->endFrame());
         clips.push_back(clip);
@@ -159,9 +160,7 @@ int mixCommand(int argc, char** argv) {
     }
 
     const auto file = platform::AVAudioFile::forWriting(*out, outputSettings(isFloat, bits));
-    // Half a frame more, so that the render's truncation to whole frames cannot lose the last one.
-    const double duration = (double(endFrame) + 0.5) / kMixRate;
-    engine.renderToFile(*file, kChunkFrames, duration, [&] {
+    engine.renderToFile(*file, kChunkFrames, double(endFrame) / kMixRate, [&] {
         for (const auto& clip : clips) clip->schedule();
     });
     file->close();

@@ -1,6 +1,7 @@
 #include "Sonora/Internals/Engine/AVAudioEngineRender.h"
 
 #include "Sonora/Internals/Utilities/Log.h"
+#include "Sonora/Internals/Utilities/SecondsToFrame.h"
 #include "platform/accelerate/vDSP.h"
 #include "platform/avfaudio/AVAudioEngine.h"
 #include "platform/avfaudio/AVAudioFile.h"
@@ -52,7 +53,8 @@ void render(AVAudioEngine& engine, AVAudioFile& file, AVAudioFrameCount maximumF
     if (!buffer) fail("Couldn't create buffer in renderToFile");
     if (prerender) prerender();
 
-    const auto targetFrames = static_cast<AVAudioFramePosition>(engine.manualRenderingFormat().sampleRate() * duration);
+    const AVAudioFramePosition targetFrames =
+        secondsToFrame(duration, engine.manualRenderingFormat().sampleRate()).value_or(0);
     int silentChunks = 0;
     bool rendering = true;
     while (rendering) {

@@ -7,12 +7,12 @@
 #include "Sonora/Internals/Hardware/DeviceUtils.h"
 #include "Sonora/Internals/Settings/Settings.h"
 #include "Sonora/Internals/Utilities/Log.h"
+#include "Sonora/Internals/Utilities/SecondsToFrame.h"
 #include "platform/avfaudio/AVAudioEngine.h"
 #include "platform/avfaudio/AVAudioIONode.h"
 #include "platform/foundation/Bundle.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace sonora {
 
@@ -25,9 +25,9 @@ constexpr const char* kNoOutputMessage = "🛑 Error: Attempt to start engine wi
 
 // Seconds at the settings' rate as a frame count that fits a buffer (callers keep within it).
 AVAudioFrameCount frameCountFor(double seconds) {
-    const double frames = std::trunc(Settings::audioFormat().sampleRate() * seconds);
-    if (!(frames > 0)) return 0;
-    return frames >= 4294967295.0 ? 4294967295u : AVAudioFrameCount(frames);
+    const auto frames = secondsToFrame(seconds, Settings::audioFormat().sampleRate());
+    if (!frames) return seconds > 0 ? 4294967295u : 0;
+    return AVAudioFrameCount(std::clamp<int64_t>(*frames, 0, 4294967295));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "Sonora/Internals/Utilities/AVAudioTimeArithmetic.h"
 
+#include "Sonora/Internals/Utilities/SecondsToFrame.h"
 #include "platform/foundation/HostTime.h"
 
 #include <cmath>
@@ -32,13 +33,12 @@ int64_t ticks(double seconds) {
 // The host time moved by signed ticks (unsigned arithmetic, so a negative delta subtracts).
 uint64_t moved(uint64_t hostTime, int64_t delta) { return hostTime + uint64_t(delta); }
 
-// Frames in the seconds at the rate, truncated toward zero.
+// Frames in the seconds at the rate, truncated toward zero; clamped to what 64 bits hold.
 int64_t frames(double sampleRate, double seconds) {
-    const double f = std::trunc(sampleRate * seconds);
-    if (std::isnan(f)) return 0;
-    if (f >= 9.2e18) return std::numeric_limits<int64_t>::max();
-    if (f <= -9.2e18) return std::numeric_limits<int64_t>::min();
-    return int64_t(f);
+    if (const auto f = secondsToFrame(seconds, sampleRate)) return *f;
+    const double position = sampleRate * seconds;
+    if (std::isnan(position)) return 0;
+    return position > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
 }
 
 // Signed distance between two host times in seconds.
