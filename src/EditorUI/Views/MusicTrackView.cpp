@@ -1,4 +1,5 @@
 #include "EditorUI/Views/MusicTrackView.h"
+#include "EditorUI/Window/WindowImages.h"
 
 #include "Widgets/ConfirmAlert.h"
 
@@ -17,7 +18,6 @@
 #include <QMessageBox>
 #include <QMetaMethod>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QTimer>
@@ -31,60 +31,9 @@ namespace {
 
 QString text(const char* key) { return QString::fromStdString(localized(key)); }
 
-enum class Glyph { volume, mute, onlyPlay, trash };
-
-// The row's small white glyphs, drawn in code so that the row needs no image files.
-QIcon glyphIcon(Glyph glyph) {
-    QPixmap pixmap(32, 32);
-    pixmap.setDevicePixelRatio(2.0);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(Qt::white, 1.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    auto speaker = [&p] {
-        QPainterPath body;
-        body.moveTo(2, 6);
-        body.lineTo(5, 6);
-        body.lineTo(9, 2.5);
-        body.lineTo(9, 13.5);
-        body.lineTo(5, 10);
-        body.lineTo(2, 10);
-        body.closeSubpath();
-        p.setBrush(Qt::white);
-        p.drawPath(body);
-        p.setBrush(Qt::NoBrush);
-    };
-    switch (glyph) {
-    case Glyph::volume:
-        speaker();
-        p.drawArc(QRectF(7, 5, 5, 6), -60 * 16, 120 * 16);
-        p.drawArc(QRectF(7, 2.5, 8, 11), -60 * 16, 120 * 16);
-        break;
-    case Glyph::mute:
-        speaker();
-        p.drawLine(QPointF(11, 6), QPointF(15, 10));
-        p.drawLine(QPointF(15, 6), QPointF(11, 10));
-        break;
-    case Glyph::onlyPlay:
-        p.drawArc(QRectF(2.5, 3, 11, 11), 0, 180 * 16);
-        p.setBrush(Qt::white);
-        p.drawRoundedRect(QRectF(2, 8.5, 3, 5), 1, 1);
-        p.drawRoundedRect(QRectF(11, 8.5, 3, 5), 1, 1);
-        break;
-    case Glyph::trash:
-        p.drawLine(QPointF(3, 4.5), QPointF(13, 4.5));
-        p.drawLine(QPointF(6.5, 4.5), QPointF(6.5, 2.5));
-        p.drawLine(QPointF(6.5, 2.5), QPointF(9.5, 2.5));
-        p.drawLine(QPointF(9.5, 2.5), QPointF(9.5, 4.5));
-        p.drawRoundedRect(QRectF(4.5, 4.5, 7, 9), 1, 1);
-        break;
-    }
-    return QIcon(pixmap);
-}
-
-QPushButton* makeButton(QWidget* parent, Glyph glyph, const char* toolTip) {
+QPushButton* makeButton(QWidget* parent, const char* image, const char* toolTip) {
     auto* button = new QPushButton(parent);
-    button->setIcon(glyphIcon(glyph));
+    button->setIcon(windowImage(image));
     button->setIconSize(QSize(16, 16));
     button->setFocusPolicy(Qt::NoFocus);
     button->setFlat(true);
@@ -111,15 +60,15 @@ MusicTrackView::MusicTrackView(QWidget* parent) : QWidget(parent) {
     palette.setColor(QPalette::WindowText, Qt::white);
     nameLab_->setPalette(palette);
 
-    muteBtn_ = makeButton(this, Glyph::mute, "静音");
-    onlyPlayBtn_ = makeButton(this, Glyph::onlyPlay, "只听");
-    deleteBtn_ = makeButton(this, Glyph::trash, "删除");
+    muteBtn_ = makeButton(this, "ic_mute", "静音");
+    onlyPlayBtn_ = makeButton(this, "ic_only_play", "只听");
+    deleteBtn_ = makeButton(this, "ic_delete", "删除");
     setSwitched(muteBtn_, false);
     setSwitched(onlyPlayBtn_, false);
     setSwitched(deleteBtn_, false);
 
     volumeImgV_ = new QLabel(this);
-    volumeImgV_->setPixmap(glyphIcon(Glyph::volume).pixmap(16, 16));
+    volumeImgV_->setPixmap(windowImage("ic_volume").pixmap(16, 16));
     volumeImgV_->setToolTip(text("音量"));
 
     slider_ = new CustomSlider(this);

@@ -737,14 +737,6 @@ void MainController::updateMusics() {
     updateTracksContentSize();
     reloadWaves();
     reloadTrackList();
-    std::shared_ptr<TrackModel> selected;
-    if (document_.selectedTrack)
-        for (const auto& track : document_.tracks)
-            if (track && track->identify == document_.selectedTrack->identify) {
-                selected = track;
-                break;
-            }
-    document_.selectedTrack = selected;
     updateBottomTrack();
 }
 
@@ -802,9 +794,7 @@ MusicTrackView* MainController::makeRow(const std::shared_ptr<TrackModel>& track
     auto* row = MusicTrackView::initNib(trackListContent_);
     row->setModel(track);
     connect(row, &MusicTrackView::deleteBlock, this, [this, row] {
-        homeEvent("Action_Track_Delete");
-        std::erase(document_.tracks, row->model());
-        record();
+        document_.deleteTrack(row->model());
         updateMusics();
     });
     connect(row, &MusicTrackView::copyBlock, this, [this](std::shared_ptr<TrackModel> copy) {

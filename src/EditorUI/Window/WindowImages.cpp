@@ -63,6 +63,11 @@ QIcon windowImage(const QString& name, const QColor& color) {
         drawSpeaker(p);
         p.drawArc(QRectF(9, 6.5, 6, 7), -60 * 16, 120 * 16);
         p.drawArc(QRectF(9, 3.5, 10, 13), -60 * 16, 120 * 16);
+    } else if (name == "ic_only_play") {
+        p.drawArc(QRectF(3, 3.5, 14, 14), 0, 180 * 16);
+        p.setBrush(color);
+        p.drawRoundedRect(QRectF(2.5, 10.5, 3.5, 6), 1, 1);
+        p.drawRoundedRect(QRectF(14, 10.5, 3.5, 6), 1, 1);
     } else if (name == "ic_split") {
         p.drawLine(QPointF(10, 2), QPointF(10, 18));
         p.drawRoundedRect(QRectF(2, 6, 6, 8), 1.5, 1.5);

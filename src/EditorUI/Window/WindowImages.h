@@ -1,4 +1,4 @@
-// The window's small images ("ic_play", "ic_stop", "ic_fade_in", ...), drawn in code so that the
+// The window's and the track rows' small images ("ic_play", "ic_stop", "ic_fade_in", ...), drawn in code so that the
 // editor ships no image files. A button shows its image's name in the property "imageName".
 #pragma once
 
