@@ -189,6 +189,31 @@ TEST(AVAudioEngineOffline, FanOutRendersASourceOncePerCycle) {
     EXPECT_FLOAT_EQ(buffer->floatChannelData()[0][10], 0.125f);
 }
 
+TEST(AVAudioEngineOffline, SourceBlockGetsSilentBuffersEveryCycle) {
+    // The block writes its first cycle only, and only half of it; what it leaves is silent, never
+    // what an earlier cycle wrote.
+    auto engine = AVAudioEngine::make();
+    int calls = 0;
+    bool silentOnEntry = true;
+    auto src = std::make_shared<AVAudioSourceNode>([&](bool&, const AudioTimeStamp&, AVAudioFrameCount frames, AudioBufferList* out) {
+        for (uint32_t c = 0; c < out->mNumberBuffers; ++c) {
+            auto* data = static_cast<float*>(out->mBuffers[c].mData);
+            for (AVAudioFrameCount i = 0; i < frames; ++i) silentOnEntry = silentOnEntry && data[i] == 0.0f;
+            if (calls == 0) std::fill_n(data, frames / 2, 0.5f);
+        }
+        ++calls;
+        return noErr;
+    });
+    engine->attach(src);
+    engine->connect(src, engine->mainMixerNode(), stereo());
+    auto out = renderOffline(*engine, 2048, 512);
+    EXPECT_EQ(calls, 4);
+    EXPECT_TRUE(silentOnEntry);
+    for (uint32_t c = 0; c < 2; ++c) {
+        for (size_t n = 0; n < 2048; ++n) ASSERT_EQ(out[c][n], n < 256 ? 0.5f : 0.0f) << c << " " << n;
+    }
+}
+
 TEST(AVAudioEngineOffline, ConvertsChannelsAndRateAtMixerInputs) {
     auto engine = AVAudioEngine::make();
     // A 48 kHz mono sine into a 44.1 kHz stereo mixer: duplicated at unity and resampled.

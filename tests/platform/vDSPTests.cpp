@@ -35,3 +35,16 @@ TEST(vDSP, DesampFiltersAndDecimates) {
     DSPSplitComplex split{a.data(), a.data() + 10};
     EXPECT_EQ(split.imagp - split.realp, 10);
 }
+
+TEST(vDSP, VintbBlendsTowardTheSecondVectorHonouringTheStrides) {
+    const float a[] = {0, 99, 10, 99, -4, 99};
+    const float b[] = {2, 20, 0};
+    float d[6] = {7, 7, 7, 7, 7, 7};
+    for (const float t : {0.0f, 0.25f, 1.0f}) {
+        vDSP_vintb(a, 2, b, 1, &t, d, 2, 3);
+        for (int n = 0; n < 3; ++n) EXPECT_EQ(d[2 * n], a[2 * n] + t * (b[n] - a[2 * n])) << t << " " << n;
+        for (int n = 0; n < 3; ++n) EXPECT_EQ(d[2 * n + 1], 7.0f) << "the stride skips every other output";
+    }
+    EXPECT_EQ(d[0], 2.0f);
+    EXPECT_EQ(d[4], 0.0f);
+}

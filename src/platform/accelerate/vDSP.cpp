@@ -49,4 +49,13 @@ void vDSP_desamp(const float* A, vDSP_Stride DF, const float* F, float* C, vDSP_
     }
 }
 
+void vDSP_vintb(const float* A, vDSP_Stride IA, const float* B, vDSP_Stride IB, const float* C, float* D,
+                vDSP_Stride ID, vDSP_Length N) {
+    const float t = *C;
+    for (vDSP_Length n = 0; n < N; ++n) {
+        const float a = A[long(n) * IA];
+        D[long(n) * ID] = a + t * (B[long(n) * IB] - a);
+    }
+}
+
 }  // namespace platform

@@ -22,4 +22,8 @@ void vDSP_maxmgv(const float* A, vDSP_Stride IA, float* C, vDSP_Length N);
 // C[n] = sum over p < P of A[n*DF + p] * F[p], for n < N (decimation through an FIR filter).
 void vDSP_desamp(const float* A, vDSP_Stride DF, const float* F, float* C, vDSP_Length N, vDSP_Length P);
 
+// D[n*ID] = A[n*IA] + *C * (B[n*IB] - A[n*IA]), for n < N (a blend of A toward B by the fraction *C).
+void vDSP_vintb(const float* A, vDSP_Stride IA, const float* B, vDSP_Stride IB, const float* C, float* D,
+                vDSP_Stride ID, vDSP_Length N);
+
 }  // namespace platform

@@ -12,10 +12,9 @@ AVAudioFormat AVAudioSourceNode::defaultOutputFormat(AVAudioNodeBus) const { ret
 
 OSStatus AVAudioSourceNode::render(const detail::RenderCycle& cycle, int64_t sampleTime, AVAudioFrameCount frames,
                                    AudioBufferList& output, detail::RenderInputs&) {
-    if (!block_) {
-        detail::zeroFill(output, 0, frames);
-        return noErr;
-    }
+    // The buffers still hold the previous cycle: a block that writes nothing must give silence.
+    detail::zeroFill(output, 0, frames);
+    if (!block_) return noErr;
     bool silence = false;
     const OSStatus status = block_(silence, detail::renderTimeStamp(cycle, sampleTime), frames, &output);
     if (silence) detail::zeroFill(output, 0, frames);

@@ -9,8 +9,9 @@
 
 namespace platform {
 
-// Fills `frameCount` frames into `outputData` (deinterleaved Float32 in the node's format).
-// `isSilence` may be set to say the output is silent. Must not block or allocate.
+// Fills `frameCount` frames into `outputData` (deinterleaved Float32 in the node's format). The node
+// hands the block silent buffers, so frames it leaves unwritten are silent. `isSilence` may be set
+// to say the output is silent. Must not block or allocate.
 using AVAudioSourceNodeRenderBlock = std::function<OSStatus(bool& isSilence, const AudioTimeStamp& timestamp,
                                                             AVAudioFrameCount frameCount, AudioBufferList* outputData)>;
 
@@ -23,6 +24,8 @@ public:
     AVAudioSourceNode(const AVAudioFormat& format, AVAudioSourceNodeRenderBlock renderBlock);
 
     std::string className() const override { return "AVAudioSourceNode"; }
+    // The block the node renders through.
+    const AVAudioSourceNodeRenderBlock& renderBlock() const { return block_; }
 
 protected:
     AVAudioFormat defaultOutputFormat(AVAudioNodeBus bus) const override;
