@@ -229,7 +229,7 @@ TEST(ExportController, ConvertsTheRenderIntoEveryFormat) {
             << format;
         std::vector<std::string> steps;
         for (const auto& event : TrackManager::shareInstance().events())
-            if (event.name == "Complete_Export") steps.push_back(event.params.at("step_name"));
+            if (event.name == "Complete_Export") steps.push_back(event.text("step_name"));
         EXPECT_EQ(steps, (std::vector<std::string>{"export_format", "export_convert", "export_success"})) << format;
     }
     EXPECT_NE(probe(dir / "20240101120000.aac", "format=format_name").find("mp4"), std::string::npos);

@@ -16,7 +16,8 @@ TEST(FoundationBundle, InfoDictionaryHasTheApplicationsIdentity) {
     EXPECT_EQ(info.at("CFBundleVersion"), "1");
     EXPECT_FALSE(info.at("NSMicrophoneUsageDescription").empty());
     EXPECT_EQ(Bundle::main().bundleIdentifier(), "io.tamberlo.Tamberlo");
-    EXPECT_EQ(Bundle::main().objectForInfoDictionaryKey("CFBundleDisplayName"), std::nullopt);
+    EXPECT_EQ(info.at("CFBundleDisplayName"), "Tamberlo");
+    EXPECT_EQ(Bundle::main().objectForInfoDictionaryKey("CFBundleNoSuchKey"), std::nullopt);
 }
 
 TEST(FoundationBundle, TestsCanReplaceAndRestoreTheDictionary) {

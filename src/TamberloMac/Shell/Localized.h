@@ -2,6 +2,8 @@
 // preferred localization; a missing table or key gives the key itself.
 #pragma once
 
+#include "platform/foundation/Localization.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,17 +16,11 @@ std::string localized(const std::string& key);
 // localization has no table or the table no entry.
 std::string localized(const std::string& key, const std::string& localization);
 
-// The localizations the program knows, in the order of their preference when nothing matches.
-const std::vector<std::string>& availableLocalizations();
-
-// The localization a list of user languages (BCP 47, best first) asks for: the first language that
-// matches one — zh-CN, zh-SG, zh-Hans… → zh-Hans; zh-TW, zh-HK, zh-MO, zh-Hant… → zh-Hant; en… → en —
-// or "en" when none does.
-std::string preferredLocalization(const std::vector<std::string>& userLanguages);
-// The user's languages: the system locale's UI languages, unless set for testing.
-std::vector<std::string> preferredLanguages();
-// Replaces the user's languages (tests); none puts the system's back.
-void setPreferredLanguagesForTesting(std::optional<std::vector<std::string>> languages);
+// Which localization the user gets is the bundle's business.
+using platform::availableLocalizations;
+using platform::preferredLanguages;
+using platform::preferredLocalization;
+using platform::setPreferredLanguagesForTesting;
 
 // True when the localization ships a table of texts.
 bool hasLocalizationTable(const std::string& localization);

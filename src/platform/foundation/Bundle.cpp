@@ -5,6 +5,7 @@ namespace platform {
 namespace {
 Bundle::InfoDictionary compiledInInfo() {
     return {
+        {"CFBundleDisplayName", "Tamberlo"},
         {"CFBundleIdentifier", "io.tamberlo.Tamberlo"},
         {"CFBundleName", "Tamberlo"},
         {"CFBundleShortVersionString", "0.1.0"},

@@ -12,15 +12,19 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace platform {
+
+// One value of a notification's user info: a text or a number.
+using NotificationValue = std::variant<std::string, int64_t, double>;
 
 // One posted notification: its name, the object it is about (may be null) and extra values.
 struct Notification {
     std::string name;
     const void* object = nullptr;
-    std::map<std::string, std::string> userInfo;
+    std::map<std::string, NotificationValue> userInfo;
 };
 
 class NotificationCenter {

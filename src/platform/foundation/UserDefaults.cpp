@@ -2,9 +2,16 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QString>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -19,6 +26,23 @@ std::string standardPath() {
     if (folder.isEmpty()) folder = QDir::homePath() + "/.config";
     return (folder + "/Tamberlo/Tamberlo.ini").toStdString();
 }
+
+// Creates the file empty and private before anything is written into it; an existing file is
+// made private. Rewrites keep the mode of the file they replace.
+void makePrivate(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) ::close(fd);
+    ::chmod(path.c_str(), 0600);
+}
+
+// Lists and dictionaries are kept as JSON bytes, which the ini file keeps apart from texts.
+std::optional<QJsonDocument> jsonValue(const QVariant& value) {
+    if (value.typeId() != QMetaType::QByteArray) return std::nullopt;
+    QJsonParseError error{};
+    QJsonDocument document = QJsonDocument::fromJson(value.toByteArray(), &error);
+    if (error.error != QJsonParseError::NoError) return std::nullopt;
+    return document;
+}
 }  // namespace
 
 UserDefaults& UserDefaults::standardUserDefaults() {
@@ -28,6 +52,7 @@ UserDefaults& UserDefaults::standardUserDefaults() {
 
 UserDefaults::UserDefaults(const std::string& iniPath) {
     QDir().mkpath(QFileInfo(toQ(iniPath)).absolutePath());
+    makePrivate(iniPath);
     settings_ = std::make_unique<QSettings>(toQ(iniPath), QSettings::IniFormat);
 }
 
@@ -69,6 +94,37 @@ double UserDefaults::doubleForKey(const std::string& key) const {
     return ok ? number : 0;
 }
 
+std::optional<QJsonArray> UserDefaults::arrayForKey(const std::string& key) const {
+    std::lock_guard lock(mutex_);
+    const auto document = jsonValue(settings_->value(toQ(key)));
+    if (!document || !document->isArray()) return std::nullopt;
+    return document->array();
+}
+
+std::optional<QJsonObject> UserDefaults::dictionaryForKey(const std::string& key) const {
+    std::lock_guard lock(mutex_);
+    const auto document = jsonValue(settings_->value(toQ(key)));
+    if (!document || !document->isObject()) return std::nullopt;
+    return document->object();
+}
+
+void UserDefaults::setArray(const QJsonArray& value, const std::string& key) {
+    std::lock_guard lock(mutex_);
+    settings_->setValue(toQ(key), QJsonDocument(value).toJson(QJsonDocument::Compact));
+    writeOut();
+}
+
+void UserDefaults::setDictionary(const QJsonObject& value, const std::string& key) {
+    std::lock_guard lock(mutex_);
+    settings_->setValue(toQ(key), QJsonDocument(value).toJson(QJsonDocument::Compact));
+    writeOut();
+}
+
+void UserDefaults::writeOut() {
+    settings_->sync();
+    ::chmod(settings_->fileName().toLocal8Bit().constData(), 0600);
+}
+
 bool UserDefaults::hasKey(const std::string& key) const {
     std::lock_guard lock(mutex_);
     return settings_->contains(toQ(key));
@@ -77,36 +133,36 @@ bool UserDefaults::hasKey(const std::string& key) const {
 void UserDefaults::setString(const std::string& value, const std::string& key) {
     std::lock_guard lock(mutex_);
     settings_->setValue(toQ(key), toQ(value));
-    settings_->sync();
+    writeOut();
 }
 
 void UserDefaults::setBool(bool value, const std::string& key) {
     std::lock_guard lock(mutex_);
     settings_->setValue(toQ(key), value);
-    settings_->sync();
+    writeOut();
 }
 
 void UserDefaults::setInteger(int64_t value, const std::string& key) {
     std::lock_guard lock(mutex_);
     settings_->setValue(toQ(key), qlonglong(value));
-    settings_->sync();
+    writeOut();
 }
 
 void UserDefaults::setDouble(double value, const std::string& key) {
     std::lock_guard lock(mutex_);
     settings_->setValue(toQ(key), value);
-    settings_->sync();
+    writeOut();
 }
 
 void UserDefaults::removeObjectForKey(const std::string& key) {
     std::lock_guard lock(mutex_);
     settings_->remove(toQ(key));
-    settings_->sync();
+    writeOut();
 }
 
 bool UserDefaults::synchronize() {
     std::lock_guard lock(mutex_);
-    settings_->sync();
+    writeOut();
     return settings_->status() == QSettings::NoError;
 }
 

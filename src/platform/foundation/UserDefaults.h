@@ -1,6 +1,7 @@
 // The user defaults: small values kept between runs under text keys, in an ini file at
 // $XDG_CONFIG_HOME/Tamberlo/Tamberlo.ini (~/.config when the variable is not set). Safe to use
-// from any thread; every change is written out at once.
+// from any thread; every change is written out at once. The file is readable by its owner only
+// (it holds the account's sign-in token). Lists and dictionaries keep the JSON types of their values.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,8 @@
 #include <string>
 
 class QSettings;
+class QJsonArray;
+class QJsonObject;
 
 namespace platform {
 
@@ -33,6 +36,9 @@ public:
     bool boolForKey(const std::string& key) const;
     int64_t integerForKey(const std::string& key) const;
     double doubleForKey(const std::string& key) const;
+    // The list / dictionary stored under the key; none when nothing (or another kind of value) is stored.
+    std::optional<QJsonArray> arrayForKey(const std::string& key) const;
+    std::optional<QJsonObject> dictionaryForKey(const std::string& key) const;
     // True when a value is stored under the key.
     bool hasKey(const std::string& key) const;
 
@@ -40,12 +46,17 @@ public:
     void setBool(bool value, const std::string& key);
     void setInteger(int64_t value, const std::string& key);
     void setDouble(double value, const std::string& key);
+    void setArray(const QJsonArray& value, const std::string& key);
+    void setDictionary(const QJsonObject& value, const std::string& key);
     void removeObjectForKey(const std::string& key);
 
     // Writes pending changes; false when the file cannot be written.
     bool synchronize();
 
 private:
+    // Writes the file out and keeps it private to its owner.
+    void writeOut();
+
     mutable std::mutex mutex_;
     std::unique_ptr<QSettings> settings_;
 };

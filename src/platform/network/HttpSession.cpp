@@ -1,0 +1,326 @@
+#include "platform/network/HttpSession.h"
+
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/OSLog.h"
+#include "platform/network/Endpoints.h"
+
+#include <QCoreApplication>
+#include <QNetworkAccessManager>
+#include <QNetworkCookie>
+#include <QNetworkCookieJar>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QThread>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace platform {
+
+std::string HttpResponse::mediaType() const {
+    std::string type = contentType.substr(0, contentType.find(';'));
+    type.erase(std::remove_if(type.begin(), type.end(), [](unsigned char c) { return std::isspace(c); }), type.end());
+    std::transform(type.begin(), type.end(), type.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return type;
+}
+
+namespace {
+
+const OSLog networkLog{"io.tamberlo.Tamberlo", "network"};
+
+// Keeps and sends no cookies at all.
+class NoCookies : public QNetworkCookieJar {
+public:
+    QList<QNetworkCookie> cookiesForUrl(const QUrl&) const override { return {}; }
+    bool setCookiesFromUrl(const QList<QNetworkCookie>&, const QUrl&) override { return false; }
+};
+
+struct Request {
+    std::string url;
+    QByteArray body;
+    HttpHeaders headers;
+    HttpSession::Configuration configuration;
+    HttpSession::Completion completion;
+    DispatchQueue* queue = nullptr;
+    // Network-thread state.
+    QNetworkReply* reply = nullptr;
+    QByteArray received;
+};
+
+void deliver(const HttpSession::Completion& completion, DispatchQueue* queue, HttpResponse response) {
+    if (!completion) return;
+    if (!queue) {
+        completion(response);
+        return;
+    }
+    queue->async([completion, response = std::move(response)] { completion(response); });
+}
+
+HttpResponse transportError(HttpError::Code code, std::string message) {
+    HttpResponse response;
+    response.error = HttpError{code, std::move(message)};
+    return response;
+}
+
+HttpError::Code codeFor(QNetworkReply::NetworkError error) {
+    switch (error) {
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::HostNotFoundError: return HttpError::Code::cannotConnect;
+    case QNetworkReply::RemoteHostClosedError: return HttpError::Code::connectionLost;
+    case QNetworkReply::TimeoutError: return HttpError::Code::timedOut;
+    case QNetworkReply::OperationCanceledError: return HttpError::Code::cancelled;
+    case QNetworkReply::SslHandshakeFailedError: return HttpError::Code::secureConnectionFailed;
+    default: return HttpError::Code::other;
+    }
+}
+
+// One thread for every request of the process, with its own event loop and access manager.
+class NetworkThread {
+public:
+    static NetworkThread& shared() {
+        static NetworkThread* thread = new NetworkThread;  // lives until the process ends
+        return *thread;
+    }
+
+    void send(std::shared_ptr<Request> request) {
+        std::unique_lock lock(mutex_);
+        if (stopped_) {
+            lock.unlock();
+            deliver(request->completion, request->queue,
+                    transportError(HttpError::Code::cancelled, "the application is quitting"));
+            return;
+        }
+        startLocked();
+        const uint64_t id = nextId_++;
+        inFlight_[id] = request;
+        lock.unlock();
+        QMetaObject::invokeMethod(context_, [this, id] { start(id); }, Qt::QueuedConnection);
+    }
+
+    std::size_t inFlight() {
+        std::lock_guard lock(mutex_);
+        return inFlight_.size();
+    }
+
+    void shutdown() {
+        std::map<uint64_t, std::shared_ptr<Request>> pending;
+        {
+            std::lock_guard lock(mutex_);
+            if (stopped_) return;
+            stopped_ = true;
+            pending.swap(inFlight_);
+        }
+        const bool onMain = DispatchQueue::main().isCurrent();
+        for (auto& [id, request] : pending) {
+            HttpResponse cancelled = transportError(HttpError::Code::cancelled, "the application is quitting");
+            // The main loop may not turn again: the main thread answers its own completions now.
+            if (request->queue == &DispatchQueue::main() && onMain)
+                deliver(request->completion, nullptr, cancelled);
+            else
+                deliver(request->completion, request->queue, cancelled);
+        }
+        if (!started_) return;
+        if (QThread::currentThread() == &thread_) {
+            teardown();
+            thread_.quit();
+            return;
+        }
+        QMetaObject::invokeMethod(context_, [this] { teardown(); }, Qt::BlockingQueuedConnection);
+        thread_.quit();
+        thread_.wait(2000);
+    }
+
+private:
+    NetworkThread() { thread_.setObjectName("io.tamberlo.network"); }
+
+    void startLocked() {
+        if (started_) return;
+        started_ = true;
+        context_ = new QObject;
+        context_->moveToThread(&thread_);
+        thread_.start();
+        QMetaObject::invokeMethod(
+            context_,
+            [this] {
+                manager_ = new QNetworkAccessManager(context_);
+                manager_->setCookieJar(new NoCookies);
+                manager_->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+                manager_->setAutoDeleteReplies(false);
+            },
+            Qt::QueuedConnection);
+        if (auto* app = QCoreApplication::instance()) {
+            QObject::connect(app, &QCoreApplication::aboutToQuit, app, [] { HttpSession::shutdown(); },
+                             Qt::DirectConnection);
+            qAddPostRoutine([] { HttpSession::shutdown(); });
+        }
+    }
+
+    std::shared_ptr<Request> find(uint64_t id) {
+        std::lock_guard lock(mutex_);
+        const auto it = inFlight_.find(id);
+        return it == inFlight_.end() ? nullptr : it->second;
+    }
+
+    // Network thread. Ends a request once: later calls for the same request find nothing.
+    void finish(uint64_t id, HttpResponse response) {
+        std::shared_ptr<Request> request;
+        {
+            std::lock_guard lock(mutex_);
+            const auto it = inFlight_.find(id);
+            if (it == inFlight_.end()) return;
+            request = it->second;
+            inFlight_.erase(it);
+        }
+        if (QNetworkReply* reply = request->reply) {
+            request->reply = nullptr;
+            reply->disconnect();
+            if (reply->isRunning()) reply->abort();
+            reply->deleteLater();
+        }
+        deliver(request->completion, request->queue, std::move(response));
+    }
+
+    HttpResponse replyResponse(const Request& request) const {
+        QNetworkReply* reply = request.reply;
+        HttpResponse response;
+        response.statusCode = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        response.contentType = reply->rawHeader("Content-Type").toStdString();
+        return response;
+    }
+
+    void start(uint64_t id) {
+        const auto request = find(id);
+        if (!request) return;
+        QNetworkRequest qrequest(QUrl(QString::fromStdString(request->url)));
+        qrequest.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+        qrequest.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+        qrequest.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
+        qrequest.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
+        qrequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+        for (const auto* list : {&request->configuration.headers, &request->headers})
+            for (const auto& [name, value] : *list) qrequest.setRawHeader(QByteArray::fromStdString(name), QByteArray::fromStdString(value));
+        if (!qrequest.hasRawHeader("Content-Type")) qrequest.setRawHeader("Content-Type", "application/octet-stream");
+
+        QNetworkReply* reply = manager_->post(qrequest, request->body);
+        request->reply = reply;
+        const auto& configuration = request->configuration;
+
+        auto* idle = new QTimer(reply);
+        idle->setSingleShot(true);
+        idle->setInterval(int(std::max(1.0, configuration.idleTimeout * 1000.0)));
+        auto* ceiling = new QTimer(reply);
+        ceiling->setSingleShot(true);
+        ceiling->setInterval(int(std::max(1.0, configuration.requestCeiling * 1000.0)));
+        const auto restartIdle = [idle] { idle->start(); };
+        QObject::connect(reply, &QNetworkReply::uploadProgress, idle, restartIdle);
+        QObject::connect(reply, &QNetworkReply::downloadProgress, idle, restartIdle);
+        QObject::connect(reply, &QNetworkReply::metaDataChanged, idle, restartIdle);
+        QObject::connect(idle, &QTimer::timeout, reply, [this, id, seconds = configuration.idleTimeout] {
+            finish(id, transportError(HttpError::Code::timedOut,
+                                      "no data for " + std::to_string(int(seconds)) + " s"));
+        });
+        QObject::connect(ceiling, &QTimer::timeout, reply, [this, id, seconds = configuration.requestCeiling] {
+            finish(id, transportError(HttpError::Code::timedOut,
+                                      "request still running after " + std::to_string(int(seconds)) + " s"));
+        });
+        QObject::connect(reply, &QNetworkReply::readyRead, reply, [this, id, request, idle] {
+            idle->start();
+            QNetworkReply* r = request->reply;
+            if (!r) return;
+            request->received += r->readAll();
+            if (std::size_t(request->received.size()) > request->configuration.maximumBodySize) {
+                HttpResponse response = replyResponse(*request);
+                response.bodyDiscarded = true;
+                os_log(networkLog, OSLogType::info,
+                       "reply body of " + request->url + " is longer than " +
+                           std::to_string(request->configuration.maximumBodySize) + " bytes: ignored");
+                finish(id, std::move(response));
+            }
+        });
+        QObject::connect(reply, &QNetworkReply::finished, reply, [this, id, request] {
+            QNetworkReply* r = request->reply;
+            if (!r) return;
+            request->received += r->readAll();
+            HttpResponse response = replyResponse(*request);
+            const auto error = r->error();
+            const bool transport = error != QNetworkReply::NoError &&
+                                   (response.statusCode == 0 || int(error) < 200 ||
+                                    error == QNetworkReply::ProtocolFailure);
+            if (transport) {
+                response = transportError(codeFor(error), r->errorString().toStdString());
+            } else if (std::size_t(request->received.size()) > request->configuration.maximumBodySize) {
+                response.bodyDiscarded = true;
+            } else {
+                response.body = request->received.toStdString();
+            }
+            finish(id, std::move(response));
+        });
+        idle->start();
+        ceiling->start();
+    }
+
+    // Network thread: drops every reply and the access manager.
+    void teardown() {
+        delete manager_;
+        manager_ = nullptr;
+    }
+
+    std::mutex mutex_;
+    std::map<uint64_t, std::shared_ptr<Request>> inFlight_;
+    uint64_t nextId_ = 1;
+    bool started_ = false;
+    bool stopped_ = false;
+    QThread thread_;
+    QObject* context_ = nullptr;
+    QNetworkAccessManager* manager_ = nullptr;
+};
+
+std::atomic<bool> notConfiguredLogged{false};
+
+}  // namespace
+
+HttpSession::HttpSession() : HttpSession(Configuration()) {}
+
+HttpSession::HttpSession(Configuration configuration) : HttpSession(std::move(configuration), &DispatchQueue::main()) {}
+
+HttpSession::HttpSession(Configuration configuration, DispatchQueue* completionQueue)
+    : configuration_(std::move(configuration)), queue_(completionQueue) {}
+
+HttpSession::~HttpSession() = default;
+
+void HttpSession::post(const std::string& url, std::string body, const HttpHeaders& headers, Completion completion) {
+    if (const auto refusal = Endpoints::refusal(url)) {
+        const bool notConfigured = url.empty();
+        // An unconfigured endpoint is the normal state of a development build: say so once.
+        if (!notConfigured || !notConfiguredLogged.exchange(true))
+            os_log(networkLog, OSLogType::info, *refusal);
+        HttpResponse response = transportError(
+            notConfigured ? HttpError::Code::notConfigured : HttpError::Code::refusedByPolicy, *refusal);
+        // Never inside the caller's own call: the completion comes in a later turn.
+        if (queue_)
+            deliver(std::move(completion), queue_, std::move(response));
+        else
+            DispatchQueue::global().async([completion, response] { completion(response); });
+        return;
+    }
+    auto request = std::make_shared<Request>();
+    request->url = url;
+    request->body = QByteArray::fromStdString(body);
+    request->headers = headers;
+    request->configuration = configuration_;
+    request->completion = std::move(completion);
+    request->queue = queue_;
+    NetworkThread::shared().send(std::move(request));
+}
+
+void HttpSession::shutdown() { NetworkThread::shared().shutdown(); }
+
+std::size_t HttpSession::requestsInFlight() { return NetworkThread::shared().inFlight(); }
+
+}  // namespace platform
