@@ -20,6 +20,9 @@ struct MIDIEvent {
     std::optional<MIDITimeStamp> offset;
     std::optional<MIDITimeStamp> timeStamp;
 
+    // init(noteOn:velocity:channel:): [0x90 + channel (0…15), note, velocity], no time stamp.
+    static MIDIEvent noteOn(uint8_t noteNumber, uint8_t velocity, uint8_t channel);
+
     // Equal bytes and equal optional fields (absent in both or present and equal; a NaN position
     // never equals anything).
     bool operator==(const MIDIEvent& other) const;
