@@ -140,15 +140,13 @@ void mixRow(const std::string& what, const Timing& ours, const Timing& sox) {
 class CycleTimer : public AUAudioUnit {
 public:
     explicit CycleTimer(size_t capacity) : AUAudioUnit({}, 1, 1), costs_(capacity) {
-        setInternalRenderBlock([this](AUAudioFrameCount frames, const AudioBufferList* input, AudioBufferList* output,
-                                      const AudioTimeStamp& timestamp) {
-            for (uint32_t c = 0; c < output->mNumberBuffers; ++c) {
-                if (input && c < input->mNumberBuffers)
-                    std::memcpy(output->mBuffers[c].mData, input->mBuffers[c].mData, frames * sizeof(float));
-            }
+        setInternalRenderBlock([this](AudioUnitRenderActionFlags* flags, const AudioTimeStamp* timestamp,
+                                      AUAudioFrameCount frames, NSInteger, AudioBufferList* output,
+                                      const AURenderEvent*, AURenderPullInputBlock pull) {
+            if (pull) pull(flags, timestamp, frames, 0, output);
             const size_t n = count_.load(std::memory_order_relaxed);
-            if (n < costs_.size() && (timestamp.mFlags & kAudioTimeStampHostTimeValid)) {
-                costs_[n] = int64_t(mach_absolute_time()) - int64_t(timestamp.mHostTime);
+            if (n < costs_.size() && (timestamp->mFlags & kAudioTimeStampHostTimeValid)) {
+                costs_[n] = int64_t(mach_absolute_time()) - int64_t(timestamp->mHostTime);
                 count_.store(n + 1, std::memory_order_release);
             }
             return noErr;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -169,37 +170,27 @@ TEST(AUAudioUnitBusArray, ChangesCountOnlyWhereAllowed) {
     EXPECT_EQ(changes, (std::vector<std::pair<uint32_t, uint32_t>>{{1, 1024}, {1024, 7}, {1024, 2}}));
 }
 
-TEST(AUAudioUnit, ScheduledParameterChangesReachTheRenderThread) {
-    auto unit = std::make_shared<AUAudioUnit>();
-    unit->setParameterTree(makeTree());
-    const auto block = unit->scheduleParameterBlock();
-    block(AUEventSampleTimeImmediate + 16, 64, 3, 1000);
-    block(AUEventSampleTimeImmediate, 0, 99, 1);  // no such parameter: dropped
-    EXPECT_EQ(unit->parameterTree()->parameter(3)->value(), 1000.f);
-    AURenderEvent event;
-    ASSERT_TRUE(unit->popRenderEvent(event));
-    EXPECT_EQ(event.eventSampleTime, int64_t(0xFFFFFFFF00000000ull) + 16);
-    EXPECT_EQ(event.rampDurationSampleFrames, 64u);
-    EXPECT_EQ(event.address, 3u);
-    EXPECT_FALSE(unit->popRenderEvent(event));
-    EXPECT_EQ(unit->scheduleMIDIEventBlock(), nullptr) << "a unit without MIDI has no MIDI block";
-
-    // The block outlives its unit harmlessly.
-    unit.reset();
-    block(AUEventSampleTimeImmediate, 0, 3, 5);
-}
-
 TEST(TestGainUnit, RampsScheduledGainAndRecordsMIDI) {
     auto unit = std::make_shared<testunits::TestGainUnit>();
     EXPECT_EQ(unit->inputBusses().count(), 2u);
+    ASSERT_TRUE(unit->allocateRenderResources());
     Buffers in(2, 64, 1.f), out(2, 64, 9.f);
-    AudioTimeStamp time;
-    time.mSampleTime = 1000;
-    time.mFlags = kAudioTimeStampSampleTimeValid;
+    auto render = [&] {
+        auto pull = [&](AudioUnitRenderActionFlags*, const AudioTimeStamp*, AUAudioFrameCount frames, NSInteger,
+                        AudioBufferList* list) {
+            for (uint32_t c = 0; c < 2; ++c) std::copy_n(in.samples[c].data(), frames, static_cast<float*>(list->mBuffers[c].mData));
+            return noErr;
+        };
+        AudioUnitRenderActionFlags flags = 0;
+        AudioTimeStamp time;
+        time.mSampleTime = 1000;
+        time.mFlags = kAudioTimeStampSampleTimeValid;
+        return unit->renderBlock()(&flags, &time, 64, 0, out.list(), pull);
+    };
 
     // Ramp 1 → 0 over 32 frames, starting 16 frames into the cycle.
     unit->scheduleParameterBlock()(AUEventSampleTimeImmediate + 16, 32, testunits::TestGainUnit::kGainAddress, 0);
-    ASSERT_EQ(unit->internalRenderBlock()(64, in.list(), out.list(), time), noErr);
+    ASSERT_EQ(render(), noErr);
     for (int c = 0; c < 2; ++c) {
         EXPECT_FLOAT_EQ(out.samples[c][15], 1.f);
         EXPECT_FLOAT_EQ(out.samples[c][16], 1.f);
@@ -210,10 +201,10 @@ TEST(TestGainUnit, RampsScheduledGainAndRecordsMIDI) {
 
     // A plain parameter write jumps; bypass passes the input through.
     EXPECT_EQ(AudioUnitSetParameter(unit->audioUnit(), 0, kAudioUnitScope_Global, 0, 2, 0), noErr);
-    ASSERT_EQ(unit->internalRenderBlock()(64, in.list(), out.list(), time), noErr);
+    ASSERT_EQ(render(), noErr);
     EXPECT_FLOAT_EQ(out.samples[0][0], 2.f);
     unit->setShouldBypassEffect(true);
-    ASSERT_EQ(unit->internalRenderBlock()(64, in.list(), out.list(), time), noErr);
+    ASSERT_EQ(render(), noErr);
     EXPECT_FLOAT_EQ(out.samples[1][63], 1.f);
 
     const uint8_t noteOn[] = {0x90, 60, 100};
@@ -222,11 +213,12 @@ TEST(TestGainUnit, RampsScheduledGainAndRecordsMIDI) {
     EXPECT_EQ(unit->receivedMIDIBytes(), (std::vector<uint8_t>{0x90, 60, 100}));
     EXPECT_EQ(unit->receivedMIDIEventTimes(), std::vector<AUEventSampleTime>{AUEventSampleTimeImmediate + 5});
 
-    // Reset drops a pending event.
+    // Reset drops a pending event: a later render does not ramp to it.
+    unit->setShouldBypassEffect(false);
     unit->scheduleParameterBlock()(AUEventSampleTimeImmediate, 0, 0, 0.5f);
     EXPECT_EQ(AudioUnitReset(unit->audioUnit(), kAudioUnitScope_Global, 0), noErr);
-    AURenderEvent event;
-    EXPECT_FALSE(unit->popRenderEvent(event));
+    ASSERT_EQ(render(), noErr);
+    EXPECT_FLOAT_EQ(out.samples[0][63], 2.f);
 }
 
 TEST(AVAudioUnit, WrapsItsUnitAndHandle) {
@@ -245,6 +237,8 @@ TEST(AVAudioUnit, WrapsItsUnitAndHandle) {
     EXPECT_EQ(sampler.audioComponentDescription().componentSubType, kAudioUnitSubType_Sampler);
     Buffers out(2, 32, 7.f);
     AudioTimeStamp time;
-    ASSERT_EQ(sampler.auAudioUnit()->internalRenderBlock()(32, nullptr, out.list(), time), noErr);
+    ASSERT_TRUE(sampler.auAudioUnit()->allocateRenderResources());
+    AudioUnitRenderActionFlags flags = 0;
+    ASSERT_EQ(sampler.auAudioUnit()->renderBlock()(&flags, &time, 32, 0, out.list(), nullptr), noErr);
     EXPECT_EQ(out.samples[0], std::vector<float>(32, 0.f));
 }

@@ -10,6 +10,8 @@ namespace platform {
 
 enum class AUAudioUnitBusType : int { input = 1, output = 2 };
 
+class AUAudioUnit;
+
 class AUAudioUnitBus {
 public:
     AUAudioUnitBus(AUAudioUnitBusType busType, uint32_t index, AVAudioFormat format)
@@ -18,13 +20,18 @@ public:
     AUAudioUnitBusType busType() const { return busType_; }
     uint32_t index() const { return index_; }
     const AVAudioFormat& format() const { return format_; }
-    // Refuses an invalid or non-PCM format (outError filled, false returned).
+    // The unit whose bus this is (null for a free-standing bus).
+    AUAudioUnit* ownerAudioUnit() const { return ownerAudioUnit_; }
+    // Refuses an invalid or non-PCM format, any change while the owner's render resources are
+    // allocated, and what the owner refuses (outError filled, false returned).
     bool setFormat(const AVAudioFormat& format, NSError* outError = nullptr);
     bool isEnabled() const { return enabled_; }
     void setEnabled(bool enabled) { enabled_ = enabled; }
     std::string name;
 
 private:
+    friend class AUAudioUnitBusArray;
+    AUAudioUnit* ownerAudioUnit_ = nullptr;
     AUAudioUnitBusType busType_;
     uint32_t index_;
     AVAudioFormat format_;

@@ -10,6 +10,21 @@ AUAudioUnitBusArray::AUAudioUnitBusArray(AUAudioUnitBusType busType, uint32_t co
     for (uint32_t i = 0; i < count; ++i) busses_.push_back(std::make_shared<AUAudioUnitBus>(busType, i, format));
 }
 
+AUAudioUnitBusArray::AUAudioUnitBusArray(AUAudioUnit* unit, AUAudioUnitBusType busType,
+                                         std::vector<std::shared_ptr<AUAudioUnitBus>> busses)
+    : owner_(unit), busType_(busType), busses_(std::move(busses)), countChangeable_(false), maximumCount_(0) {
+    std::erase(busses_, nullptr);
+    if (!busses_.empty()) defaultFormat_ = busses_.front()->format();
+    for (auto& bus : busses_) bus->ownerAudioUnit_ = unit;
+}
+
+AUAudioUnitBusArray::AUAudioUnitBusArray(AUAudioUnit* unit, AUAudioUnitBusType busType, uint32_t count,
+                                         const AVAudioFormat& format)
+    : AUAudioUnitBusArray(busType, count, format) {
+    owner_ = unit;
+    for (auto& bus : busses_) bus->ownerAudioUnit_ = unit;
+}
+
 std::shared_ptr<AUAudioUnitBus> AUAudioUnitBusArray::operator[](uint32_t index) const {
     return index < busses_.size() ? busses_[index] : nullptr;
 }
@@ -28,8 +43,10 @@ bool AUAudioUnitBusArray::setBusCount(uint32_t newCount, NSError* outError) {
     if (newCount < count()) {
         busses_.resize(newCount);
     } else {
-        for (uint32_t i = count(); i < newCount; ++i)
+        for (uint32_t i = count(); i < newCount; ++i) {
             busses_.push_back(std::make_shared<AUAudioUnitBus>(busType_, i, format));
+            busses_.back()->ownerAudioUnit_ = owner_;
+        }
     }
     return true;
 }

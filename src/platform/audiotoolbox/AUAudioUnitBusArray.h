@@ -10,10 +10,19 @@
 
 namespace platform {
 
+class AUAudioUnit;
+
 class AUAudioUnitBusArray {
 public:
     AUAudioUnitBusArray(AUAudioUnitBusType busType, uint32_t count, const AVAudioFormat& format,
                         bool countChangeable = false, uint32_t maximumCount = 0);
+    // initWithAudioUnit:busType:busses: the given buses, owned by `unit` (which may refuse their formats).
+    AUAudioUnitBusArray(AUAudioUnit* unit, AUAudioUnitBusType busType,
+                        std::vector<std::shared_ptr<AUAudioUnitBus>> busses);
+    // `count` buses in `format`, owned by `unit`.
+    AUAudioUnitBusArray(AUAudioUnit* unit, AUAudioUnitBusType busType, uint32_t count, const AVAudioFormat& format);
+
+    AUAudioUnit* ownerAudioUnit() const { return owner_; }
 
     AUAudioUnitBusType busType() const { return busType_; }
     uint32_t count() const { return static_cast<uint32_t>(busses_.size()); }
@@ -33,6 +42,7 @@ public:
     std::function<bool(uint32_t oldCount, uint32_t newCount)> countChangeHandler;
 
 private:
+    AUAudioUnit* owner_ = nullptr;
     AUAudioUnitBusType busType_;
     std::vector<std::shared_ptr<AUAudioUnitBus>> busses_;
     AVAudioFormat defaultFormat_;

@@ -81,6 +81,9 @@ public:
     void setValue(AUValue value, AUParameterObserverToken originator, uint64_t atHostTime,
                   AUParameterAutomationEventType eventType);
 
+    // Stores a value the unit has applied (its render thread), telling no one.
+    void storeValue(AUValue value) { value_.store(value, std::memory_order_relaxed); }
+
     // The audio unit's side: told of every value set (before observers), and asked for the value.
     std::function<void(AUParameter*, AUValue)> implementorValueObserver;
     std::function<AUValue(AUParameter*)> implementorValueProvider;

@@ -13,6 +13,15 @@ AVAudioUnit::AVAudioUnit(std::shared_ptr<AUAudioUnit> unit)
     }
 }
 
+void AVAudioUnit::instantiate(const AudioComponentDescription& description, AudioComponentInstantiationOptions options,
+                              const std::function<void(std::shared_ptr<AVAudioUnit>, std::optional<NSError>)>& completion) {
+    NSError error;
+    auto unit = AUAudioUnit::instantiate(description, options, &error);
+    if (!completion) return;
+    if (!unit) return completion(nullptr, error);
+    completion(std::make_shared<AVAudioUnit>(std::move(unit)), std::nullopt);
+}
+
 AVAudioUnit::~AVAudioUnit() {
     if (auto unit = auAudioUnit()) unit->inputBusses().countChangeHandler = nullptr;
 }

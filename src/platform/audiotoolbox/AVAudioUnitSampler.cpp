@@ -8,13 +8,12 @@ namespace {
 std::shared_ptr<AUAudioUnit> makeSamplerUnit(const AudioComponentDescription& description) {
     auto unit = std::make_shared<AUAudioUnit>(description, 0, 1);
     unit->audioUnitName = "AUSampler";
-    unit->setInternalRenderBlock(
-        [](AUAudioFrameCount frames, const AudioBufferList*, AudioBufferList* output, const AudioTimeStamp&) {
-            for (uint32_t c = 0; c < output->mNumberBuffers; ++c)
-                if (output->mBuffers[c].mData) std::memset(output->mBuffers[c].mData, 0, sizeof(float) * frames);
-            return OSStatus{0};
-        });
-    unit->setScheduleMIDIEventBlock([](AUEventSampleTime, uint8_t, int64_t, const uint8_t*) {});
+    unit->setInternalRenderBlock([](AudioUnitRenderActionFlags*, const AudioTimeStamp*, AUAudioFrameCount frames,
+                                    NSInteger, AudioBufferList* output, const AURenderEvent*, AURenderPullInputBlock) {
+        for (uint32_t c = 0; c < output->mNumberBuffers; ++c)
+            if (output->mBuffers[c].mData) std::memset(output->mBuffers[c].mData, 0, sizeof(float) * frames);
+        return OSStatus{0};
+    });
     return unit;
 }
 }  // namespace

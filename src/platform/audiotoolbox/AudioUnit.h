@@ -23,7 +23,10 @@ inline constexpr OSStatus kAudioUnitErr_PropertyNotWritable = -10865;
 inline constexpr OSStatus kAudioUnitErr_FormatNotSupported = -10868;
 inline constexpr OSStatus kAudioUnitErr_InvalidPropertyValue = -10851;
 inline constexpr OSStatus kAudioUnitErr_CannotDoInCurrentContext = -10863;
+inline constexpr OSStatus kAudioUnitErr_Initialized = -10849;
 inline constexpr OSStatus kAudioUnitErr_TooManyFramesToProcess = -10874;
+// No audio component matches a description.
+inline constexpr OSStatus invalidComponentID = -3000;
 
 // Sets a global-scope parameter of the unit's tree (observers told). −50 for a null unit,
 // kAudioUnitErr_InvalidParameter when the unit has no such parameter in that scope.

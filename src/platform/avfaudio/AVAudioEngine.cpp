@@ -371,6 +371,11 @@ void AVAudioEngine::rebuildPlan() {
         node->allocateRenderResources(config);
         node->preparedConfig_ = std::move(config);
     }
+    // The plan renders units through the blocks they gave when allocated.
+    for (auto& slot : plan->slots) {
+        const auto& unit = slot.node->auAudioUnit();
+        if (unit && unit->renderResourcesAllocated()) slot.renderBlock = unit->renderBlock();
+    }
     plan->allocate();
     publishPlan(std::move(plan));
 }

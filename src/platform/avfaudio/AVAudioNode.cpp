@@ -2,6 +2,7 @@
 
 #include "platform/audiotoolbox/AUAudioUnit.h"
 #include "platform/avfaudio/AVAudioEngine.h"
+#include "platform/foundation/OSLog.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -57,21 +58,43 @@ std::string AVAudioNode::description() const {
 }
 
 void AVAudioNode::allocateRenderResources(const detail::RenderConfig& config) {
-    if (!auAudioUnit_) return;
-    auAudioUnit_->maximumFramesToRender = std::max<AUAudioFrameCount>(auAudioUnit_->maximumFramesToRender, config.maximumFrames);
+    // Only units with a render of their own are allocated; mixers, players and I/O render themselves.
+    AUAudioUnit* unit = auAudioUnit_.get();
+    if (!unit || !unit->internalRenderBlock()) return;
+    if (unit->renderResourcesAllocated()) unit->deallocateRenderResources();
+    unit->setMaximumFramesToRender(std::max<AUAudioFrameCount>(config.maximumFrames, 1));
+    NSError error;
+    // The connections' formats become the unit's bus formats.
+    for (AVAudioNodeBus b = 0; b < config.inputFormats.size(); ++b) {
+        const auto bus = unit->inputBusses()[b];
+        if (bus && config.inputFormats[b].isValid() && !bus->setFormat(config.inputFormats[b], &error))
+            os_log(OSLog{"platform", "AVAudioNode"}, OSLogType::error, description() + ": " + error.localizedDescription);
+    }
+    if (const auto bus = unit->outputBusses()[0]; bus && config.outputFormat.isValid() && !bus->setFormat(config.outputFormat, &error))
+        os_log(OSLog{"platform", "AVAudioNode"}, OSLogType::error, description() + ": " + error.localizedDescription);
+    if (!unit->allocateRenderResources(&error))
+        os_log(OSLog{"platform", "AVAudioNode"}, OSLogType::error,
+               description() + " cannot allocate its render resources: " + error.localizedDescription);
 }
 
 OSStatus AVAudioNode::render(const detail::RenderCycle& cycle, int64_t sampleTime, AVAudioFrameCount frames,
                              AudioBufferList& output, detail::RenderInputs& inputs) {
-    OSStatus status = noErr;
-    const AudioBufferList* input = numberOfInputs() > 0 ? inputs.pull(0, frames, status) : nullptr;
-    if (status != noErr) return status;
-    if (auAudioUnit_ && auAudioUnit_->internalRenderBlock() && !auAudioUnit_->shouldBypassEffect()) {
-        return auAudioUnit_->internalRenderBlock()(frames, input, &output, detail::renderTimeStamp(cycle, sampleTime));
+    const AURenderBlock* block = inputs.unitRenderBlock();
+    if (!block || !*block || (auAudioUnit_->shouldBypassEffect() && !auAudioUnit_->rendersBypass())) {
+        // Bypassed, or a unit that does not render: the input passes through.
+        OSStatus status = noErr;
+        const AudioBufferList* input = numberOfInputs() > 0 ? inputs.pull(0, frames, status) : nullptr;
+        if (status != noErr) return status;
+        detail::copyOrSilence(output, input, frames);
+        return noErr;
     }
-    // Bypassed, or a unit that does not render: the input passes through.
-    detail::copyOrSilence(output, input, frames);
-    return noErr;
+    AudioUnitRenderActionFlags flags = 0;
+    const AudioTimeStamp stamp = detail::renderTimeStamp(cycle, sampleTime);
+    auto pull = [&inputs](AudioUnitRenderActionFlags*, const AudioTimeStamp*, AUAudioFrameCount count, NSInteger bus,
+                          AudioBufferList* list) -> AUAudioUnitStatus {
+        return detail::pullInto(inputs, bus, count, list);
+    };
+    return (*block)(&flags, &stamp, frames, 0, &output, pull);
 }
 
 void AVAudioNode::didAttach(const std::shared_ptr<AVAudioEngine>&) {}

@@ -106,11 +106,12 @@ TEST(NodeParameter, RampsScheduleOnTheUnitWithTheDelayLimited) {
         b.param.ramp(5.0f, 0.5f, c.delay);
         const std::string printed = testing::internal::GetCapturedStdout();
         EXPECT_EQ(printed == "Warning: delay longer than 4096, setting to to 4096\n", c.warns) << printed;
-        AURenderEvent event;
-        ASSERT_TRUE(b.node->unit->popRenderEvent(event));
-        EXPECT_EQ(event.eventSampleTime, AUEventSampleTimeImmediate + c.delayFrames);
-        EXPECT_EQ(event.rampDurationSampleFrames, 22050u);
-        EXPECT_EQ(event.value, 2.0f);
+        const auto events = b.node->unit->renderScheduledEvents(8192);
+        ASSERT_EQ(events.size(), 1u);
+        EXPECT_EQ(events[0].eventSampleTime, c.delayFrames) << "relative to the cycle's first frame, 0";
+        EXPECT_EQ(events[0].rampDurationSampleFrames, 22050u);
+        EXPECT_EQ(events[0].value, 2.0f);
+        EXPECT_EQ(b.platformParameter->value(), 2.0f) << "the applied value lands in the parameter";
     }
 
     Bound fixed(0, 1, kAudioUnitParameterFlag_IsReadable | kAudioUnitParameterFlag_IsWritable);
@@ -119,8 +120,7 @@ TEST(NodeParameter, RampsScheduleOnTheUnitWithTheDelayLimited) {
     fixed.param.ramp(1.0f, 0.1f);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: can't ramp parameter Gain\n");
     EXPECT_EQ(fixed.param.value(), 0.3f);
-    AURenderEvent event;
-    EXPECT_FALSE(fixed.node->unit->popRenderEvent(event));
+    EXPECT_TRUE(fixed.node->unit->renderScheduledEvents(512).empty());
 }
 
 TEST(NodeParameter, TouchAndAutomationRecordingArriveOnTheMainQueueInOrder) {

@@ -54,44 +54,26 @@ TestGainUnit::TestGainUnit(AVAudioFormat format)
     });
 
     auto ramp = std::make_shared<GainRamp>();
-    auto pending = std::make_shared<std::optional<std::pair<double, AURenderEvent>>>();
-    resetHandler = [ramp, pending, this] {
-        *ramp = GainRamp{gain_->value(), gain_->value()};
-        pending->reset();
-    };
-    setInternalRenderBlock([this, ramp, pending](AUAudioFrameCount frames, const AudioBufferList* input,
-                                                 AudioBufferList* output, const AudioTimeStamp& timestamp) {
-        const double base = timestamp.mSampleTime;
-        AURenderEvent first;
-        if (!*pending && popRenderEvent(first)) {
-            const double at = first.eventSampleTime < 0 ? base + double(first.eventSampleTime - AUEventSampleTimeImmediate)
-                                                        : double(first.eventSampleTime);
-            *pending = std::make_pair(at, first);
-        }
+    resetHandler = [ramp, this] { *ramp = GainRamp{gain_->value(), gain_->value()}; };
+    setInternalRenderBlock([this, ramp](AudioUnitRenderActionFlags* flags, const AudioTimeStamp* timestamp,
+                                        AUAudioFrameCount frames, NSInteger, AudioBufferList* output,
+                                        const AURenderEvent* events, AURenderPullInputBlock pull) {
+        // In place: the input lands in the output, then takes the gain.
+        const OSStatus status = pull ? pull(flags, timestamp, frames, 0, output) : kAudioUnitErr_NoConnection;
+        if (status != noErr && status != kAudioUnitErr_NoConnection) return status;
+        const bool silent = status != noErr;
+        const auto first = int64_t(timestamp->mSampleTime);
         // Values set outside a scheduled event (AudioUnitSetParameter) jump.
-        if (ramp->remaining == 0 && !*pending && ramp->target != gain_->value()) ramp->start(gain_->value(), 0);
+        if (!events && ramp->remaining == 0 && ramp->target != gain_->value()) ramp->start(gain_->value(), 0);
         for (uint32_t i = 0; i < frames; ++i) {
-            for (;;) {
-                if (!*pending) {
-                    AURenderEvent event;
-                    if (!popRenderEvent(event)) break;
-                    // Immediate times count from this cycle's first frame.
-                    const double at = event.eventSampleTime < 0
-                                          ? base + double(event.eventSampleTime - AUEventSampleTimeImmediate)
-                                          : double(event.eventSampleTime);
-                    *pending = std::make_pair(at, event);
-                }
-                if ((*pending)->first > base + i) break;
-                ramp->start((*pending)->second.value, (*pending)->second.rampDurationSampleFrames);
-                pending->reset();
-            }
+            for (; events && events->head.eventSampleTime <= first + i; events = events->head.next)
+                if (events->head.eventType == AURenderEventType::parameter ||
+                    events->head.eventType == AURenderEventType::parameterRamp)
+                    ramp->start(events->parameter.value, events->parameter.rampDurationSampleFrames);
             const float g = shouldBypassEffect() ? 1.f : ramp->next();
             for (uint32_t c = 0; c < output->mNumberBuffers; ++c) {
                 auto* out = static_cast<float*>(output->mBuffers[c].mData);
-                const float* in = input && c < input->mNumberBuffers
-                                      ? static_cast<const float*>(input->mBuffers[c].mData)
-                                      : nullptr;
-                out[i] = in ? in[i] * g : 0.f;
+                out[i] = silent ? 0.f : out[i] * g;
             }
         }
         return OSStatus{0};

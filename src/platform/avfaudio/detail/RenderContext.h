@@ -2,6 +2,7 @@
 // nodes that feed its input buses. Used by node classes that render (mixers, players, units).
 #pragma once
 
+#include "platform/audiotoolbox/AURenderEvent.h"
 #include "platform/avfaudio/AVAudioFormat.h"
 #include "platform/coreaudio/AudioTimeStamp.h"
 #include "platform/coreaudio/CoreAudioTypes.h"
@@ -45,6 +46,9 @@ public:
     virtual const AudioBufferList* pull(AVAudioNodeBus bus, AVAudioFrameCount frames, OSStatus& status) = 0;
     // The mixing properties of the node feeding `bus` (null when it has none or nothing is there).
     virtual const AVAudioMixing* sourceMixing(AVAudioNodeBus bus) const = 0;
+    // The render block of the node's audio unit that the plan fetched when it allocated the unit
+    // (null or empty for nodes that render themselves).
+    virtual const AURenderBlock* unitRenderBlock() const { return nullptr; }
 };
 
 // What a node is prepared for before a plan renders it (main thread).
@@ -67,6 +71,10 @@ inline const float* channel(const AudioBufferList& list, uint32_t c) {
 void zeroFill(AudioBufferList& list, AVAudioFrameCount from, AVAudioFrameCount to);
 // Copies the first `frames` frames of `input` (may be null) into `output`; channels it lacks are silent.
 void copyOrSilence(AudioBufferList& output, const AudioBufferList* input, AVAudioFrameCount frames);
+// Pulls input `bus` through `inputs` into the buffers of `list` (copied; channels the source lacks
+// are silent), as a unit's pull-input block does. An unconnected bus gives zeros and
+// kAudioUnitErr_NoConnection; a failing source gives zeros and its status.
+AUAudioUnitStatus pullInto(RenderInputs& inputs, NSInteger bus, AVAudioFrameCount frames, AudioBufferList* list);
 // The time stamp of a node's first frame in this cycle, as render blocks receive it.
 AudioTimeStamp renderTimeStamp(const RenderCycle& cycle, int64_t sampleTime);
 

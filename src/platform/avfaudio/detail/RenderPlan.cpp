@@ -12,8 +12,22 @@ void zeroFill(AudioBufferList& list, AVAudioFrameCount from, AVAudioFrameCount t
 
 void copyOrSilence(AudioBufferList& output, const AudioBufferList* input, AVAudioFrameCount frames) {
     const uint32_t copied = input ? std::min(input->mNumberBuffers, output.mNumberBuffers) : 0;
-    for (uint32_t c = 0; c < copied; ++c) std::memcpy(channel(output, c), channel(*input, c), frames * sizeof(float));
+    for (uint32_t c = 0; c < copied; ++c)
+        if (channel(output, c) != channel(*input, c))
+            std::memcpy(channel(output, c), channel(*input, c), frames * sizeof(float));
     for (uint32_t c = copied; c < output.mNumberBuffers; ++c) std::memset(channel(output, c), 0, frames * sizeof(float));
+}
+
+AUAudioUnitStatus pullInto(RenderInputs& inputs, NSInteger bus, AVAudioFrameCount frames, AudioBufferList* list) {
+    if (!list) return kAudio_ParamError;
+    for (uint32_t c = 0; c < list->mNumberBuffers; ++c)
+        if (!list->mBuffers[c].mData) return kAudio_ParamError;
+    for (uint32_t c = 0; c < list->mNumberBuffers; ++c) list->mBuffers[c].mDataByteSize = frames * sizeof(float);
+    OSStatus status = noErr;
+    const AudioBufferList* input = bus >= 0 ? inputs.pull(AVAudioNodeBus(bus), frames, status) : nullptr;
+    copyOrSilence(*list, input, frames);
+    if (!input && status == noErr) return kAudioUnitErr_NoConnection;
+    return status;
 }
 
 AudioTimeStamp renderTimeStamp(const RenderCycle& cycle, int64_t sampleTime) {
@@ -37,6 +51,7 @@ public:
         auto& inputs = plan_.slots[slot_].inputs;
         return bus < inputs.size() ? inputs[bus].mixing : nullptr;
     }
+    const AURenderBlock* unitRenderBlock() const override { return &plan_.slots[slot_].renderBlock; }
 
 private:
     RenderPlan& plan_;

@@ -22,6 +22,7 @@ public:
         std::shared_ptr<AVAudioNode> node;
         std::vector<Edge> inputs;           // one per input bus
         AVAudioFormat format;               // output bus 0
+        AURenderBlock renderBlock;          // the allocated unit's block (empty: the node renders itself)
         AVAudioFrameCount capacity = 0;
         std::vector<float> storage;
         std::unique_ptr<unsigned char[]> listStorage;

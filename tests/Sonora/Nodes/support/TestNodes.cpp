@@ -38,17 +38,39 @@ GainUnit::GainUnit() : AUAudioUnit({kAudioUnitType_Effect, FourCC("tgan"), FourC
     });
     resetHandler = [this] { ++resets; };
     auto parameter = gain;
-    setInternalRenderBlock([parameter](AUAudioFrameCount frames, const AudioBufferList* input, AudioBufferList* output,
-                                       const AudioTimeStamp&) {
-        const float g = parameter->value();
+    setInternalRenderBlock([this, parameter](AudioUnitRenderActionFlags* flags, const AudioTimeStamp* timestamp,
+                                             AUAudioFrameCount frames, NSInteger, AudioBufferList* output,
+                                             const AURenderEvent* events, AURenderPullInputBlock pull) {
+        for (const AURenderEvent* e = events; e; e = e->head.next)
+            if (e->head.eventType == AURenderEventType::parameter || e->head.eventType == AURenderEventType::parameterRamp)
+                renderedEvents.push_back(e->parameter);
+        const OSStatus status = pull ? pull(flags, timestamp, frames, 0, output) : kAudioUnitErr_NoConnection;
+        if (status != noErr && status != kAudioUnitErr_NoConnection) return status;
+        const float g = status == noErr ? parameter->value() : 0.0f;
         for (uint32_t c = 0; c < output->mNumberBuffers; ++c) {
             auto* out = static_cast<float*>(output->mBuffers[c].mData);
-            const auto* in = input && c < input->mNumberBuffers ? static_cast<const float*>(input->mBuffers[c].mData)
-                                                                : nullptr;
-            for (AUAudioFrameCount i = 0; i < frames; ++i) out[i] = in ? in[i] * g : 0.0f;
+            for (AUAudioFrameCount i = 0; i < frames; ++i) out[i] *= g;
         }
         return noErr;
     });
+}
+
+std::vector<AUParameterEvent> GainUnit::renderScheduledEvents(AUAudioFrameCount frames) {
+    if (!renderResourcesAllocated()) {
+        setMaximumFramesToRender(frames);
+        allocateRenderResources();
+    }
+    renderedEvents.clear();
+    std::vector<float> samples(size_t(frames) * 2, 0.0f);
+    unsigned char storage[AudioBufferListSize(2)];
+    auto* list = reinterpret_cast<AudioBufferList*>(storage);
+    list->mNumberBuffers = 2;
+    for (uint32_t c = 0; c < 2; ++c) list->mBuffers[c] = {1, frames * 4, samples.data() + size_t(c) * frames};
+    AudioUnitRenderActionFlags flags = 0;
+    AudioTimeStamp time;
+    time.mFlags = kAudioTimeStampSampleTimeValid;
+    renderBlock()(&flags, &time, frames, 0, list, nullptr);
+    return renderedEvents;
 }
 
 GainNode::GainNode() : node(std::make_shared<AVAudioUnit>(unit)) {}

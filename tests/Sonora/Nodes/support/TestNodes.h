@@ -39,11 +39,15 @@ private:
 // A constant level on every channel.
 std::shared_ptr<SourceNode> constant(float level);
 
-// A gain unit: gain 0…2 at address 0 (rampable), two input buses, a MIDI block that records, and a
-// reset counter.
+// A gain unit: gain 0…2 at address 0 (rampable), two input buses, a MIDI block that records, a
+// reset counter and the parameter events its render received.
 class GainUnit : public platform::AUAudioUnit {
 public:
     GainUnit();
+    // Allocates (when not yet) and renders one cycle of `frames` frames from sample time 0 without
+    // input; returns the parameter events handed to the render.
+    std::vector<platform::AUParameterEvent> renderScheduledEvents(platform::AUAudioFrameCount frames);
+    std::vector<platform::AUParameterEvent> renderedEvents;
     std::shared_ptr<platform::AUParameter> gain;
     std::vector<uint8_t> midiBytes;
     std::vector<platform::AUEventSampleTime> midiTimes;
