@@ -24,7 +24,7 @@
 //        prints "export: succeeded", "export: failed" or "export: nothing to export"
 // Status overlay messages are printed as they appear ("HUD error: 导出失败").
 //
-// Exit status: 0 when every step ran, 1 when a step cannot run (a bad index; one line on stderr),
+// Exit status: 0 when every step ran, 1 when a step cannot run (a bad index, a value of the wrong type; one line on stderr),
 // 2 for a missing or malformed script.
 
 #include "Sonora/Internals/Engine/AudioEngine.h"
@@ -43,6 +43,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cmath>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -104,11 +105,15 @@ std::string describe(HUD::Kind kind) {
 class Runner {
 public:
     void run(const QJsonObject& step) {
-        const std::string cmd = step.value("cmd").toString().toStdString();
+        const std::string cmd = text(step, "cmd");
         if (cmd == "import") {
             std::vector<platform::URL> urls;
-            for (const auto& file : step.value("files").toArray())
+            if (!step.value("files").isArray()) throw StepError("\"files\" must be a list of paths");
+            for (const auto& file : step.value("files").toArray()) {
+                if (!file.isString() || file.toString().isEmpty())
+                    throw StepError("\"files\" must hold non-empty path strings");
                 urls.emplace_back(std::filesystem::absolute(file.toString().toStdString()));
+            }
             document_.importMusics(urls);
         } else if (cmd == "select") {
             auto track = trackAt(step);
@@ -124,7 +129,7 @@ public:
             if (cmd == "muteClip") document_.muteMusic();
             if (cmd == "deleteClip") document_.deleteMusic();
         } else if (cmd == "trackMute") {
-            document_.setTrackMute(trackAt(step), step.value("mute").toBool(true));
+            document_.setTrackMute(trackAt(step), flag(step, "mute", true));
         } else if (cmd == "solo") {
             document_.toggleOnlyPlay(trackAt(step));
         } else if (cmd == "trackVolume") {
@@ -160,15 +165,37 @@ private:
         return step.value(key).toDouble();
     }
 
+    static bool flag(const QJsonObject& step, const char* key, bool absent) {
+        if (!step.contains(key)) return absent;
+        if (!step.value(key).isBool()) throw StepError(std::string("\"") + key + "\" must be true or false");
+        return step.value(key).toBool();
+    }
+
+    static std::string text(const QJsonObject& step, const char* key) {
+        if (!step.value(key).isString() || step.value(key).toString().isEmpty())
+            throw StepError(std::string("\"") + key + "\" must be a non-empty string");
+        return step.value(key).toString().toStdString();
+    }
+
+    // A 0-based index; a value that is not a whole number is an error of the step, not "no track".
+    static int index(const QJsonObject& step, const char* key) {
+        const QJsonValue value = step.value(key);
+        if (value.isUndefined()) return -1;
+        const double number = value.toDouble(-1);
+        if (!value.isDouble() || number != std::floor(number) || number < 0 || number > 1e9)
+            throw StepError(std::string("\"") + key + "\" must be a whole number of at least 0");
+        return int(number);
+    }
+
     std::shared_ptr<TrackModel> trackAt(const QJsonObject& step) const {
-        const int index = step.value("track").toInt(-1);
+        const int index = Runner::index(step, "track");
         if (index < 0 || size_t(index) >= document_.tracks.size())
             throw StepError("no track " + std::to_string(index));
         return document_.tracks[size_t(index)];
     }
 
     static std::shared_ptr<MusicModel> clipAt(const std::shared_ptr<TrackModel>& track, const QJsonObject& step) {
-        const int index = step.value("clip").toInt(-1);
+        const int index = Runner::index(step, "clip");
         if (index < 0 || size_t(index) >= track->musics.size()) throw StepError("no clip " + std::to_string(index));
         return track->musics[size_t(index)];
     }
@@ -177,7 +204,7 @@ private:
         const double seconds = number(step, "seconds");
         if (step.contains("from")) document_.setPlayStart(number(step, "from"));
         auto& player = Player::shared();
-        const std::string capture = step.value("capture").toString().toStdString();
+        const std::string capture = step.contains("capture") ? text(step, "capture") : std::string();
         player.engineWillStart = [capture](sonora::AudioEngine& engine) {
             if (!capture.empty())
                 engine.avEngine()->outputNode()->deviceStream()->startCapture(std::filesystem::absolute(capture));
@@ -206,8 +233,8 @@ private:
     }
 
     void exportTo(const QJsonObject& step) {
-        const std::string format = step.value("format").toString().toStdString();
-        const std::filesystem::path path = std::filesystem::absolute(step.value("path").toString().toStdString());
+        const std::string format = text(step, "format");
+        const std::filesystem::path path = std::filesystem::absolute(text(step, "path"));
         auto controller = document_.exportMusics();
         if (!controller) {
             spin([] { return false; }, 0.05);  // lets the overlay message through

@@ -36,7 +36,7 @@ void extract(platform::AVAudioFile& file, const URL& to, double startTime, doubl
         if (error) Log({"Done, error", *error}, OSLog::general(), OSLogType::error);
         if (completionHandler) completionHandler(error);
         try {
-            FileManager::defaultManager().removeItem(tempFile);
+            FileManager::defaultManager().removeFile(tempFile);
         } catch (const platform::NSErrorException&) {
             Log({"Unable to remove temp file at", tempFile}, OSLog::general(), OSLogType::error);
         }

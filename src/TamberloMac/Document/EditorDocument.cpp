@@ -23,16 +23,28 @@ bool holds(const std::shared_ptr<TrackModel>& track, const std::shared_ptr<Music
     return track && music && std::find(track->musics.begin(), track->musics.end(), music) != track->musics.end();
 }
 
+// The timeline ends where the export's 44100 Hz mix-down reaches 2^32 frames (about 27 h): a time
+// past it, or one that is not a number, is refused. Negative times clamp to 0 where they are used.
+constexpr double kTimelineEndSeconds = 4294967295.0 / 44100.0;
+
+bool fitsTimeline(double seconds) { return std::isfinite(seconds) && seconds <= kTimelineEndSeconds; }
+
 }  // namespace
 
 std::vector<std::shared_ptr<TrackModel>> EditorDocument::importMusics(const std::vector<platform::URL>& urls) {
     homeEvent("Action_Add");
     const auto kept = audiovisualContentURLs(urls);
-    if (kept.empty()) return {};
+    if (kept.empty()) {
+        if (!urls.empty()) HUD::showErrorWithStatus(localized("导入失败"));
+        return {};
+    }
     stop();
 
+    const auto imported = MusicFileManager::shared().importMusicsWithArr(kept);
+    // Files that gave no clip are in the log with their reason; the user hears of them once.
+    if (imported.size() < urls.size()) HUD::showErrorWithStatus(localized("导入失败"));
     std::vector<std::shared_ptr<TrackModel>> added;
-    for (const auto& music : MusicFileManager::shared().importMusicsWithArr(kept)) {
+    for (const auto& music : imported) {
         music->startTime = 0.0;
         auto track = TrackModel::make();
         track->name = music->name;
@@ -55,7 +67,7 @@ bool EditorDocument::canOperate() const { return holds(selectedTrack, Player::sh
 
 void EditorDocument::moveMusic(const std::shared_ptr<TrackModel>& track, const std::shared_ptr<MusicModel>& music,
                                double startTime) {
-    if (!holds(track, music) || !std::isfinite(startTime)) return;
+    if (!holds(track, music) || !fitsTimeline(startTime + music->duration())) return;
     const auto at = std::find(track->musics.begin(), track->musics.end(), music);
     double earliest = 0;
     if (at != track->musics.begin() && *(at - 1)) earliest = (*(at - 1))->startTime + (*(at - 1))->duration();
@@ -70,7 +82,7 @@ void EditorDocument::moveMusic(const std::shared_ptr<TrackModel>& track, const s
 
 void EditorDocument::setFadeIn(double seconds) {
     homeEvent("Action_Music_FadeIn");
-    if (!canOperate()) return;
+    if (!canOperate() || !fitsTimeline(seconds)) return;
     Player::shared().selectMusic()->fadeInTime = std::max(0.0, seconds);
     record();
     Player::shared().updatePlayer();
@@ -78,7 +90,7 @@ void EditorDocument::setFadeIn(double seconds) {
 
 void EditorDocument::setFadeOut(double seconds) {
     homeEvent("Action_Music_FadeOut");
-    if (!canOperate()) return;
+    if (!canOperate() || !fitsTimeline(seconds)) return;
     Player::shared().selectMusic()->fadeOutTime = std::max(0.0, seconds);
     record();
     Player::shared().updatePlayer();
@@ -175,7 +187,8 @@ void EditorDocument::setMainVolume(double volume) {
 }
 
 void EditorDocument::setPlayStart(double seconds) {
-    playStart_ = std::isfinite(seconds) ? std::max(0.0, seconds) : 0.0;
+    if (!fitsTimeline(seconds)) return;
+    playStart_ = std::max(0.0, seconds);
     Player::shared().start = playStart_;
 }
 

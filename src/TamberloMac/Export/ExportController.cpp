@@ -6,8 +6,13 @@
 #include "TamberloMac/Interface/HUD.h"
 #include "TamberloMac/Shell/Localized.h"
 #include "platform/audiotoolbox/AudioFile.h"
+#include "platform/foundation/FileManager.h"
+#include "platform/foundation/OSLog.h"
 
 #include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <unistd.h>
 
 namespace tamberlo {
 
@@ -16,6 +21,41 @@ constexpr const char* kExportFunnel = "Complete_Export";
 
 bool contains(const std::vector<std::string>& list, const std::string& item) {
     return std::find(list.begin(), list.end(), item) != list.end();
+}
+
+const platform::OSLog& exportLog() {
+    static const platform::OSLog log{"io.tamberlo.editor", "ExportController"};
+    return log;
+}
+
+// A name next to the destination that nothing uses, hidden and with the destination's extension
+// (the conversion picks its container by it): the conversion writes there, and only a complete
+// file takes the destination's name, so a failed export leaves an earlier file as it was.
+platform::URL partialFileFor(const platform::URL& destination) {
+    static std::atomic<unsigned> counter{0};
+    const std::string extension = destination.pathExtension();
+    const std::string name = "." + destination.deletingPathExtension().lastPathComponent() + ".part-" +
+                             std::to_string(::getpid()) + "-" + std::to_string(++counter) +
+                             (extension.empty() ? "" : "." + extension);
+    return destination.deletingLastPathComponent().appendingPathComponent(name);
+}
+
+// Ends a conversion into `partial`: a complete file replaces the destination in one rename, anything
+// else is removed. True when the destination now holds the new file.
+bool settlePartialFile(bool converted, const platform::URL& partial, const platform::URL& destination) {
+    std::error_code error;
+    if (converted) {
+        std::filesystem::rename(partial.filePath(), destination.filePath(), error);
+        if (!error) return true;
+        platform::os_log(exportLog(), platform::OSLogType::error,
+                         "cannot move the export to " + destination.path() + ": " + error.message());
+    }
+    try {
+        platform::FileManager::defaultManager().removeFile(partial);
+    } catch (const platform::NSErrorException&) {
+        // Nothing was written.
+    }
+    return false;
 }
 }  // namespace
 
@@ -52,13 +92,20 @@ void ExportController::convertFormat() {
         return;
     }
     const platform::URL input = renderFile->url();
-    const platform::URL output = *saveUrl;
+    const platform::URL destination = *saveUrl;
+    bool isDirectory = false;
+    if (platform::FileManager::defaultManager().fileExists(destination.path(), isDirectory) && isDirectory) {
+        platform::os_log(exportLog(), platform::OSLogType::error, "the destination is a folder: " + destination.path());
+        GCDAsyncMain([self] { self->conversionFinished(false); });
+        return;
+    }
+    const platform::URL output = partialFileFor(destination);
     const std::string format = options.format.value_or("");
 
     if (contains(sonora::FormatConverter::outputFormats(), format)) {
         auto converter = std::make_shared<sonora::FormatConverter>(input, output, options);
-        converter->start([self](const std::optional<platform::NSError>& error) {
-            const bool success = !error.has_value();
+        converter->start([self, output, destination](const std::optional<platform::NSError>& error) {
+            const bool success = settlePartialFile(!error.has_value(), output, destination);
             GCDAsyncMain([self, success] { self->conversionFinished(success); });
         });
         return;
@@ -74,8 +121,8 @@ void ExportController::convertFormat() {
         converter->outputFileType = platform::kAudioFileMP3Type;
         converter->outputFormatID = platform::kAudioFormatMPEGLayer3;
     }
-    GCDAsyncGlobal([self, converter] {
-        const bool success = converter->convert();
+    GCDAsyncGlobal([self, converter, output, destination] {
+        const bool success = settlePartialFile(converter->convert(), output, destination);
         GCDAsyncMain([self, success] { self->conversionFinished(success); });
     });
 }

@@ -75,7 +75,7 @@ public:
     // behind silence as long as its start time and written as a work file off the main thread;
     // then all of them are rendered offline at the tracks' volumes into a new 44100 Hz, 16-bit,
     // stereo ".caf" work file (renderFile), and convertFormat() follows. A render file that cannot
-    // be made, nothing to render or a failed render shows "导出失败" and reports
+    // be made, a clip that cannot be read, nothing to render or a failed render shows "导出失败" and reports
     // conversionFinishedBlock(false), so the sheet can be used again.
     void render();
     // Hands renderProgress to progressBlock as a percentage and its "12.5%" label.
@@ -95,7 +95,8 @@ private:
     };
 
     void conversionFinished(bool success);
-    std::vector<PreparedClip> renderTracks(const std::vector<std::shared_ptr<TrackModel>>& tracks);
+    // Every clip of the export set prepared, in order; none when one of them cannot be read.
+    std::optional<std::vector<PreparedClip>> renderTracks(const std::vector<std::shared_ptr<TrackModel>>& tracks);
     // Decodes (holding `fileLock` while it reads the clip's file), fades and pads one clip into
     // its work file; none when that fails.
     static std::optional<PreparedClip> prepareClip(const MusicModel& clip, const TrackModel& track,

@@ -4,6 +4,7 @@
 
 #include "Services/Analytics/TrackManager.h"
 #include "Sonora/AudioFiles/AVAudioFileUtilities.h"
+#include "Sonora/Internals/Utilities/SecondsToFrame.h"
 #include "Sonora/Nodes/Mixing/Mixer.h"
 #include "Sonora/Nodes/Playback/AudioPlayer/AudioPlayer.h"
 #include "TamberloMac/Files/MusicFileManager.h"
@@ -103,11 +104,15 @@ void ExportController::render() {
     auto exported = tracks;
     GCDAsyncGlobal([self, exported] {
         auto clips = self->renderTracks(exported);
-        GCDAsyncMain([self, clips = std::move(clips)]() mutable { self->renderMix(std::move(clips)); });
+        GCDAsyncMain([self, clips = std::move(clips)]() mutable {
+            // A mix without one of its clips is not the mix the user asked for.
+            if (!clips) return self->conversionFinished(false);
+            self->renderMix(std::move(*clips));
+        });
     });
 }
 
-std::vector<ExportController::PreparedClip> ExportController::renderTracks(
+std::optional<std::vector<ExportController::PreparedClip>> ExportController::renderTracks(
     const std::vector<std::shared_ptr<TrackModel>>& exported) {
     // Every clip with its track and its work path, in the export's order; the paths are taken
     // here, in that order, since the store hands them out from one thread.
@@ -143,10 +148,13 @@ std::vector<ExportController::PreparedClip> ExportController::renderTracks(
                 try {
                     job.prepared = prepareClip(*job.clip, *job.track, *job.url, fileLocks.at(job.clip->file.get()));
                 } catch (const std::exception& e) {
-                    // A clip too large to hold is skipped like any other clip that cannot be prepared.
                     platform::os_log(exportLog(), platform::OSLogType::error,
                                      "cannot prepare the clip " + job.clip->name + ": " + e.what());
                 }
+                if (!job.prepared)
+                    platform::os_log(exportLog(), platform::OSLogType::error,
+                                     "the clip " + job.clip->name + " (" + job.clip->file->url().path() +
+                                         ") cannot be read: the export fails");
             }
             // Each step is shown with its own value, in order, however the workers overtake each other.
             std::lock_guard lock(progressMutex);
@@ -163,8 +171,10 @@ std::vector<ExportController::PreparedClip> ExportController::renderTracks(
     for (auto& thread : threads) thread.join();
 
     std::vector<PreparedClip> prepared;
-    for (auto& job : jobs)
+    for (auto& job : jobs) {
+        if (job.url && !job.prepared) return std::nullopt;
         if (job.prepared) prepared.push_back(std::move(*job.prepared));
+    }
     return prepared;
 }
 
@@ -249,8 +259,12 @@ void ExportController::applyBufferFade(AVAudioPCMBuffer& buffer, double fadeIn, 
     if (!(rate > 0)) return;
     const double dt = 1.0 / rate;
 
+    // A fade longer than any buffer covers all of it (no integer overflow on the way).
+    const auto fadeFrames = [rate, frames](double seconds) {
+        return std::clamp<int64_t>(sonora::secondsToFrame(seconds, rate).value_or(frames), 0, frames);
+    };
     if (fadeIn > 0 && std::isfinite(fadeIn)) {
-        const int64_t count = std::min<int64_t>(int64_t(rate * fadeIn), frames);
+        const int64_t count = fadeFrames(fadeIn);
         const double step = dt / fadeIn;
         double gain = 0;
         for (int64_t i = 0; i < count; ++i) {
@@ -259,8 +273,7 @@ void ExportController::applyBufferFade(AVAudioPCMBuffer& buffer, double fadeIn, 
         }
     }
     if (fadeOut > 0 && std::isfinite(fadeOut)) {
-        const int64_t count = int64_t(rate * fadeOut);
-        const int64_t first = std::max<int64_t>(frames - count, 0);
+        const int64_t first = frames - fadeFrames(fadeOut);
         const double step = dt / fadeOut;
         double gain = 1.0;
         for (int64_t j = first; j < frames; ++j) {

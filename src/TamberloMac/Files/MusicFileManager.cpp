@@ -2,9 +2,12 @@
 
 #include "platform/foundation/FileManager.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <vector>
 
 namespace tamberlo {
 
@@ -49,6 +52,36 @@ bool isSameFile(const std::string& a, const std::string& b) {
     return std::filesystem::equivalent(a, b, error) && !error;
 }
 
+// True when both files hold the same bytes: a copy already there serves another import of the
+// same file.
+bool sameContent(const std::string& a, const std::string& b) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(a, error);
+    if (error || std::filesystem::file_size(b, error) != size || error) return false;
+    std::ifstream first(a, std::ios::binary), second(b, std::ios::binary);
+    std::vector<char> x(1 << 16), y(1 << 16);
+    while (first && second) {
+        first.read(x.data(), std::streamsize(x.size()));
+        second.read(y.data(), std::streamsize(y.size()));
+        if (first.gcount() != second.gcount() || !std::equal(x.begin(), x.begin() + first.gcount(), y.begin()))
+            return false;
+    }
+    return first.eof() && second.eof();
+}
+
+// "x.wav" taken: "x-1.wav", "x-2.wav", ... the first name free in `folder`.
+std::string freeName(const std::string& folder, const std::string& name) {
+    const URL named(name);
+    const std::string stem = named.deletingPathExtension().path();
+    const std::string extension = named.pathExtension();
+    for (long n = 1;; ++n) {
+        const std::string candidate =
+            folder + "/" + stem + "-" + std::to_string(n) + (extension.empty() ? "" : "." + extension);
+        std::error_code error;
+        if (!std::filesystem::exists(std::filesystem::symlink_status(candidate, error))) return candidate;
+    }
+}
+
 }  // namespace
 
 MusicFileManager& MusicFileManager::shared() {
@@ -76,30 +109,35 @@ std::vector<std::shared_ptr<MusicModel>> MusicFileManager::importMusicsWithArr(c
     std::vector<std::shared_ptr<MusicModel>> musics;
     for (const auto& url : urls) {
         const std::string name = url.lastPathComponent();
-        const std::string destination = savePath_ + "/" + name;
+        bool isDirectory = false;
+        if (files.fileExists(url.path(), isDirectory) && isDirectory) {
+            std::cout << "导入失败: " << url.path() << ": a folder is not an audio file" << std::endl;
+            continue;
+        }
+        std::string destination = savePath_ + "/" + name;
 
-        // Removing the destination when it is the source itself would lose the file.
+        // The store's own copy opens where it lies; a copy of another file with the same name gets
+        // a free name, so that each clip keeps its own bytes.
         if (!isSameFile(url.path(), destination)) {
-            if (files.fileExists(destination)) {
+            if (files.fileExists(destination) && !sameContent(url.path(), destination))
+                destination = freeName(savePath_, name);
+            if (!files.fileExists(destination)) {
                 try {
-                    files.removeItem(URL(destination));
+                    files.copyItem(url, URL(destination));
                 } catch (const platform::NSErrorException& error) {
-                    std::cout << "删除已存在的文件失败: " << " " << error.error().localizedDescription << std::endl;
+                    std::cout << error.error().localizedDescription << std::endl;
+                    continue;
                 }
-            }
-            try {
-                files.copyItem(url, URL(destination));
-            } catch (const platform::NSErrorException& error) {
-                std::cout << error.error().localizedDescription << std::endl;
-                continue;
             }
         }
 
         std::shared_ptr<platform::AVAudioFile> file;
         try {
             file = platform::AVAudioFile::forReading(URL(destination));
-        } catch (const platform::NSErrorException&) {
-            continue;  // not audio: the copy stays, no clip
+        } catch (const platform::NSErrorException& error) {
+            // Not audio, or damaged: the copy stays, no clip.
+            std::cout << "导入失败: " << url.path() << ": " << error.error().localizedDescription << std::endl;
+            continue;
         }
         auto music = MusicModel::make();
         music->name = name;

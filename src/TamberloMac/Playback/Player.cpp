@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <iostream>
 
 namespace tamberlo {
@@ -115,8 +116,10 @@ void Player::play() {
     if (!output || output->connections().empty()) return;
 
     timer_->start();
+    // The clock counts nanoseconds in 64 bits: a start beyond ~292 years would wrap, not a past.
+    const double startSeconds = std::isfinite(start) ? std::clamp(start, 0.0, 9.0e9) : 0.0;
     playStart_ = std::chrono::steady_clock::now() -
-                 std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(start));
+                 std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(startSeconds));
     if (engineWillStart) engineWillStart(*engine_);
     try {
         engine_->start();

@@ -179,7 +179,8 @@ private:
 
     bool running_ = false;
     bool deviceRunning_ = false;
-    bool manual_ = false;
+    // Read by the player nodes' completion thread as well.
+    std::atomic<bool> manual_{false};
     AVAudioFormat manualFormat_;
     AVAudioFrameCount manualMaxFrames_ = 0;
     AVAudioFramePosition manualSampleTime_ = 0;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -80,6 +81,16 @@ std::shared_ptr<AVAudioFile> AVAudioFile::forReading(const URL& url) {
     }
 
     const AudioStreamBasicDescription onDisk = backend->fileDescription();
+    // Header fields size buffers all the way to the output: values no real recording has are
+    // damage, refused before anything is allocated for them.
+    if (!(onDisk.mSampleRate >= kMinimumSampleRate && onDisk.mSampleRate <= kMaximumSampleRate))
+        fail(kAudioFileUnsupportedDataFormatError, "The sample rate of " + quoted(url) + " (" +
+                                                       std::to_string(std::llround(onDisk.mSampleRate)) +
+                                                       " Hz) is outside 1 … 1536000 Hz.");
+    if (onDisk.mChannelsPerFrame < 1 || onDisk.mChannelsPerFrame > kMaximumChannels)
+        fail(kAudioFileUnsupportedDataFormatError, "The channel count of " + quoted(url) + " (" +
+                                                       std::to_string(onDisk.mChannelsPerFrame) + ") is outside 1 … " +
+                                                       std::to_string(kMaximumChannels) + ".");
     std::shared_ptr<AVAudioFile> file(new AVAudioFile());
     file->url_ = url;
     file->fileFormat_ = AVAudioFormat(onDisk);

@@ -23,6 +23,11 @@ class AudioFileBackend;
 
 class AVAudioFile {
 public:
+    // What a file opened for reading may state; anything else is refused as damaged.
+    static constexpr double kMinimumSampleRate = 1;
+    static constexpr double kMaximumSampleRate = 1536000;
+    static constexpr uint32_t kMaximumChannels = 256;
+
     // init(forReading:). Throws NSErrorException for a missing, unreadable or damaged file.
     static std::shared_ptr<AVAudioFile> forReading(const URL& url);
 

@@ -100,6 +100,17 @@ void FileManager::removeItem(const URL& url) const {
     if (ec) failWriting(ec, p, "removed");
 }
 
+void FileManager::removeFile(const URL& url) const {
+    const fs::path& p = url.filePath();
+    std::error_code ec;
+    const fs::file_status status = fs::symlink_status(p, ec);
+    if (ec || !fs::exists(status)) failWriting(errnoCode(ENOENT), p, "removed");
+    if (fs::is_directory(status)) failWriting(errnoCode(EISDIR), p, "removed");
+    // remove() unlinks a file and refuses a non-empty folder; the check above keeps empty ones too.
+    fs::remove(p, ec);
+    if (ec) failWriting(ec, p, "removed");
+}
+
 void FileManager::copyItem(const URL& source, const URL& destination) const {
     const fs::path& from = source.filePath();
     const fs::path& to = destination.filePath();

@@ -37,6 +37,9 @@ public:
     // Removes a file, or a folder with everything in it. Throws NSErrorException (code 4) when
     // nothing is there.
     void removeItem(const URL& url) const;
+    // Removes one file (or symbolic link), never a folder: a folder at the path throws (code 512)
+    // and stays as it was. For paths that come from a user, where a tree must never go.
+    void removeFile(const URL& url) const;
     // Copies a file or a folder tree. The destination must not exist (code 516 when it does); a
     // failed copy leaves nothing behind at the destination.
     void copyItem(const URL& source, const URL& destination) const;

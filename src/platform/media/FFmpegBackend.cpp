@@ -25,6 +25,11 @@ constexpr size_t kPrerollPackets = 10;
 constexpr int64_t kDecodeThroughFrames = 1 << 16;
 // A stream whose first packets all fail to decode is damaged, not silent.
 constexpr int kProbePackets = 32;
+// No codec puts more samples than this in one packet (FLAC's largest block is 65535): a container
+// that claims more is damaged, and decoding tells how many samples there really are.
+constexpr int64_t kMostSamplesPerPacket = 1 << 18;
+// Silence for samples that damaged data lost is handed to the output in pieces of this size.
+constexpr int64_t kSilenceChunk = 1 << 14;
 
 AudioStreamBasicDescription describe(const AVCodecParameters* par) {
     AudioStreamBasicDescription d;
@@ -134,6 +139,14 @@ FormatPtr openInput(const std::string& path, std::string* failure) {
     return format;
 }
 
+// FFmpeg guesses a format from any content that resembles it (noise can pass for AMR): only a
+// confident guess, or one that the file's extension agrees with, recognises the file.
+bool recognised(const AVFormatContext* format, const std::string& path) {
+    if (format->probe_score >= AVPROBE_SCORE_EXTENSION) return true;
+    const char* extensions = format->iformat ? format->iformat->extensions : nullptr;
+    return format->probe_score > AVPROBE_SCORE_RETRY && extensions && av_match_ext(path.c_str(), extensions);
+}
+
 int firstAudioStream(const AVFormatContext* format) {
     for (unsigned i = 0; i < format->nb_streams; ++i)
         if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) return int(i);
@@ -204,14 +217,18 @@ public:
                     continue;
                 }
                 // What the data could not give is silence, so that reads keep the length's promise.
-                const auto n = uint32_t(std::min<int64_t>(frameCount - done, length_ - pendingStart_));
-                if (n == 0) break;
+                const int64_t left = length_ - pendingStart_;
+                if (left <= 0) break;
+                const auto n = uint32_t(std::min<int64_t>(frameCount - done, left));
                 for (uint32_t c = 0; c < channels_; ++c) std::fill_n(channels[c] + done, n, 0.0f);
                 pendingStart_ += n;
                 done += n;
                 continue;
             }
-            const auto n = uint32_t(std::min<size_t>(frameCount - done, pendingFrames()));
+            // Never a frame past the length, whatever was decoded.
+            const int64_t left = length_ - pendingStart_;
+            if (left <= 0) break;
+            const auto n = uint32_t(std::min<int64_t>({int64_t(frameCount - done), int64_t(pendingFrames()), left}));
             for (uint32_t c = 0; c < channels_; ++c)
                 std::memcpy(channels[c] + done, pending_[c].data() + pendingOffset_, n * sizeof(float));
             dropPending(n);
@@ -274,15 +291,18 @@ private:
     }
 
     // First pass without decoding: the container's packet durations and trim side data. False when
-    // a packet's duration is not an exact sample count (then decoding tells).
+    // a packet's duration is not an exact sample count or more than a packet can hold (then
+    // decoding tells).
     bool scanPackets() {
         index_.clear();
         while (nextPacket()) {
             if (!exactInSamples(packet_->duration)) return false;
+            const int64_t samples = samplesOf(packet_->duration);
+            if (samples > kMostSamplesPerPacket) return false;
             PacketEntry e;
             e.pos = packet_->pos;
             e.pts = packet_->pts;
-            e.duration = int32_t(samplesOf(packet_->duration));
+            e.duration = int32_t(samples);
             size_t size = 0;
             const uint8_t* side = av_packet_get_side_data(packet_.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
             readSkipSideData(side, size, e);
@@ -484,9 +504,13 @@ private:
 
     void acceptSilence(int64_t samples) {
         if (samples <= 0) return;
-        silence_.assign(size_t(samples), 0.0f);
+        silence_.assign(size_t(std::min(samples, kSilenceChunk)), 0.0f);
         const std::vector<float*> zero(channels_, silence_.data());
-        accept(zero, samples);
+        while (samples > 0) {
+            const int64_t n = std::min(samples, kSilenceChunk);
+            accept(zero, n);
+            samples -= n;
+        }
     }
 
     // Maps decoded samples (the decoder's next ones) to output frames through the packet table.
@@ -513,9 +537,10 @@ private:
             count -= end - out;
             out = end;
         }
-        if (out > end) fillTo(out);
+        // Nothing at or past the length is kept, not even the silence before it.
         count = std::min(count, length_ - out);
         if (count <= 0) return;
+        if (out > end) fillTo(out);
         for (uint32_t c = 0; c < channels_; ++c) pending_[c].insert(pending_[c].end(), data[c] + from, data[c] + from + count);
     }
 
@@ -593,8 +618,7 @@ std::unique_ptr<AudioFileBackend> openFFmpegForReading(const std::string& path, 
     quietFFmpegLogs();
     FormatPtr format = openInput(path, failure);
     if (!format) return nullptr;
-    // A weak guess from content that merely resembles a format is no recognition.
-    if (format->probe_score <= AVPROBE_SCORE_RETRY) {
+    if (!recognised(format.get(), path)) {
         if (failure) *failure = "the content is not a known format";
         return nullptr;
     }
@@ -610,7 +634,7 @@ std::vector<AudioStreamBasicDescription> probeAudioStreams(const std::string& pa
     quietFFmpegLogs();
     std::vector<AudioStreamBasicDescription> found;
     FormatPtr format = openInput(path, nullptr);
-    if (!format || format->probe_score <= AVPROBE_SCORE_RETRY) return found;
+    if (!format || !recognised(format.get(), path)) return found;
     for (unsigned i = 0; i < format->nb_streams; ++i) {
         const AVCodecParameters* par = format->streams[i]->codecpar;
         if (par->codec_type != AVMEDIA_TYPE_AUDIO) continue;

@@ -260,6 +260,8 @@ void pack(const SampleLayout& l, const T* src, size_t frames, const Plane& plane
 
 // The most frames one soxr call may hand out beyond the steady ratio (it works in blocks).
 constexpr size_t kResamplerBurst = 8192;
+// Held output reserved up front, at most (per channel, before doubling).
+constexpr size_t kPendingFramesAtMost = 65536;
 
 }  // namespace
 
@@ -303,7 +305,10 @@ public:
             for (uint32_t c = 0; c < core_; ++c) mappedPtrs_[c] = mapped_.data() + size_t(c) * maxFrames_;
         }
         if (out.channels < in.channels && out.channels == 1) scratch_.assign(size_t(in.channels) * maxFrames_, T(0));
-        pendingCapacity_ = maximumOutputFrames(maxFrames_) * 2 + (soxr_ ? kResamplerBurst : 0);
+        // Room for what a call makes at ordinary ratios; a steep one (a file at a few hertz) grows
+        // it with the frames really converted rather than reserving for a full input chunk.
+        pendingCapacity_ = std::min(maximumOutputFrames(maxFrames_), std::max<size_t>(maxFrames_, kPendingFramesAtMost)) * 2 +
+                           (soxr_ ? kResamplerBurst : 0);
         pending_.assign(size_t(core_) * pendingCapacity_, T(0));
         tailPtrs_.resize(core_);
         targetPtrs_.resize(core_);

@@ -50,11 +50,14 @@ void FormatConverter::start(CompletionHandler completionHandler) {
     }
 
     auto& fileManager = FileManager::defaultManager();
-    if (fileManager.fileExists(outputURL_->path())) {
+    bool isDirectory = false;
+    if (fileManager.fileExists(outputURL_->path(), isDirectory)) {
+        // A folder is never replaced by a file: everything in it would go.
+        if (isDirectory) return fail("The output file is a folder: " + outputURL_->path());
         if (options_ && options_->eraseFile) {
             Log({"Warning: removing existing file at", outputURL_->path()});
             try {
-                fileManager.removeItem(*outputURL_);
+                fileManager.removeFile(*outputURL_);
             } catch (const platform::NSErrorException&) {
                 // The PCM path replaces the file when it creates its output anyway.
             }

@@ -213,7 +213,7 @@ void FormatConverter::convertCompressed(CompletionHandler completionHandler) {
     inputURL_ = tempURL;
     convertPCMToCompressed([tempURL, completionHandler](const std::optional<NSError>& error) {
         try {
-            FileManager::defaultManager().removeItem(tempURL);
+            FileManager::defaultManager().removeFile(tempURL);
         } catch (const NSErrorException&) {
             // A temporary file that is already gone is fine.
         }

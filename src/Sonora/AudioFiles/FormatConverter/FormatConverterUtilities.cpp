@@ -65,7 +65,7 @@ void detail::completionProxy(const std::optional<URL>& outputURL, const std::opt
     if (error && deleteOutputOnError && outputURL && fileManager.fileExists(outputURL->path())) {
         Log({"Deleting on error", outputURL->path()});
         try {
-            fileManager.removeItem(*outputURL);
+            fileManager.removeFile(*outputURL);
         } catch (const NSErrorException& e) {
             Log({"Failed to remove file", *outputURL, e.error()});
         }

@@ -38,6 +38,7 @@ FileFeed::FileFeed(const URL& url, AVAudioFramePosition startingFrame, AVAudioFr
     outChunk_ = AVAudioPCMBuffer::make(outputFormat, kChunk);
     wrapChunk_ = AVAudioPCMBuffer::make(outputFormat, kChunk);
     ring_.assign(capacity_ * channels_, 0.0f);
+    chunkPtrs_.assign(channels_, nullptr);
 }
 
 FileFeed::~FileFeed() = default;
@@ -88,8 +89,9 @@ size_t FileFeed::produce(float* const* channels, size_t frames) {
 size_t FileFeed::fill(size_t atMost) {
     std::lock_guard lock(fillMutex_);
     size_t added = 0;
-    float* chunk[64];
-    const uint32_t channels = std::min<uint32_t>(channels_, 64);
+    // One pointer per output channel, whatever their number.
+    float* const* chunk = chunkPtrs_.data();
+    const uint32_t channels = channels_;
     while (added < atMost) {
         const int64_t w = written_.load(std::memory_order_relaxed);
         const int64_t r = consumed_.load(std::memory_order_acquire);
@@ -102,10 +104,10 @@ size_t FileFeed::fill(size_t atMost) {
         const bool wraps = at + size_t(n) > capacity_;
         try {
             if (!wraps) {
-                for (uint32_t c = 0; c < channels; ++c) chunk[c] = ring_.data() + c * capacity_ + at;
+                for (uint32_t c = 0; c < channels; ++c) chunkPtrs_[c] = ring_.data() + c * capacity_ + at;
                 produce(chunk, size_t(n));
             } else {
-                for (uint32_t c = 0; c < channels; ++c) chunk[c] = wrapChunk_->floatChannelData()[c];
+                for (uint32_t c = 0; c < channels; ++c) chunkPtrs_[c] = wrapChunk_->floatChannelData()[c];
                 produce(chunk, size_t(n));
                 const size_t first = capacity_ - at;
                 for (uint32_t c = 0; c < channels; ++c) {

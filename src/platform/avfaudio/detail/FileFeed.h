@@ -59,6 +59,7 @@ private:
     int64_t total_ = 0;
     size_t capacity_;
     std::vector<float> ring_;  // channel-major, capacity_ frames each
+    std::vector<float*> chunkPtrs_;  // where fill() has produce() write, one per channel
 
     std::mutex fillMutex_;
     std::unique_ptr<PCMConverter> converter_;
