@@ -1,11 +1,13 @@
 #include "EditorUI/App/AppDelegate.h"
 
 #include "EditorUI/Window/WindowController.h"
+#include "Services/Analytics/AnalyticsStore.h"
 #include "Services/Analytics/TrackManager.h"
 #include "Widgets/HUDView.h"
 
 #include <QApplication>
 #include <QFont>
+#include <QMessageBox>
 
 namespace tamberlo {
 
@@ -25,6 +27,14 @@ WindowController* AppDelegate::loadMainWindow() {
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
+    // A broken analytics store is said once, in a window that leaves the editor usable.
+    AnalyticsStore::shared().setErrorPresenter([](const platform::NSError& error) {
+        auto* alert = new QMessageBox(QMessageBox::Warning, QApplication::applicationName(),
+                                      QString::fromStdString(error.localizedDescription), QMessageBox::Ok);
+        alert->setAttribute(Qt::WA_DeleteOnClose);
+        alert->setModal(false);
+        alert->show();
+    });
     TrackManager::initialWithLaunchOptions({});
     TrackManager::TrackLaunch();
 }

@@ -118,6 +118,18 @@ void KKWebAnalytics::insertLine(const std::string& line) {
         os_log(analyticsLog, platform::OSLogType::error, "analytics hit not stored: " + line);
 }
 
+std::string KKWebAnalytics::batchBody(const std::vector<std::pair<int64_t, std::string>>& rows) {
+    std::size_t size = 0;
+    for (const auto& row : rows) size += row.second.size() + 1;
+    std::string body;
+    body.reserve(size);
+    for (const auto& row : rows) {
+        body += row.second;
+        body += '\n';
+    }
+    return body;
+}
+
 bool KKWebAnalytics::dispatch() {
     return platform::DispatchQueue::main().sync([this] { return dispatchOnMain(); });
 }
@@ -129,14 +141,10 @@ bool KKWebAnalytics::dispatchOnMain() {
     if (rows.empty()) return false;
     const uint64_t epoch = store.epoch();
 
-    std::string body;
+    std::string body = batchBody(rows);
     std::vector<int64_t> rowids;
     rowids.reserve(rows.size());
-    for (const auto& [rowid, text] : rows) {
-        body += text;
-        body += '\n';
-        rowids.push_back(rowid);
-    }
+    for (const auto& row : rows) rowids.push_back(row.first);
     inFlight_ = true;
     const std::string url = platform::Endpoints::url(platform::Endpoint::collect, "/batch");
     session_->post(url, std::move(body),

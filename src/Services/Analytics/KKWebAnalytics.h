@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -50,6 +51,9 @@ public:
     // Form encoding of one hit: key=value pairs joined by '&', percent-escaped as UTF-8 (space →
     // %20, '&' → %26, '+' → %2B, '%' → %25, newline → %0A; RFC 2396 reserved and unreserved kept).
     static std::string stringAsWWWURLEncodedFormFromDictionary(const KKGAHit& dictionary);
+
+    // The body of a batch: each stored line followed by a line feed, in row order.
+    static std::string batchBody(const std::vector<std::pair<int64_t, std::string>>& rows);
 
     // Seconds between batches (120 by default); tests shorten it. Restarts the timer.
     void setDispatchInterval(double seconds);

@@ -224,12 +224,15 @@ void RKTracker::forceSendTrackData(const QJsonObject& record) {
 
 void RKTracker::postUntilAccepted(QByteArray body, int64_t row, uint64_t epoch) {
     const uint64_t generation = generation_;
-    post(body, [this, body, row, epoch, generation](bool accepted, const platform::HttpResponse&) {
+    post(body, [this, body, row, epoch, generation](bool accepted, const platform::HttpResponse& reply) {
         if (generation != generation_) return;
         if (accepted) {
             AnalyticsStore::shared().deletePendingEvent(row, epoch);
             return;
         }
+        // Without a log endpoint there is nothing to retry against in this run; the record stays
+        // stored for a run that has one.
+        if (reply.error && reply.error->code == platform::HttpError::Code::notConfigured) return;
         platform::DispatchQueue::main().asyncAfter(retryInterval_, [this, body, row, epoch, generation] {
             if (generation == generation_) postUntilAccepted(body, row, epoch);
         });

@@ -2,7 +2,8 @@
 // log endpoint. Ordinary events are posted once; important ones (the session start, the
 // activation) are kept in the analytics store before their first post and posted again every
 // second until one post is accepted, and at the next start if the process ended first — always the
-// same bytes, with their own session and event time.
+// same bytes, with their own session and event time. A run without a log endpoint keeps them
+// stored and does not retry.
 #pragma once
 
 #include <QByteArray>

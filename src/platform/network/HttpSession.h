@@ -68,7 +68,8 @@ public:
     // Requests already sent run on and complete as usual.
     ~HttpSession();
 
-    // Sends one POST. No cache, no cookies, no redirects; TLS errors are never ignored.
+    // Sends one POST (Content-Type application/octet-stream unless the headers say otherwise). No
+    // cache, no cookies, no redirects followed; TLS errors are never ignored.
     void post(const std::string& url, std::string body, const HttpHeaders& headers, Completion completion);
 
     // Ends every request in flight (each completes once, cancelled) and stops the network thread,

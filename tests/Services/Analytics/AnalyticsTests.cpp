@@ -205,10 +205,11 @@ TEST(AnalyticsQueue, WhatABatchReplyDoesWithTheRowsItCarried) {
     }
 }
 
-TEST(AnalyticsQueue, TheQueueGoesOutAtStartAndOnTheTimer) {
+// Going out at start is checked from the shell (tools/online-scenarios.sh, the third scenario).
+TEST(AnalyticsQueue, TheQueueGoesOutOnTheTimer) {
     CollectServer collect;
-    sendEvent("kept from before");
-    auto& client = KKWebAnalytics::sharedInstance();  // its first dispatch already happened (before the hit)
+    sendEvent("waiting");
+    auto& client = KKWebAnalytics::sharedInstance();
     client.setDispatchInterval(0.3);
     ASSERT_TRUE(collect.server.waitForRequests("/batch", 1));
     ASSERT_TRUE(testsupport::runLoopUntil([] { return storedLines().empty(); }));
@@ -307,4 +308,25 @@ TEST(AnalyticsStoreErrors, AStoreThatIsNotADatabaseIsMovedAsideAndReplaced) {
     QFile kept(folder + "/" + aside[0]);
     ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
     EXPECT_EQ(kept.readAll(), QByteArray(4096, 'j'));
+}
+
+TEST(AnalyticsStoreErrors, AFolderThatCannotBeWrittenKeepsTheHitsInMemoryAndStillSendsThem) {
+    // /proc refuses new folders even to root: the store can never be built there.
+    const std::string data = std::getenv("XDG_DATA_HOME");
+    ::setenv("XDG_DATA_HOME", "/proc/tamberlo-no-such-folder", 1);
+    PresentedErrors presented;
+    CollectServer collect;
+    sendEvent("one");
+    sendEvent("two");
+    EXPECT_EQ(presented.errors.size(), 1u);
+    EXPECT_FALSE(AnalyticsStore::shared().isOnDisk());
+    auto& client = KKWebAnalytics::sharedInstance();
+    ASSERT_TRUE(client.dispatch());
+    ASSERT_TRUE(testsupport::runLoopUntil([&] { return !client.isBatchInFlight(); }));
+    const auto batches = collect.server.requests("/batch");
+    ASSERT_FALSE(batches.empty());
+    EXPECT_EQ(std::count(batches.back().body.begin(), batches.back().body.end(), '\n'), 2);
+    EXPECT_TRUE(storedLines().empty());
+    EXPECT_EQ(presented.errors.size(), 1u);
+    ::setenv("XDG_DATA_HOME", data.c_str(), 1);
 }

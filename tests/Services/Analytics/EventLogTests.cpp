@@ -134,6 +134,21 @@ TEST(EventLogPost, AnImportantEventIsPostedAgainWithTheSameBytesUntilAccepted) {
     EXPECT_EQ(log.posts().size(), 4u);
 }
 
+TEST(EventLogPost, WithoutAnEndpointAnImportantRecordIsKeptAndNotRetried) {
+    onlinetest::FixedFacts facts;
+    auto& tracker = RKTracker::shareInstance();
+    tracker.resetForTesting();
+    tracker.setRetryInterval(0.1);
+    const size_t before = AnalyticsStore::shared().pendingEvents().size();
+    RKTracker::TrackImportantEvent("np_callback_event", QJsonObject{{"active_time", 1}});
+    ASSERT_TRUE(testsupport::runLoopUntil([&] { return AnalyticsStore::shared().pendingEvents().size() == before + 1; }));
+    testsupport::runLoop(0.3);
+    EventLogServer log;  // an endpoint appears: only a new run would use it
+    testsupport::runLoop(1.0);
+    EXPECT_TRUE(log.posts().empty());
+    EXPECT_EQ(AnalyticsStore::shared().pendingEvents().size(), before + 1);
+}
+
 TEST(EventLogPost, AcceptedRepliesAre2xxWithAJsonOrTextTypeOrNoBody) {
     struct Case {
         int status;
