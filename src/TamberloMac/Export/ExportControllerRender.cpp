@@ -4,6 +4,7 @@
 
 #include "Services/Analytics/TrackManager.h"
 #include "Sonora/AudioFiles/AVAudioFileUtilities.h"
+#include "Sonora/Internals/Utilities/SecondsToFrame.h"
 #include "Sonora/Nodes/Mixing/Mixer.h"
 #include "Sonora/Nodes/Playback/AudioPlayer/AudioPlayer.h"
 #include "TamberloMac/Files/MusicFileManager.h"
@@ -50,10 +51,10 @@ platform::AVAudioSettings renderSettings() {
             {platform::AVNumberOfChannelsKey, 2}};
 }
 
-// Frames of silence in front of a clip: its start time at the clip's own rate, truncated.
+// A time at a clip's own rate as a frame count (0 for a negative or unusable time): for the silence
+// in front of a clip this is the frame that split and playback place the clip at.
 int64_t leadFrames(double sampleRate, double startTime) {
-    const double frames = sampleRate * startTime;
-    return frames > 0 && std::isfinite(frames) ? int64_t(frames) : 0;
+    return std::max<int64_t>(sonora::secondsToFrame(startTime, sampleRate).value_or(0), 0);
 }
 
 // Writes `lead` frames of silence and then the clip as a work file, and opens it for reading.
@@ -250,7 +251,7 @@ void ExportController::applyBufferFade(AVAudioPCMBuffer& buffer, double fadeIn, 
     const double dt = 1.0 / rate;
 
     if (fadeIn > 0 && std::isfinite(fadeIn)) {
-        const int64_t count = std::min<int64_t>(int64_t(rate * fadeIn), frames);
+        const int64_t count = std::min<int64_t>(leadFrames(rate, fadeIn), frames);
         const double step = dt / fadeIn;
         double gain = 0;
         for (int64_t i = 0; i < count; ++i) {
@@ -259,7 +260,7 @@ void ExportController::applyBufferFade(AVAudioPCMBuffer& buffer, double fadeIn, 
         }
     }
     if (fadeOut > 0 && std::isfinite(fadeOut)) {
-        const int64_t count = int64_t(rate * fadeOut);
+        const int64_t count = leadFrames(rate, fadeOut);
         const int64_t first = std::max<int64_t>(frames - count, 0);
         const double step = dt / fadeOut;
         double gain = 1.0;

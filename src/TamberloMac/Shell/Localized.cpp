@@ -77,4 +77,6 @@ std::string localized(const std::string& key, const std::string& localization) {
 
 std::string localized(const std::string& key) { return localized(key, preferredLocalization(preferredLanguages())); }
 
+QString localizedText(const char* key) { return QString::fromStdString(localized(key)); }
+
 }  // namespace tamberlo
