@@ -346,3 +346,31 @@ TEST_F(PlayerTest, AnOfflineRenderDeliversItsCompletionsBeforeItReturns) {
         EXPECT_EQ(file->length(), 6 * 44100);
     }
 }
+
+// A player that no shared_ptr owns is gone while the engine still holds its nodes: the completion
+// of what it scheduled arrives later and must not reach it (AddressSanitizer builds see any touch).
+TEST_F(PlayerTest, ACompletionAfterAnUnsharedPlayerIsGoneReachesNothing) {
+    const auto format = AVAudioFormat::standardFormatWithSampleRate(kRate, 2);
+    auto engine = platform::AVAudioEngine::make();
+    auto player = std::make_unique<AudioPlayer>(tenSeconds);
+    const auto node = player->playerNode();
+    const auto mixer = player->mixerNode();
+    engine->attach(node);
+    engine->attach(mixer);
+    engine->connect(node, mixer, format);
+    engine->connect(mixer, engine->mainMixerNode(), format);
+    engine->enableManualRenderingMode(platform::AVAudioEngineManualRenderingMode::offline, format, 4096);
+    engine->start();
+    int calls = 0;
+    player->setCompletionHandler([&] { ++calls; });
+    player->play(0.0, 0.05);
+    ASSERT_TRUE(player->isPlaying());
+    player.reset();
+
+    auto chunk = AVAudioPCMBuffer::make(format, 4096);
+    for (int i = 0; i < 4; ++i) engine->renderOffline(4096, *chunk);
+    engine->completionQueue().waitUntilIdle();
+    EXPECT_EQ(calls, 0);
+    engine->stop();
+    engine->disableManualRenderingMode();
+}
