@@ -171,8 +171,8 @@ void MusicTrackView::copyClick() {
 
 void MusicTrackView::deleteClick() {
     if (deleteAlert_) return;
-    deleteAlert_ = openConfirmAlert(window(), QMessageBox::Information, localizedText("确认删除音轨？"), localizedText("确定"), localizedText("取消"),
-                                    this, [this] {
+    deleteAlert_ = openConfirmAlert(window(), QMessageBox::Information, localizedText("确认删除音轨？"),
+                                    localizedText("确定"), localizedText("取消"), this, [this] {
                                         Player::shared().stop();
                                         emit deleteBlock();
                                     });

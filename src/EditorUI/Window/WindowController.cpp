@@ -72,8 +72,8 @@ void WindowController::feedbackClick() {
 bool WindowController::windowShouldClose() {
     TrackManager::TrackPage("VC_Home", "QuitApp");
     if (closeAlert_) return false;
-    closeAlert_ = openConfirmAlert(this, QMessageBox::Warning, localizedText("请确认制作的音乐已导出，确认关闭工程吗？"), localizedText("确定"),
-                                   localizedText("取消"), this, [this] {
+    closeAlert_ = openConfirmAlert(this, QMessageBox::Warning, localizedText("请确认制作的音乐已导出，确认关闭工程吗？"),
+                                   localizedText("确定"), localizedText("取消"), this, [this] {
                                        // Nothing is saved: the work folders are emptied at the next start.
                                        terminating_ = true;
                                        terminateHook()();

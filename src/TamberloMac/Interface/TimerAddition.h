@@ -11,9 +11,9 @@ inline void pause(platform::NSTimer& timer) {
 }
 // resumeWithTimeInterval: when valid, it fires `seconds` from now (and then every interval).
 inline void resumeWithTimeInterval(platform::NSTimer& timer, double seconds) {
+    using Clock = platform::NSTimer::Clock;
     if (timer.isValid())
-        timer.setFireDate(platform::NSTimer::Clock::now() +
-                          std::chrono::duration_cast<platform::NSTimer::Clock::duration>(std::chrono::duration<double>(seconds)));
+        timer.setFireDate(Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)));
 }
 // resume: when valid, it fires now.
 inline void resume(platform::NSTimer& timer) { resumeWithTimeInterval(timer, 0); }

@@ -47,7 +47,10 @@ void NSTimer::fire() {
     if (!valid_) return;
     if (Clock::now() + std::chrono::milliseconds(1) < fireDate_) return arm();  // a clamped, far fire date
     if (repeats_) {
-        fireDate_ = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(interval_));
+        // The next fire keeps the timer's rhythm; fires missed while the loop was busy are skipped.
+        const auto interval = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(interval_));
+        fireDate_ += interval;
+        if (fireDate_ <= Clock::now()) fireDate_ = Clock::now() + interval;
         arm();
     } else {
         valid_ = false;
