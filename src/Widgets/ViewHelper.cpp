@@ -44,4 +44,13 @@ void setTitleColor(QAbstractButton* button, const QColor& color) {
     button->setPalette(palette);
 }
 
+void setSwitched(QAbstractButton* button, bool on, int cornerRadius) {
+    const QString shape = QString("border: none; border-radius: %1px;").arg(cornerRadius);
+    button->setStyleSheet(on ? QString("QAbstractButton { background: black; %1 }").arg(shape)
+                             : QString("QAbstractButton { background: transparent; %1 }"
+                                       "QAbstractButton:hover { background: #33353B; }")
+                                   .arg(shape));
+    button->setProperty("switchedOn", on);
+}
+
 }  // namespace tamberlo

@@ -35,4 +35,7 @@ QFont pingfangSC_Medium(double pixelSize);
 // Sets the colour of a button's title text.
 void setTitleColor(QAbstractButton* button, const QColor& color);
 
+// A flat button whose background shows a switch: black when on, clear (a dark hover) when off.
+void setSwitched(QAbstractButton* button, bool on, int cornerRadius = 4);
+
 }  // namespace tamberlo

@@ -108,3 +108,22 @@ TEST_F(SonoraTool, BadArgumentsPrintUsage) {
         EXPECT_NE(err.find("usage: sonora-tool"), std::string::npos) << args;
     }
 }
+
+TEST_F(SonoraTool, AnEmptyInputIsNoSilentM4a) {
+    ASSERT_EQ(run("sox -n -r 44100 -c 2 -b 16 " + q(t / "e.caf") + " trim 0 0"), 0);
+    int status = -1;
+    const std::string err = capture(tool() + " convert " + q(t / "e.caf") + " " + q(t / "e.m4a") + " 2>&1 >/dev/null", &status);
+    EXPECT_NE(status, 0);
+    EXPECT_EQ(err.rfind("sonora-tool: ", 0), 0u) << err;
+    EXPECT_FALSE(std::filesystem::exists(t / "e.m4a")) << "no m4a without an audio stream is left behind";
+}
+
+TEST_F(SonoraTool, InfoOnADamagedM4aGivesFFmpegsReason) {
+    ASSERT_EQ(run("ffmpeg -v error -i " + q(t / "a.wav") + " -c:a aac " + q(t / "a.m4a")), 0);
+    testsupport::writeFile(t / "cut.m4a", readFile(t / "a.m4a").substr(0, 40));
+    int status = -1;
+    const std::string err = capture(tool() + " info " + q(t / "cut.m4a") + " 2>&1 >/dev/null", &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(err.find("damaged"), std::string::npos) << err;
+    EXPECT_EQ(err.find("libsndfile"), std::string::npos) << err;
+}

@@ -110,8 +110,10 @@ TEST(WaveformDataRequest, CancelFromAnotherThreadStopsTheRunningCall) {
     platform::LogSink::clear();
     std::thread([&] { request->cancel(); }).join();
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_FALSE(running.get());
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1)) << "stops at its next point";
+    // An aborted call reports false; one that ran to its end would report true. The bound is only a
+    // guard against a hang: a busy machine may take a while to schedule the reader again.
+    EXPECT_FALSE(running.get()) << "stops at its next point";
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
     EXPECT_TRUE(logged("* Aborting waveform data get *", "general", OSLogType::error));
     EXPECT_EQ(file->framePosition(), 1234);
 

@@ -1,9 +1,11 @@
 // Localization, label formatting, date helpers, the status overlay and the notification names.
 #include "EditorFixtures.h"
 
+#include "TamberloMac/Interface/ArrayHelper.h"
 #include "TamberloMac/Interface/GCD.h"
 #include "TamberloMac/Interface/HUD.h"
 #include "TamberloMac/Interface/NotifyManager.h"
+#include "TamberloMac/Interface/TimerAddition.h"
 #include "TamberloMac/Interface/ToolManager.h"
 #include "TamberloMac/Shell/DateUtilities.h"
 #include "TamberloMac/Shell/Localized.h"
@@ -60,7 +62,7 @@ TEST(ToolManager, TimeAndVolumeLabels) {
         {0, "音量：-∞dB"}, {-1, "音量：-∞dB"}, {0.5, "音量：-6.0dB"}, {1.0, "音量：+0.0dB"}, {2.0, "音量：+6.0dB"}};
     for (const auto& [gain, text] : volumes) EXPECT_EQ(ToolManager::volumeStringWith(gain), text) << gain;
     setPreferredLanguagesForTesting(std::vector<std::string>{"en"});
-    EXPECT_EQ(ToolManager::volumeStringWith(1.0), "Volume：+0.0dB");
+    EXPECT_EQ(ToolManager::volumeStringWith(1.0), "Volume: +0.0dB");  // no Chinese colon in English
     setPreferredLanguagesForTesting(std::nullopt);
 }
 
@@ -149,4 +151,51 @@ TEST(GCD, BlocksRunWhereAndWhenAsked) {
     EXPECT_GE(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 0.19);
     EXPECT_FALSE(firstOnMain);
     EXPECT_TRUE(secondOnMain);
+}
+
+TEST(ArrayHelper, ListOperations) {
+    const std::vector<int> list{3, 1, 3, 2, 1};
+    EXPECT_EQ(distinctArr(list), (std::vector<int>{3, 1, 2}));
+    EXPECT_EQ(map(list, [](int v) { return std::to_string(v); }), (std::vector<std::string>{"3", "1", "3", "2", "1"}));
+    EXPECT_EQ(map(list, nullptr), list);
+    EXPECT_EQ(filter(list, [](int v) { return v > 1; }), (std::vector<int>{3, 3, 2}));
+    EXPECT_EQ(filter(list, nullptr), list);
+    EXPECT_EQ(sortBy(list, [](int a, int b) { return a > b; }), (std::vector<int>{1, 1, 2, 3, 3}));
+    // Only neighbours the block names are exchanged: a block that never holds keeps the order.
+    EXPECT_EQ(sortBy(list, [](int, int) { return false; }), list);
+
+    const std::vector<int> three{1, 2, 3};
+    struct Case {
+        long n;
+        std::vector<int> prefix, suffix;
+    };
+    for (const auto& c : std::vector<Case>{{0, {}, {}}, {-1, {}, {}}, {2, {1, 2}, {2, 3}}, {5, three, three}}) {
+        EXPECT_EQ(prefix(three, c.n), c.prefix) << c.n;
+        EXPECT_EQ(suffix(three, c.n), c.suffix) << c.n;
+    }
+}
+
+TEST(TimerAddition, PauseHoldsTheTimerAndResumeFiresIt) {
+    int fires = 0;
+    auto timer = platform::NSTimer::make(0.01, true, [&](platform::NSTimer&) { ++fires; });
+    pause(*timer);
+    EXPECT_EQ(timer->fireDate(), platform::NSTimer::distantFuture());
+    editortest::spinFor(0.05);
+    EXPECT_EQ(fires, 0);
+
+    resume(*timer);
+    EXPECT_TRUE(editortest::spinUntil([&] { return fires >= 2; }, 5)) << "fires now and then every interval";
+    pause(*timer);
+    const int held = fires;
+    editortest::spinFor(0.05);
+    EXPECT_EQ(fires, held);
+
+    const auto before = platform::NSTimer::Clock::now();
+    resumeWithTimeInterval(*timer, 60);
+    EXPECT_GE(timer->fireDate(), before + std::chrono::seconds(59));
+    EXPECT_TRUE(timer->isValid());
+    timer->invalidate();
+    resume(*timer);
+    EXPECT_FALSE(timer->isValid());
+    EXPECT_EQ(fires, held);
 }

@@ -76,7 +76,13 @@ TEST(PlayerRealtime, TheDevicePlaysTheArrangementFromThePlayhead) {
     ASSERT_GE(steps.size(), 18u);
     EXPECT_LE(steps.size(), 23u);
     EXPECT_NEAR(steps.front(), 5.1, 0.04);
-    for (size_t k = 1; k + 1 < steps.size(); ++k) EXPECT_NEAR(steps[k] - steps[k - 1], 0.1, 0.03) << k;
+    // Each step is a main-queue timer: on a busy machine one comes late and the next catches up, so
+    // single gaps vary; on average they are 0.1 s, and none is missing or doubled.
+    EXPECT_NEAR((steps[steps.size() - 2] - steps.front()) / double(steps.size() - 2), 0.1, 0.015);
+    for (size_t k = 1; k + 1 < steps.size(); ++k) {
+        EXPECT_GT(steps[k] - steps[k - 1], 0.01) << k;
+        EXPECT_LT(steps[k] - steps[k - 1], 0.19) << k;
+    }
     EXPECT_NEAR(at(left, 6.03), 0.25f + 0.0625f * 0.5f, 0.004f);
 
     // Silence once both clips have ended at +7 s.

@@ -1,12 +1,15 @@
 #include "EditorUI/support/ViewFixtures.h"
 #include "TamberloMac/Interface/HUD.h"
 #include "Widgets/ColorHelper.h"
+#include "Widgets/ColorPopupButtonCell.h"
 #include "Widgets/CustomSlider.h"
 #include "Widgets/HUDView.h"
 #include "Widgets/PanGesture.h"
+#include "Widgets/SpaceButtonCell.h"
 #include "Widgets/StyledView.h"
 #include "Widgets/ViewHelper.h"
 
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QPushButton>
@@ -208,4 +211,68 @@ TEST_F(HUDViewTest, MessagesCloseThemselvesAndAProgressStays) {
     ASSERT_TRUE(viewtest::waitUntil([&] { return HUDView::current() == nullptr; }, 2000));
     EXPECT_LT(clock.elapsed(), 290);
     EXPECT_FALSE(HUD::current().has_value());
+}
+
+namespace {
+
+// The leftmost and rightmost columns holding a pixel near `colour`.
+std::pair<int, int> columnsOf(const QImage& image, const QColor& colour) {
+    int first = -1, last = -1;
+    for (int x = 0; x < image.width(); ++x)
+        for (int y = 0; y < image.height(); ++y)
+            if (near(image.pixelColor(x, y), colour, 30)) {
+                if (first < 0) first = x;
+                last = x;
+                break;
+            }
+    return {first, last};
+}
+
+}  // namespace
+
+TEST(SpaceButtonCell, ImageAndTitleAreCentredAsOneGroup) {
+    SpaceButtonCell free(nullptr);
+    free.horizontalImagePadding = 10;
+    EXPECT_EQ(free.imageFrame(QRectF(0, 3, 20, 20), 100, 30, true), QRectF(20, 3, 20, 20));
+    EXPECT_EQ(free.titleFrame(QRectF(0, 0, 30, 34), 100, 20, true), QRectF(50, 0, 30, 34));
+    EXPECT_EQ(free.imageFrame(QRectF(5, 3, 20, 20), 100, 0, false), QRectF(5, 3, 20, 20)) << "no title: unchanged";
+    EXPECT_EQ(free.titleFrame(QRectF(5, 0, 30, 34), 100, 0, false), QRectF(5, 0, 30, 34)) << "no image: unchanged";
+
+    for (const double padding : {0.0, 12.0}) {
+        SCOPED_TRACE(padding);
+        QPixmap red(16, 16);
+        red.fill(Qt::red);
+        QPushButton button(QIcon(red), "WWWW");
+        button.setFixedSize(200, 34);
+        button.setIconSize(QSize(16, 16));
+        button.setFont(pingfangSC_Medium(13));
+        button.setStyleSheet("QPushButton { background: #33353B; border: none; border-radius: 6px; }");
+        setTitleColor(&button, Qt::white);
+        auto* cell = new SpaceButtonCell(&button);
+        cell->horizontalImagePadding = padding;
+        const QImage image = button.grab().toImage();
+        const double titleWidth = QFontMetricsF(button.font()).horizontalAdvance("WWWW");
+        const auto [imageLeft, imageRight] = columnsOf(image, Qt::red);
+        const auto [titleLeft, titleRight] = columnsOf(image, Qt::white);
+        EXPECT_NEAR(imageLeft, (200 - titleWidth - 16 - padding) / 2, 1.0);
+        EXPECT_NEAR(titleLeft - imageRight - 1, padding, 2.5) << "the gap is the padding";
+        // The group is centred: as much room on the left as on the right.
+        EXPECT_NEAR(imageLeft, 200 - 1 - titleRight, 3.0);
+        EXPECT_TRUE(near(image.pixelColor(100, 2), QColor(0x33, 0x35, 0x3B), 8)) << "the style's background";
+    }
+}
+
+TEST(ColorPopupButtonCell, TheTitleTakesTheColourOnlyWhenSet) {
+    const auto makePopUp = [](QComboBox& popUp) {
+        popUp.addItems({"2.0s", "3.0s"});
+        popUp.setFixedSize(90, 26);
+        popUp.setStyleSheet("QComboBox { background: #33353B; border: none; padding: 3px 8px; }");
+    };
+    QComboBox plain, uncoloured, coloured;
+    for (auto* popUp : {&plain, &uncoloured, &coloured}) makePopUp(*popUp);
+    new ColorPopupButtonCell(&uncoloured);
+    (new ColorPopupButtonCell(&coloured))->textColor = QColor(0, 255, 0);
+    EXPECT_EQ(uncoloured.grab().toImage(), plain.grab().toImage()) << "no colour: drawn as the plain pop-up";
+    EXPECT_GE(columnsOf(coloured.grab().toImage(), QColor(0, 255, 0)).first, 0);
+    EXPECT_LT(columnsOf(plain.grab().toImage(), QColor(0, 255, 0)).first, 0);
 }

@@ -1,5 +1,8 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/HostTime.h"
+#include "platform/foundation/OSLog.h"
+
+#include "main/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -43,4 +46,28 @@ TEST(FoundationHostTime, TicksAreMonotonicNanoseconds) {
         std::chrono::steady_clock::now() - steadyBefore).count();
     EXPECT_GE(after - before, 20'000'000u);
     EXPECT_LE(after - before, uint64_t(steadyElapsed) + 1'000'000u);
+}
+
+// By default only errors and faults reach stderr; the log file under the state folder holds all.
+TEST(FoundationLog, InfoGoesToTheFileAndOnlyErrorsToStderr) {
+    const std::string path = platform::LogSink::filePath();
+    const char* state = std::getenv("XDG_STATE_HOME");
+    ASSERT_NE(state, nullptr) << "the test main points the XDG folders at a scratch folder";
+    EXPECT_EQ(path, std::string(state) + "/Tamberlo/Tamberlo.log");
+
+    const platform::OSLog log{"io.tamberlo.test", "Log"};
+    platform::LogSink::setEcho(platform::LogSink::Echo::errors);
+    testing::internal::CaptureStderr();
+    platform::os_log(log, platform::OSLogType::info, "an info line for the file");
+    platform::os_log(log, platform::OSLogType::debug, "a debug line for the file");
+    platform::os_log(log, platform::OSLogType::error, "an error line for both");
+    const std::string err = testing::internal::GetCapturedStderr();
+    platform::LogSink::setEcho(platform::LogSink::Echo::none);
+
+    EXPECT_EQ(err.find("info line"), std::string::npos) << err;
+    EXPECT_EQ(err.find("debug line"), std::string::npos) << err;
+    EXPECT_NE(err.find("an error line for both"), std::string::npos) << err;
+    const std::string file = testsupport::readFile(path);
+    for (const char* line : {"an info line for the file", "a debug line for the file", "an error line for both"})
+        EXPECT_NE(file.find(line), std::string::npos) << line;
 }

@@ -24,7 +24,6 @@ namespace tamberlo {
 
 namespace {
 
-QString text(const char* key) { return QString::fromStdString(localized(key)); }
 
 QPushButton* sheetButton(const QString& title, const QColor& fill, QWidget* parent) {
     auto* button = new QPushButton(title, parent);
@@ -43,11 +42,13 @@ QString popUpStyle() {
            "QComboBox QAbstractItemView { background: #33353B; color: white; selection-background-color: #FC2C5C; }";
 }
 
+// The Desktop folder (links resolved) when it exists; otherwise the home folder, so that a save
+// never lands in whatever folder the program was started from.
 QString desktopDirectory() {
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-    if (desktop.isEmpty()) return {};
-    const QString resolved = QFileInfo(desktop).canonicalFilePath();
-    return resolved.isEmpty() ? desktop : resolved;
+    const QFileInfo info(desktop);
+    if (!desktop.isEmpty() && info.isDir()) return info.canonicalFilePath();
+    return QDir::homePath();
 }
 
 }  // namespace
@@ -70,7 +71,7 @@ void ExportSheet::runDefaultSavePanel(QWidget* window, const SavePanel& panel,
         dialog->selectNameFilter(QString("%1 (*.%1)").arg(suffix));
         dialog->setDefaultSuffix(suffix);
     }
-    if (!panel.directory.isEmpty()) dialog->setDirectory(panel.directory);
+    dialog->setDirectory(panel.directory.isEmpty() ? QDir::homePath() : panel.directory);
     dialog->selectFile(panel.nameFieldStringValue);
     dialog->setWindowModality(Qt::WindowModal);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -190,11 +191,11 @@ ExportSheet::ExportSheet(std::shared_ptr<ExportController> controller, QWidget* 
 }
 
 void ExportSheet::viewDidLoad() {
-    titleLab_->setText(text("导出设置"));
-    descLab_->setText(text("*注意：导出时只导出所有播放的音轨"));
-    formatLab_->setText(text("格式:"));
-    cancelBtn_->setText(text("取消"));
-    saveBtn_->setText(text("存储"));
+    titleLab_->setText(localizedText("导出设置"));
+    descLab_->setText(localizedText("*注意：导出时只导出所有播放的音轨"));
+    formatLab_->setText(localizedText("格式:"));
+    cancelBtn_->setText(localizedText("取消"));
+    saveBtn_->setText(localizedText("存储"));
     progressView_->setValue(0);
     progressView_->hide();
     progressLab_->hide();
@@ -236,7 +237,7 @@ void ExportSheet::saveClick() {
     if (!window) return;
 
     SavePanel panel;
-    panel.message = text("保存为...");
+    panel.message = localizedText("保存为...");
     for (const auto& type : ExportController::exportFormats()) panel.allowedFileTypes << QString::fromStdString(type);
     panel.directory = desktopDirectory();
     panel.nameFieldStringValue = proposedFileName(QString::fromStdString(controller_->options.format.value_or("")));

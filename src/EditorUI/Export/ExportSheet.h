@@ -31,7 +31,7 @@ public:
     struct SavePanel {
         QString message;             // "保存为..."
         QStringList allowedFileTypes;  // m4a, aac, wav, caf, mp3
-        QString directory;           // the user's Desktop folder (links resolved), or empty
+        QString directory;           // the user's Desktop folder (links resolved), else the home folder
         QString nameFieldStringValue;  // "yyyyMMddHHmmss.<format>"
     };
     // Runs a save panel as a sheet on `window`; `completion` gets the chosen path, or none when the

@@ -36,16 +36,32 @@ void CustomScroller::drawKnob(QPainter& painter) {
     painter.drawRoundedRect(knob, 5.0, 5.0);
 }
 
+namespace {
+
+class ScrollCorner : public QWidget {
+public:
+    explicit ScrollCorner(QAbstractScrollArea* area) : QWidget(area), area_(area) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const bool both = area_->horizontalScrollBar()->isVisible() && area_->verticalScrollBar()->isVisible();
+        painter.fillRect(rect(), both ? QColor(Qt::red) : dark2());
+    }
+
+private:
+    QAbstractScrollArea* area_;
+};
+
+}  // namespace
+
 CustomScrollView::CustomScrollView(QWidget* parent) : QScrollArea(parent) {
     setHorizontalScrollBar(new CustomScroller(Qt::Horizontal, this));
     setVerticalScrollBar(new CustomScroller(Qt::Vertical, this));
     setFrameShape(QFrame::NoFrame);
-    // Shown only when both scrollers are: the square between them.
-    auto* corner = new QWidget(this);
-    corner->setAutoFillBackground(true);
-    QPalette palette = corner->palette();
-    palette.setColor(QPalette::Window, Qt::red);
-    corner->setPalette(palette);
+    // The square between the scrollers: Qt shows it beside a lone scroller too, where it continues
+    // that scroller's track; red only when both scrollers are shown.
+    auto* corner = new ScrollCorner(this);
     setCornerWidget(corner);
 }
 

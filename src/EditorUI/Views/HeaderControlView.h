@@ -3,6 +3,7 @@
 // it or a drag goes on, the cursor is the playhead cursor.
 #pragma once
 
+#include "EditorUI/Views/TimelineGeometry.h"
 #include "Widgets/PanGesture.h"
 
 #include <QCursor>
@@ -14,7 +15,7 @@ namespace tamberlo {
 class HeaderControlView : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int handleWidth = 14;
+    static constexpr int handleWidth = timeline::handleWidth;
 
     explicit HeaderControlView(QWidget* parent = nullptr);
     // A new handle (the design's nib loader).

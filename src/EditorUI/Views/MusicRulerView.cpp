@@ -1,5 +1,6 @@
 #include "EditorUI/Views/MusicRulerView.h"
 
+#include "EditorUI/Views/TimelineGeometry.h"
 #include "Widgets/ViewHelper.h"
 
 #include <QMouseEvent>
@@ -29,9 +30,9 @@ void MusicRulerView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setFont(font());
     const int h = height();
-    const int n = width() / tickSpacing;
+    const int n = (width() - timeline::origin) / tickSpacing;
     for (int i = 0; i < n; ++i) {
-        const int x = tickSpacing * i;
+        const int x = timeline::origin + tickSpacing * i;
         if (i % 10 == 0) {
             painter.fillRect(QRect(x - 1, h - 12, 2, 12), tickColour);
             // The label box (32 × 15) is centred on (x, 22 px above the lower edge).

@@ -1,6 +1,6 @@
-// The time ruler (x = seconds × 10/3): "999999" ticks rising from the lower edge every 10 px
-// (3 s), 4 px tall, 8 px every 50 px, 12 px (2 px wide) every 100 px with a "%02d:%02d" label
-// above. A click reports its x.
+// The time ruler (timeline geometry: the tick of 3 i seconds at 7 + 10 i px): "999999" ticks
+// rising from the lower edge every 10 px (3 s), 4 px tall, 8 px every 50 px, 12 px (2 px wide)
+// every 100 px with a "%02d:%02d" label above. A click reports its x.
 #pragma once
 
 #include "Widgets/PanGesture.h"

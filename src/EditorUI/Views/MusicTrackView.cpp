@@ -29,7 +29,6 @@ namespace tamberlo {
 
 namespace {
 
-QString text(const char* key) { return QString::fromStdString(localized(key)); }
 
 QPushButton* makeButton(QWidget* parent, const char* image, const char* toolTip) {
     auto* button = new QPushButton(parent);
@@ -37,15 +36,9 @@ QPushButton* makeButton(QWidget* parent, const char* image, const char* toolTip)
     button->setIconSize(QSize(16, 16));
     button->setFocusPolicy(Qt::NoFocus);
     button->setFlat(true);
-    button->setToolTip(text(toolTip));
+    button->setToolTip(localizedText(toolTip));
     button->setCursor(Qt::PointingHandCursor);
     return button;
-}
-
-// Black behind a switched-on button, clear otherwise.
-void setSwitched(QPushButton* button, bool on) {
-    button->setStyleSheet(on ? "QPushButton { background: black; border: none; border-radius: 3px; }"
-                             : "QPushButton { background: transparent; border: none; border-radius: 3px; }");
 }
 
 }  // namespace
@@ -63,21 +56,21 @@ MusicTrackView::MusicTrackView(QWidget* parent) : QWidget(parent) {
     muteBtn_ = makeButton(this, "ic_mute", "静音");
     onlyPlayBtn_ = makeButton(this, "ic_only_play", "只听");
     deleteBtn_ = makeButton(this, "ic_delete", "删除");
-    setSwitched(muteBtn_, false);
-    setSwitched(onlyPlayBtn_, false);
-    setSwitched(deleteBtn_, false);
+    setSwitched(muteBtn_, false, 3);
+    setSwitched(onlyPlayBtn_, false, 3);
+    setSwitched(deleteBtn_, false, 3);
 
     volumeImgV_ = new QLabel(this);
     volumeImgV_->setPixmap(windowImage("ic_volume").pixmap(16, 16));
-    volumeImgV_->setToolTip(text("音量"));
+    volumeImgV_->setToolTip(localizedText("音量"));
 
     slider_ = new CustomSlider(this);
     slider_->setRange(-1.0, 1.0);
 
     menu_ = new QMenu(QString(), this);
-    copyAction_ = menu_->addAction(text("复制音轨"));
+    copyAction_ = menu_->addAction(localizedText("复制音轨"));
     copyAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
-    deleteAction_ = menu_->addAction(text("删除音轨"));
+    deleteAction_ = menu_->addAction(localizedText("删除音轨"));
     deleteAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Backspace));
     // The shortcuts are shown in the menu and act while it is open; they are not bound to the row,
     // so that the rows of a list do not compete for them.
@@ -132,15 +125,15 @@ void MusicTrackView::setModel(std::shared_ptr<TrackModel> track) {
 }
 
 void MusicTrackView::refreshButtons() {
-    setSwitched(muteBtn_, model_ && model_->isMute);
-    setSwitched(onlyPlayBtn_, model_ && model_->isOnlyPlay);
+    setSwitched(muteBtn_, model_ && model_->isMute, 3);
+    setSwitched(onlyPlayBtn_, model_ && model_->isOnlyPlay, 3);
 }
 
 void MusicTrackView::muteClick() {
     TrackManager::TrackPage("VC_Home", "Action_Track_Mute");
     if (!model_) return;
     model_->isMute = !model_->isMute;
-    setSwitched(muteBtn_, model_->isMute);
+    setSwitched(muteBtn_, model_->isMute, 3);
     updateSettings();
 }
 
@@ -150,7 +143,7 @@ void MusicTrackView::onlyPlayClick() {
     updateSettings();
 }
 
-void MusicTrackView::onlyPlayTrackDidChange() { setSwitched(onlyPlayBtn_, model_ && model_->isOnlyPlay); }
+void MusicTrackView::onlyPlayTrackDidChange() { setSwitched(onlyPlayBtn_, model_ && model_->isOnlyPlay, 3); }
 
 void MusicTrackView::volumeChange(double value, CustomSlider::Phase phase) {
     slider_->setValue(value);
@@ -178,8 +171,8 @@ void MusicTrackView::copyClick() {
 
 void MusicTrackView::deleteClick() {
     if (deleteAlert_) return;
-    deleteAlert_ = openConfirmAlert(window(), QMessageBox::Information, text("确认删除音轨？"), text("确定"), text("取消"),
-                                    this, [this] {
+    deleteAlert_ = openConfirmAlert(window(), QMessageBox::Information, localizedText("确认删除音轨？"),
+                                    localizedText("确定"), localizedText("取消"), this, [this] {
                                         Player::shared().stop();
                                         emit deleteBlock();
                                     });

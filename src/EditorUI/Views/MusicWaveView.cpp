@@ -1,5 +1,6 @@
 #include "EditorUI/Views/MusicWaveView.h"
 
+#include "EditorUI/Views/TimelineGeometry.h"
 #include "EditorUI/Views/WaveformStore.h"
 #include "TamberloMac/History/RecordSequence.h"
 #include "TamberloMac/Interface/NotifyManager.h"
@@ -20,12 +21,16 @@ namespace tamberlo {
 
 namespace {
 
-constexpr double pixelsPerSecond = 10.0 / 3.0;
 constexpr double snapDistance = 0.5;     // seconds
 constexpr double snapStillness = 0.15;   // pixels
 
 bool sameClip(const std::shared_ptr<MusicModel>& a, const std::shared_ptr<MusicModel>& b) {
     return a && b && a->identify == b->identify;
+}
+
+// Where a clip is drawn in a lane `height` px high.
+QRectF clipFrame(const MusicModel& clip, double height) {
+    return QRectF(timeline::xForSeconds(clip.startTime), 0, timeline::widthForSeconds(clip.duration()), height);
 }
 
 }  // namespace
@@ -64,7 +69,7 @@ void MusicWaveView::rebuild() {
         for (size_t i = 0; i < model_->musics.size(); ++i) {
             const auto& clip = model_->musics[i];
             auto plot = std::make_unique<WavePlotView>(
-                QRectF(clip->startTime * pixelsPerSecond, 0, clip->duration() * pixelsPerSecond, height()));
+                clipFrame(*clip, height()));
             plot->viewID = int(i);
             plot->backgroundColor = sameClip(clip, selected) ? primary() : second();
             plot->setMusic(clip);
@@ -79,7 +84,7 @@ void MusicWaveView::updateMusics() {
     if (plots_.size() != model_->musics.size()) return rebuild();
     for (size_t i = 0; i < model_->musics.size(); ++i) {
         const auto& clip = model_->musics[i];
-        plots_[i]->frame = QRectF(clip->startTime * pixelsPerSecond, 0, clip->duration() * pixelsPerSecond, height());
+        plots_[i]->frame = clipFrame(*clip, height());
         plots_[i]->viewID = int(i);
         plots_[i]->setMusic(clip);
     }
@@ -107,7 +112,7 @@ void MusicWaveView::waveDidPan(int index, QPointF translation, GestureState stat
 
     // 1-2: follow the pointer, but not past the lane's start or end nor into a neighbour.
     double x = translation.x() + v.frame.left();
-    x = std::max(0.0, std::min(x, width() - w));
+    x = std::max(double(timeline::origin), std::min(x, width() - w));
     for (size_t j = 0; j < plots_.size(); ++j) {
         const QRectF& other = plots_[j]->frame;
         if (int(j) == index - 1 && x <= other.right()) x = other.right();
@@ -128,13 +133,13 @@ void MusicWaveView::waveDidPan(int index, QPointF translation, GestureState stat
         for (const auto& c : track->musics) {
             if (!c || c->identify == clip->identify) continue;
             if (std::fabs(clip->startTime - c->startTime) <= snapDistance) {
-                snapX = c->startTime * pixelsPerSecond;
+                snapX = timeline::xForSeconds(c->startTime);
                 found = true;
                 break;
             }
             const double end = c->startTime + c->duration();
             if (std::fabs(clip->startTime - end) <= snapDistance) {
-                snapX = end * pixelsPerSecond;
+                snapX = timeline::xForSeconds(end);
                 found = true;
                 break;
             }
@@ -148,7 +153,7 @@ void MusicWaveView::waveDidPan(int index, QPointF translation, GestureState stat
     update(dirtyRect(before).united(dirtyRect(v.frame)));
 
     // 7: the clip keeps the pointer's position, not the snap position.
-    clip->startTime = x / pixelsPerSecond;
+    clip->startTime = timeline::secondsAtX(x);
     Player::shared().setSelectMusic(clip);
 
     if (state != GestureState::began && state != GestureState::changed) {

@@ -8,6 +8,7 @@
 #include "EditorUI/Views/MusicTrackView.h"
 #include "EditorUI/Views/MusicWaveView.h"
 #include "EditorUI/Views/TBPopLabel.h"
+#include "EditorUI/Views/TimelineGeometry.h"
 #include "EditorUI/Window/WindowImages.h"
 #include "Services/Analytics/TrackManager.h"
 #include "Services/Feedback/FeedbackVC.h"
@@ -20,11 +21,14 @@
 #include "TamberloMac/Playback/Player.h"
 #include "TamberloMac/Shell/Localized.h"
 #include "Widgets/ColorHelper.h"
+#include "Widgets/ColorPopupButtonCell.h"
+#include "Widgets/SpaceButtonCell.h"
 #include "Widgets/StyledView.h"
 #include "Widgets/ViewHelper.h"
 #include "platform/foundation/NotificationCenter.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QKeySequence>
@@ -37,7 +41,6 @@
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSplitter>
-#include <QStandardItemModel>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -48,12 +51,10 @@ namespace tamberlo {
 
 namespace {
 
-QString text(const char* key) { return QString::fromStdString(localized(key)); }
 QString qs(const std::string& value) { return QString::fromStdString(value); }
 
 void homeEvent(const char* action) { TrackManager::TrackPage("VC_Home", action); }
 
-constexpr double pixelsPerSecond = 10.0 / 3.0;
 constexpr int rulerHeight = MusicRulerView::rulerHeight;
 constexpr int rowHeight = MusicTrackView::rowHeight;
 constexpr int laneHeight = MusicWaveView::laneHeight;
@@ -97,14 +98,6 @@ QPushButton* toolButton(QWidget* parent, const QString& image, const QString& ti
     return button;
 }
 
-// A flat button whose background shows a switch: black when on, clear when off.
-void setSwitched(QPushButton* button, bool on) {
-    button->setStyleSheet(on ? "QPushButton { background: black; border: none; border-radius: 4px; }"
-                             : "QPushButton { background: transparent; border: none; border-radius: 4px; }"
-                               "QPushButton:hover { background: #33353B; }");
-    button->setProperty("switchedOn", on);
-}
-
 QLabel* fieldLabel(QWidget* parent, int pixelSize, const QColor& color) {
     auto* label = new QLabel(parent);
     label->setFont(pingfangSC(pixelSize));
@@ -119,14 +112,14 @@ QComboBox* fadePopUp(QWidget* parent) {
     popUp->setFocusPolicy(Qt::NoFocus);
     popUp->setFixedWidth(76);
     popUp->setFont(pingfangSC(12));
-    popUp->setStyleSheet("QComboBox { background: #33353B; color: white; border: none; border-radius: 4px; padding: 3px 8px; }"
+    // The title is white through the cell; the list keeps its own colours.
+    (new ColorPopupButtonCell(popUp))->textColor = QColor(Qt::white);
+    popUp->setStyleSheet("QComboBox { background: #33353B; border: none; border-radius: 4px; padding: 3px 8px; }"
                          "QComboBox QAbstractItemView { background: #33353B; color: white; "
                          "selection-background-color: #FC2C5C; }");
-    // Item 0 is no fade value; from item 1 on the items are 0, 1, 2, ... whole seconds.
-    popUp->addItem(QString());
+    // Item i is a fade of i whole seconds.
     for (int seconds = 0; seconds <= fadeSeconds; ++seconds) popUp->addItem(QString("%1.0s").arg(seconds));
-    if (auto* model = qobject_cast<QStandardItemModel*>(popUp->model())) model->item(0)->setEnabled(false);
-    popUp->setCurrentIndex(1);
+    popUp->setCurrentIndex(0);
     return popUp;
 }
 
@@ -166,6 +159,8 @@ void MainController::runDefaultOpenPanel(QWidget* window, std::function<void(std
                                   "flac", "ogg", "opus", "bwf", "snd", "au", "ts"})
         patterns << QString("*.%1").arg(extension) << QString("*.%1").arg(QString(extension).toUpper());
     dialog->setNameFilter(patterns.join(' '));
+    // The home folder, never the folder the program was started from.
+    dialog->setDirectory(QDir::homePath());
     dialog->setWindowModality(Qt::WindowModal);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, completion](int result) {
@@ -213,14 +208,14 @@ MainController::~MainController() {
 }
 
 void MainController::international() {
-    rateLab_->setText(text("用的怎么样？给点意见吧！"));
-    rateBtn_->setText(text("去评价"));
-    selectedMusicLab_->setText(text("选中的音频"));
-    addBtn_->setText(text("添加"));
-    exportBtn_->setText(text("导出"));
+    rateLab_->setText(localizedText("用的怎么样？给点意见吧！"));
+    rateBtn_->setText(localizedText("去评价"));
+    selectedMusicLab_->setText(localizedText("选中的音频"));
+    addBtn_->setText(localizedText("添加"));
+    exportBtn_->setText(localizedText("导出"));
 
     const auto tip = [](const char* title, const QKeySequence& keys) {
-        return QString("%1  %2").arg(text(title), keys.toString(QKeySequence::NativeText));
+        return QString("%1  %2").arg(localizedText(title), keys.toString(QKeySequence::NativeText));
     };
     addBtn_->setToolTip(tip("添加", QKeySequence(Qt::CTRL | Qt::Key_N)));
     exportBtn_->setToolTip(tip("导出", QKeySequence(Qt::CTRL | Qt::Key_E)));
@@ -231,8 +226,8 @@ void MainController::international() {
     deleteBtn_->setToolTip(tip("删除", QKeySequence(Qt::Key_Backspace)));
     undoBtn_->setToolTip(tip("撤销", QKeySequence(Qt::CTRL | Qt::Key_Z)));
     reUndoBtn_->setToolTip(tip("重做", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)));
-    fadeInImgV_->setToolTip(text("淡入"));
-    fadeOutImgV_->setToolTip(text("淡出"));
+    fadeInImgV_->setToolTip(localizedText("淡入"));
+    fadeOutImgV_->setToolTip(localizedText("淡出"));
 }
 
 void MainController::setupUI() {
@@ -257,6 +252,8 @@ void MainController::setupUI() {
                                   .arg(button == addBtn_ ? primary().name() : QString("#33353B"),
                                        button == addBtn_ ? primary().lighter(115).name() : QString("#44464D")));
         setTitleColor(button, Qt::white);
+        // Image and title centred as one group, 6 px apart.
+        (new SpaceButtonCell(button))->horizontalImagePadding = 6;
     }
     playBtn_ = toolButton(toolbar, "ic_play");
     singlePlayBtn_ = toolButton(toolbar, "ic_play");
@@ -631,23 +628,23 @@ void MainController::reUndoClick() {
 
 void MainController::selectedMusicFadeInClick() {
     const bool can = canOperate();
-    document_.setFadeIn(double(selectedMusicFadeInBtn_->currentIndex() - 1));
+    document_.setFadeIn(double(selectedMusicFadeInBtn_->currentIndex()));
     if (can) {
         updateTopTrack();
         updateBottomTrack();
     } else {
-        selectedMusicFadeInBtn_->setCurrentIndex(1);
+        selectedMusicFadeInBtn_->setCurrentIndex(0);
     }
 }
 
 void MainController::selectedMusicFadeOutClick() {
     const bool can = canOperate();
-    document_.setFadeOut(double(selectedMusicFadeOutBtn_->currentIndex() - 1));
+    document_.setFadeOut(double(selectedMusicFadeOutBtn_->currentIndex()));
     if (can) {
         updateTopTrack();
         updateBottomTrack();
     } else {
-        selectedMusicFadeOutBtn_->setCurrentIndex(1);
+        selectedMusicFadeOutBtn_->setCurrentIndex(0);
     }
 }
 
@@ -695,7 +692,7 @@ void MainController::calculateMaxDuration() {
 }
 
 void MainController::updateTracksContentSize() {
-    const int w = int(maxDuration_ * pixelsPerSecond);
+    const int w = int(timeline::xForSeconds(maxDuration_));
     const int bottomTrackWidth = std::max(bottomClipView_->viewport()->width(), w);
     const int wavesWidth = std::max(wavesClipView_->viewport()->width(), w);
     const int tracksHeight = std::max(200, rowHeight * int(document_.tracks.size()));
@@ -759,7 +756,7 @@ void MainController::reloadWaves() {
             });
             connect(lane, &MusicWaveView::alignBlock, this, [this](bool show, double x) {
                 alignLine_->setVisible(show);
-                alignLine_->move(int(std::lround(x + handleWidth / 2.0)), 0);
+                alignLine_->move(timeline::lineColumnAtX(x), 0);
                 alignLine_->raise();
                 topControl_->raise();
             });
@@ -798,18 +795,9 @@ MusicTrackView* MainController::makeRow(const std::shared_ptr<TrackModel>& track
         updateMusics();
     });
     connect(row, &MusicTrackView::copyBlock, this, [this](std::shared_ptr<TrackModel> copy) {
-        homeEvent("Action_Track_Copy");
-        if (!copy) return;
-        document_.tracks.push_back(std::move(copy));
-        record();
-        updateMusics();
+        if (document_.appendCopy(std::move(copy))) updateMusics();
     });
-    connect(row, &MusicTrackView::onlyPlayBlock, this, [this, row] {
-        homeEvent("Action_Track_Only_Play");
-        const auto model = row->model();
-        for (const auto& other : document_.tracks)
-            if (other) other->isOnlyPlay = other == model ? !other->isOnlyPlay : false;
-    });
+    connect(row, &MusicTrackView::onlyPlayBlock, this, [this, row] { document_.toggleOnlyPlay(row->model()); });
     connect(row, &MusicTrackView::sliderDraggingBlock, this, [this, row](QPointF point, float gain) {
         std::printf("point = (%.2f, %.2f)\n", point.x(), point.y());
         showVolumeTip(row->mapTo(this, point), gain);
@@ -833,7 +821,7 @@ void MainController::updateTopTrack() {
 void MainController::updateBottomTrack() {
     const auto& selected = document_.selectedTrack;
     mainWaveView_->setModel(selected);
-    selectedMusicLab_->setText(selected ? qs(selected->name) : text("选中的音乐"));
+    selectedMusicLab_->setText(selected ? qs(selected->name) : localizedText("选中的音乐"));
     if (!document_.isPlayAll) continuePlay_ = false;
     markSelectedRow();
 }
@@ -875,7 +863,7 @@ void MainController::updateSelectMusic() {
     const auto music = player.selectMusic();
     if (music) {
         for (const auto& track : document_.tracks) {
-            if (!track || std::find(track->musics.begin(), track->musics.end(), music) == track->musics.end()) continue;
+            if (!track || !track->holds(music)) continue;
             if (track != document_.selectedTrack && player.isPlay() && !document_.isPlayAll) player.stop();
             document_.selectedTrack = track;
             updateBottomTrack();
@@ -915,7 +903,7 @@ void MainController::playStateDidChange() {
 void MainController::setPlayStart(double seconds) {
     if (!std::isfinite(seconds) || seconds < 0) seconds = 0;
     playStart_ = seconds;
-    const int x = int(std::lround(seconds * pixelsPerSecond));
+    const int x = timeline::handleLeftForSeconds(seconds);
     topControl_->move(x, topControl_->y());
     bottomControl_->move(x, bottomControl_->y());
     mainControlTf_->setText(qs(ToolManager::timeStringWith(seconds)));
@@ -928,7 +916,7 @@ void MainController::rulerDidClick(double x) {
     // must not start a stopped editor.
     continuePlay_ = player.isPlay();
     if (continuePlay_) player.stop();
-    setPlayStart(std::max(0.0, x) * 3.0 / 10.0);
+    setPlayStart(timeline::secondsAtX(x));
     if (continuePlay_) player.play();
 }
 
@@ -944,7 +932,7 @@ void MainController::controlDidPan(HeaderControlView* control, QPointF pointInHa
     const QWidget* superview = control->parentWidget();
     double x = pointInHandle.x() + control->x() - control->width() / 2.0;
     x = std::clamp(x, 0.0, double(std::max(0, superview->width() - control->width())));
-    setPlayStart(x * 3.0 / 10.0);
+    setPlayStart(timeline::secondsAtHandleLeft(x));
     if (state == GestureState::ended || state == GestureState::cancelled) {
         control->setIsDragging(false);
         if (continuePlay_) player.play();

@@ -9,17 +9,15 @@
 #include "TamberloMac/Shell/Localized.h"
 #include "Widgets/ColorHelper.h"
 
+#include <QAction>
 #include <QCloseEvent>
+#include <QKeySequence>
 #include <QCoreApplication>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 
 namespace tamberlo {
-
-namespace {
-QString text(const char* key) { return QString::fromStdString(localized(key)); }
-}  // namespace
 
 std::function<void()>& WindowController::terminateHook() {
     static std::function<void()> hook = [] { QCoreApplication::quit(); };
@@ -33,9 +31,19 @@ WindowController::WindowController(QWidget* parent) : QMainWindow(parent) {
     setCentralWidget(mainController_);
     resize(1280, 800);
 
-    auto* help = menuBar()->addMenu(text("帮助"));
-    connect(help->addAction(text("Tamberlo 帮助")), &QAction::triggered, this, [this] { helpClick(); });
-    connect(help->addAction(text("意见反馈")), &QAction::triggered, this, [this] { feedbackClick(); });
+    // What a desktop gives every window: close it and quit, both through the close confirmation.
+    auto* app = menuBar()->addMenu("Tamberlo");
+    auto* closeWindow = app->addAction(localizedText("关闭窗口"));
+    closeWindow->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
+    connect(closeWindow, &QAction::triggered, this, [this] { close(); });
+    auto* quit = app->addAction(localizedText("退出 Tamberlo"));
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quit->setMenuRole(QAction::QuitRole);
+    connect(quit, &QAction::triggered, this, [this] { close(); });
+
+    auto* help = menuBar()->addMenu(localizedText("帮助"));
+    connect(help->addAction(localizedText("Tamberlo 帮助")), &QAction::triggered, this, [this] { helpClick(); });
+    connect(help->addAction(localizedText("意见反馈")), &QAction::triggered, this, [this] { feedbackClick(); });
 
     windowDidLoad();
 }
@@ -64,8 +72,8 @@ void WindowController::feedbackClick() {
 bool WindowController::windowShouldClose() {
     TrackManager::TrackPage("VC_Home", "QuitApp");
     if (closeAlert_) return false;
-    closeAlert_ = openConfirmAlert(this, QMessageBox::Warning, text("请确认制作的音乐已导出，确认关闭工程吗？"), text("确定"),
-                                   text("取消"), this, [this] {
+    closeAlert_ = openConfirmAlert(this, QMessageBox::Warning, localizedText("请确认制作的音乐已导出，确认关闭工程吗？"),
+                                   localizedText("确定"), localizedText("取消"), this, [this] {
                                        // Nothing is saved: the work folders are emptied at the next start.
                                        terminating_ = true;
                                        terminateHook()();

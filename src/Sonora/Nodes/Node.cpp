@@ -2,6 +2,7 @@
 
 #include "Sonora/Internals/Engine/AVAudioNodeConnections.h"
 #include "Sonora/Internals/Settings/Settings.h"
+#include "Sonora/Internals/Utilities/AUParameterCreation.h"
 #include "Sonora/Internals/Utilities/Log.h"
 #include "platform/audiotoolbox/AUAudioUnit.h"
 #include "platform/audiotoolbox/AVAudioUnit.h"
@@ -168,9 +169,7 @@ void Node::setupParameterTree() {
     for (const auto& param : parameters()) {
         if (!param) continue;
         const NodeParameterDef& def = param->def();
-        auto parameter = platform::AUParameterTree::createParameter(def.identifier, def.name, def.address,
-                                                                    def.range.lowerBound, def.range.upperBound,
-                                                                    def.unit, std::nullopt, def.flags);
+        auto parameter = createParameter(def.identifier, def.name, def.address, def.range, def.unit, def.flags);
         param->associate(node, parameter);
         children.push_back(std::move(parameter));
     }

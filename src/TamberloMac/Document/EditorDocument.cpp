@@ -20,7 +20,7 @@ namespace {
 void homeEvent(const std::string& action) { TrackManager::TrackPage("VC_Home", action); }
 
 bool holds(const std::shared_ptr<TrackModel>& track, const std::shared_ptr<MusicModel>& music) {
-    return track && music && std::find(track->musics.begin(), track->musics.end(), music) != track->musics.end();
+    return track && track->holds(music);
 }
 
 // The timeline ends where the export's 44100 Hz mix-down reaches 2^32 frames (about 27 h): a time
@@ -153,8 +153,12 @@ void EditorDocument::setTrackVolume(const std::shared_ptr<TrackModel>& track, do
 std::shared_ptr<TrackModel> EditorDocument::duplicateTrack(const std::shared_ptr<TrackModel>& track) {
     if (!track) return nullptr;
     stop();
-    auto copy = track->duplicate();
+    return appendCopy(track->duplicate());
+}
+
+std::shared_ptr<TrackModel> EditorDocument::appendCopy(std::shared_ptr<TrackModel> copy) {
     homeEvent("Action_Track_Copy");
+    if (!copy) return nullptr;
     tracks.push_back(copy);
     record();
     return copy;
@@ -249,6 +253,21 @@ void EditorDocument::loadRecordTracks() {
     tracks.clear();
     for (const auto& track : history.displays()) tracks.push_back(track->newCopy());
     rebindSelectedTrack();
+    rebindSelectedMusic();
+}
+
+// The selected clip becomes its copy in the restored tracks, or none when they no longer hold it,
+// so that what the window shows of it is the document's state after the step.
+void EditorDocument::rebindSelectedMusic() {
+    auto& player = Player::shared();
+    const auto old = player.selectMusic();
+    if (!old) return;
+    for (const auto& track : tracks) {
+        if (!track) continue;
+        for (const auto& music : track->musics)
+            if (music && music->identify == old->identify) return player.setSelectMusic(music);
+    }
+    player.setSelectMusic(nullptr);
 }
 
 void EditorDocument::rebindSelectedTrack() {

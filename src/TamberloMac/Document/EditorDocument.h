@@ -71,10 +71,12 @@ public:
     void setTrackVolume(const std::shared_ptr<TrackModel>& track, double volume);
     // Stops playback and appends the track's copy (new work files, name "x-1.wav"); returns it.
     std::shared_ptr<TrackModel> duplicateTrack(const std::shared_ptr<TrackModel>& track);
+    // Appends a copy already made (a row's copy command, which stops playback itself) and records.
+    std::shared_ptr<TrackModel> appendCopy(std::shared_ptr<TrackModel> copy);
     // Stops playback and removes the track.
     void deleteTrack(const std::shared_ptr<TrackModel>& track);
 
-    // --- History ---
+    // --- History (the selected track and clip become their restored copies, or none) ---
 
     void undo();
     void redo();
@@ -105,6 +107,7 @@ private:
     void record();
     void loadRecordTracks();
     void rebindSelectedTrack();
+    void rebindSelectedMusic();
     double playStart_ = 0;
 };
 

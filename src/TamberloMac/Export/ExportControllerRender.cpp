@@ -51,10 +51,10 @@ platform::AVAudioSettings renderSettings() {
             {platform::AVNumberOfChannelsKey, 2}};
 }
 
-// Frames of silence in front of a clip: its start time at the clip's own rate, truncated.
+// A time at a clip's own rate as a frame count (0 for a negative or unusable time): for the silence
+// in front of a clip this is the frame that split and playback place the clip at.
 int64_t leadFrames(double sampleRate, double startTime) {
-    const double frames = sampleRate * startTime;
-    return frames > 0 && std::isfinite(frames) ? int64_t(frames) : 0;
+    return std::max<int64_t>(sonora::secondsToFrame(startTime, sampleRate).value_or(0), 0);
 }
 
 // Writes `lead` frames of silence and then the clip as a work file, and opens it for reading.

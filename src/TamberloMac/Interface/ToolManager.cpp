@@ -18,14 +18,15 @@ std::string ToolManager::timeStringWith(double seconds) {
 }
 
 std::string ToolManager::volumeStringWith(double volume) {
-    const std::string label = localized("音量");
+    // "音量：+4.3dB"; the separator is localized with the label ("Volume: +4.3dB").
+    const std::string label = localized("音量") + localized("：");
     char text[64];
     if (!(volume > 0)) {
-        std::snprintf(text, sizeof text, "：-∞dB");
+        std::snprintf(text, sizeof text, "-∞dB");
     } else if (volume < 1) {
-        std::snprintf(text, sizeof text, "：%.1fdB", 20 * std::log10(volume));
+        std::snprintf(text, sizeof text, "%.1fdB", 20 * std::log10(volume));
     } else {
-        std::snprintf(text, sizeof text, "：+%.1fdB", 20 * std::log10(volume));
+        std::snprintf(text, sizeof text, "+%.1fdB", 20 * std::log10(volume));
     }
     return label + text;
 }

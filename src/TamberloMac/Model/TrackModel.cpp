@@ -44,6 +44,10 @@ void TrackModel::deleteMusicWithMusic(const std::shared_ptr<MusicModel>& music) 
     std::erase(musics, music);
 }
 
+bool TrackModel::holds(const std::shared_ptr<MusicModel>& music) const {
+    return music && std::find(musics.begin(), musics.end(), music) != musics.end();
+}
+
 std::shared_ptr<TrackModel> TrackModel::newCopy() const {
     auto copy = TrackModel::make();
     copy->identify = identify;

@@ -32,6 +32,8 @@ public:
     // becomes the selected clip. Nothing happens when no clip has at least one frame on each side
     // of the cut.
     void splitAtTime(double time);
+    // True when this very clip object is one of the track's clips.
+    bool holds(const std::shared_ptr<MusicModel>& music) const;
     // deleteMusicWithMusic: removes every occurrence of that clip object.
     void deleteMusicWithMusic(const std::shared_ptr<MusicModel>& music);
     // The track for the history: same identity, name and clip copies (newCopy), but volume 1.0,

@@ -6,10 +6,10 @@
 #include "Sonora/Nodes/Playback/AudioPlayer/AudioPlayer.h"
 #include "TamberloMac/Interface/GCD.h"
 #include "TamberloMac/Interface/NotifyManager.h"
+#include "TamberloMac/Interface/TimerAddition.h"
 #include "TamberloMac/detail/DebugText.h"
 #include "platform/foundation/OSLog.h"
 
-#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -28,10 +28,6 @@ constexpr double kFadeStepSeconds = 0.1;
 const platform::OSLog& playerLog() {
     static const platform::OSLog log{"io.tamberlo.editor", "Player"};
     return log;
-}
-
-bool holds(const TrackModel& track, const std::shared_ptr<MusicModel>& clip) {
-    return std::find(track.musics.begin(), track.musics.end(), clip) != track.musics.end();
 }
 
 // The value of a linear fade `length` seconds long with `left` seconds of it still to come: rising
@@ -62,10 +58,9 @@ Player& Player::shared() {
 }
 
 Player::Player() : engine_(std::make_shared<sonora::AudioEngine>()), playStart_(std::chrono::steady_clock::now()) {
-    timer_ = new QTimer();
-    timer_->setInterval(kTimerIntervalMs);
-    timer_->setTimerType(Qt::PreciseTimer);
-    QObject::connect(timer_, &QTimer::timeout, [this] { updatePlayTime(); });
+    // Created paused: it runs only while playing.
+    timer_ = platform::NSTimer::make(kTimerIntervalMs / 1000.0, true, [this](platform::NSTimer&) { updatePlayTime(); });
+    pause(*timer_);
 }
 
 void Player::setSelectMusic(std::shared_ptr<MusicModel> music) {
@@ -84,7 +79,7 @@ void Player::setIsPlay(bool isPlay) {
     ++lastFadeIdentify_;
 }
 
-bool Player::isTimerRunning() const { return timer_->isActive(); }
+bool Player::isTimerRunning() const { return timer_->fireDate() != platform::NSTimer::distantFuture(); }
 
 void Player::rebuildPlayers() {
     allPlayers_.clear();
@@ -115,7 +110,7 @@ void Player::play() {
     const auto output = engine_->output();
     if (!output || output->connections().empty()) return;
 
-    timer_->start();
+    resume(*timer_);
     // The clock counts nanoseconds in 64 bits: a start beyond ~292 years would wrap, not a past.
     const double startSeconds = std::isfinite(start) ? std::clamp(start, 0.0, 9.0e9) : 0.0;
     playStart_ = std::chrono::steady_clock::now() -
@@ -135,7 +130,7 @@ void Player::play() {
 }
 
 void Player::stop() {
-    timer_->stop();
+    pause(*timer_);
     engine_->stop();
     stopPlayers(*engine_);
     isPlay_ = false;
@@ -173,10 +168,10 @@ void Player::applySoloRule(size_t index, std::shared_ptr<sonora::Node> node, con
     std::shared_ptr<TrackModel> soloTrack;
     for (const auto& track : tracks_) {
         if (!track) continue;
-        if (!owner && holds(*track, clip)) owner = track;
+        if (!owner && track->holds(clip)) owner = track;
         if (!soloTrack && track->isOnlyPlay) soloTrack = track;
     }
-    if (!soloTrack || holds(*soloTrack, clip))
+    if (!soloTrack || soloTrack->holds(clip))
         scheduleClip(clip, owner, player, anchor);
     else
         player->stop();

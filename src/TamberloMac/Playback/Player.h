@@ -14,13 +14,13 @@
 #include "TamberloMac/Model/MusicModel.h"
 #include "TamberloMac/Model/TrackModel.h"
 #include "platform/avfaudio/AVAudioTime.h"
+#include "platform/foundation/NSTimer.h"
 
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <vector>
 
-class QTimer;
 
 namespace sonora {
 class AudioEngine;
@@ -95,7 +95,7 @@ private:
     std::vector<std::shared_ptr<MusicModel>> allPlayers_;
     // The monotonic instant of timeline position 0 of the current run.
     std::chrono::steady_clock::time_point playStart_;
-    QTimer* timer_ = nullptr;
+    std::shared_ptr<platform::NSTimer> timer_;
     long lastFadeIdentify_ = 0;
     bool isPlay_ = false;
     std::vector<std::shared_ptr<TrackModel>> tracks_;

@@ -42,9 +42,16 @@ const LocalizationTable& englishTable() {
         {"格式转换中...", "Converting format..."},
         {"导出成功", "Export succeeded"},
         {"导出失败", "Export failed"},
-        // Application shell
+        // Label separators
+        {"：", ": "},
+        // Application shell and menus
         {"请确认制作的音乐已导出，确认关闭工程吗？",
          "Make sure your music has been exported. Close the project?"},
+        {"帮助", "Help"},
+        {"Tamberlo 帮助", "Tamberlo Help"},
+        {"意见反馈", "Feedback"},
+        {"关闭窗口", "Close Window"},
+        {"退出 Tamberlo", "Quit Tamberlo"},
     };
     return table;
 }

@@ -15,4 +15,6 @@ std::string localized(const std::string& key, const std::string& localization) {
 
 std::string localized(const std::string& key) { return localized(key, platform::currentLocalization()); }
 
+QString localizedText(const char* key) { return QString::fromStdString(localized(key)); }
+
 }  // namespace tamberlo

@@ -4,6 +4,8 @@
 
 #include "platform/foundation/Localization.h"
 
+#include <QString>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +14,8 @@ namespace tamberlo {
 
 // The text for `key` in the first preferred localization (the key when there is none).
 std::string localized(const std::string& key);
+// localized() as a QString, for the window's labels, buttons and menus.
+QString localizedText(const char* key);
 // The text for `key` in the named localization ("zh-Hans", "en", ...); the key when the
 // localization has no table or the table no entry.
 std::string localized(const std::string& key, const std::string& localization);

@@ -535,6 +535,9 @@ void AVAudioEngine::enableManualRenderingMode(AVAudioEngineManualRenderingMode m
 void AVAudioEngine::disableManualRenderingMode() {
     if (!manual_) return;
     stop();
+    // What the render queued is delivered while the engine is still in manual rendering, so that
+    // no completion of the offline render arrives after it (and is taken for one of playback).
+    completions_->waitUntilIdle();
     manual_ = false;
     manualFormat_ = AVAudioFormat();
     manualMaxFrames_ = 0;

@@ -1,6 +1,7 @@
 #include "platform/avfaudio/AVAudioFile.h"
 
 #include "platform/media/AudioFileBackend.h"
+#include "platform/media/ContainerMark.h"
 #include "platform/media/FFmpegBackend.h"
 #include "platform/media/SndfileBackend.h"
 
@@ -8,7 +9,6 @@
 #include <cctype>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <unistd.h>
 
 namespace platform {
@@ -20,24 +20,6 @@ namespace {
 }
 
 std::string quoted(const URL& url) { return "\u201C" + url.lastPathComponent() + "\u201D"; }
-
-// True when the file starts like a known audio container: it is then damaged rather than of an
-// unknown type.
-bool looksLikeKnownContainer(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    char head[12] = {};
-    in.read(head, sizeof head);
-    const std::string start(head, size_t(in.gcount()));
-    if (start.size() < 4) return false;
-    for (const char* known : {"RIFF", "RIFX", "RF64", "BW64", "FORM", "caff", "fLaC", "OggS", ".snd", "riff", "\x1A\x45\xDF\xA3"})
-        if (start.compare(0, 4, known) == 0) return true;
-    if (start.compare(0, 3, "ID3") == 0) return true;
-    // MP4 and QuickTime files start with a sized box.
-    if (start.size() >= 8)
-        for (const char* box : {"ftyp", "moov", "mdat", "free", "wide", "skip"})
-            if (start.compare(4, 4, box) == 0) return true;
-    return false;
-}
 
 std::string lowercased(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
@@ -75,8 +57,14 @@ std::shared_ptr<AVAudioFile> AVAudioFile::forReading(const URL& url) {
     std::unique_ptr<detail::AudioFileBackend> backend = detail::openSndfileForReading(path, &sndfileFailure);
     if (!backend) backend = detail::openFFmpegForReading(path, &ffmpegFailure);
     if (!backend) {
-        if (looksLikeKnownContainer(path))
+        // A known container is damaged rather than of an unknown type; the reader meant for it says why.
+        switch (detail::containerMarkOf(path)) {
+        case detail::ContainerMark::sndfile:
             fail(kAudioFileInvalidFileError, "The file " + quoted(url) + " is damaged: " + sndfileFailure);
+        case detail::ContainerMark::ffmpeg:
+            fail(kAudioFileInvalidFileError, "The file " + quoted(url) + " is damaged: " + ffmpegFailure);
+        case detail::ContainerMark::unknown: break;
+        }
         fail(kAudioFileUnsupportedFileTypeError, "The file " + quoted(url) + " is not an audio file of a known type.");
     }
 

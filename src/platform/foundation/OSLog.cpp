@@ -1,6 +1,9 @@
 #include "platform/foundation/OSLog.h"
 
 #include <atomic>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,12 +20,41 @@ std::vector<OSLogEntry>& sink() {
     static std::vector<OSLogEntry> entries;
     return entries;
 }
-std::atomic<bool>& echo() {
-    static std::atomic<bool> on{[] {
+std::atomic<LogSink::Echo>& echo() {
+    static std::atomic<LogSink::Echo> level{[] {
         const char* v = std::getenv("TAMBERLO_LOG_STDERR");
-        return !(v && std::strcmp(v, "0") == 0);
+        if (v && std::strcmp(v, "0") == 0) return LogSink::Echo::none;
+        if (v && std::strcmp(v, "1") == 0) return LogSink::Echo::all;
+        return LogSink::Echo::errors;
     }()};
-    return on;
+    return level;
+}
+bool isError(OSLogType type) { return type == OSLogType::error || type == OSLogType::fault; }
+
+std::string logFilePath() {
+    namespace fs = std::filesystem;
+    const char* state = std::getenv("XDG_STATE_HOME");
+    fs::path folder;
+    if (state && *state) {
+        folder = state;
+    } else {
+        const char* home = std::getenv("HOME");
+        folder = fs::path(home && *home ? home : "/tmp") / ".local" / "state";
+    }
+    return (folder / "Tamberlo" / "Tamberlo.log").string();
+}
+
+// Opened at the first entry; an unwritable place leaves the file out and the rest of the log as it is.
+std::FILE* logFile() {
+    static std::FILE* file = [] {
+        const std::filesystem::path path = logFilePath();
+        std::error_code ec;
+        std::filesystem::create_directories(path.parent_path(), ec);
+        std::FILE* f = std::fopen(path.c_str(), "a");
+        if (f) std::setvbuf(f, nullptr, _IOLBF, 0);
+        return f;
+    }();
+    return file;
 }
 const char* levelName(OSLogType type) {
     switch (type) {
@@ -38,11 +70,21 @@ constexpr size_t kSinkLimit = 10000;
 }  // namespace
 
 void os_log(const OSLog& log, OSLogType type, const std::string& message) {
-    if (echo().load(std::memory_order_relaxed)) {
+    const LogSink::Echo level = echo().load(std::memory_order_relaxed);
+    if (level == LogSink::Echo::all || (level == LogSink::Echo::errors && isError(type))) {
         std::fprintf(stderr, "[%s:%s] %s: %s\n", log.subsystem.c_str(), log.category.c_str(), levelName(type),
                      message.c_str());
     }
     std::lock_guard lock(sinkMutex());
+    if (std::FILE* file = logFile()) {
+        const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+        std::tm local{};
+        localtime_r(&now, &local);
+        char stamp[32];
+        std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+        std::fprintf(file, "%s [%s:%s] %s: %s\n", stamp, log.subsystem.c_str(), log.category.c_str(), levelName(type),
+                     message.c_str());
+    }
     auto& entries = sink();
     if (entries.size() >= kSinkLimit) entries.erase(entries.begin(), entries.begin() + kSinkLimit / 2);
     entries.push_back(OSLogEntry{log.subsystem, log.category, type, message});
@@ -57,7 +99,9 @@ void clear() {
     std::lock_guard lock(sinkMutex());
     sink().clear();
 }
-void setEchoToStderr(bool on) { echo().store(on); }
+void setEcho(Echo level) { echo().store(level); }
+void setEchoToStderr(bool on) { echo().store(on ? Echo::all : Echo::none); }
+std::string filePath() { return logFilePath(); }
 }  // namespace LogSink
 
 }  // namespace platform

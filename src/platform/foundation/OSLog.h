@@ -1,5 +1,7 @@
-// The system log: entries tagged with a subsystem, a category and a level. Each entry goes to
-// stderr (unless silenced) and to an in-memory sink that tests read.
+// The system log: entries tagged with a subsystem, a category and a level. Each entry goes to the
+// log file "$XDG_STATE_HOME/Tamberlo/Tamberlo.log" (~/.local/state without XDG_STATE_HOME), to an
+// in-memory sink that tests read, and, by level, to stderr: errors and faults only, everything
+// with TAMBERLO_LOG_STDERR=1, nothing with TAMBERLO_LOG_STDERR=0.
 #pragma once
 
 #include <cstdint>
@@ -28,8 +30,13 @@ void os_log(const OSLog& log, OSLogType type, const std::string& message);
 namespace LogSink {
 std::vector<OSLogEntry> entries();
 void clear();
-// stderr echo; on by default, off when TAMBERLO_LOG_STDERR=0.
+// What reaches stderr (the default comes from TAMBERLO_LOG_STDERR).
+enum class Echo { none, errors, all };
+void setEcho(Echo echo);
+// true: everything; false: nothing.
 void setEchoToStderr(bool echo);
+// The log file (created with its folder at the first entry).
+std::string filePath();
 }  // namespace LogSink
 
 }  // namespace platform

@@ -30,7 +30,7 @@ class FFmpegEncoder final : public AudioFileBackend {
 public:
     FFmpegEncoder(const std::string& path, FFmpegContainer container, const AudioStreamBasicDescription& format,
                   uint32_t bitRate)
-        : path_(path) {
+        : path_(path), boxed_(container != FFmpegContainer::adts) {
         quietFFmpegLogs();
 
         channels_ = format.mChannelsPerFrame;
@@ -154,6 +154,13 @@ public:
             ok = false;
             why = e.error().localizedDescription;
         }
+        // An MP4 container drops a track without packets: a file without frames would be an m4a
+        // with no audio stream at all, which no reader takes for an empty recording. (An empty
+        // ADTS stream is simply an empty file.)
+        if (ok && boxed_ && written_ == 0) {
+            ok = false;
+            why = "there is no audio to encode (the input holds no frames)";
+        }
         release();
         if (!ok) fail(kAudioFileUnspecifiedError, "The file \"" + path_ + "\" cannot be finished: " + why);
     }
@@ -228,6 +235,7 @@ private:
     uint32_t channels_ = 0;
     uint32_t frameSize_ = 1024;
     bool wide_ = false;
+    bool boxed_ = false;  // an MP4 container rather than a bare ADTS stream
     int64_t pts_ = 0;
     int64_t written_ = 0;
     std::vector<std::vector<float>> fifo_;

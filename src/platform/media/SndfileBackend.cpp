@@ -2,6 +2,7 @@
 
 #include "platform/avfaudio/AVAudioFile.h"
 #include "platform/foundation/NSError.h"
+#include "platform/media/ContainerMark.h"
 #include "platform/media/PCMConverter.h"
 
 #include <sndfile.h>
@@ -10,7 +11,6 @@
 #include <cerrno>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <vector>
 
 namespace platform::detail {
@@ -319,20 +319,6 @@ private:
     std::vector<unsigned char> inList_;
 };
 
-// True when the file starts with the mark of a container that libsndfile reads. libsndfile also
-// guesses from the extension and probes MPEG audio noisily; content decides here, and FFmpeg takes
-// everything else.
-bool hasSndfileMark(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    char head[4] = {};
-    in.read(head, sizeof head);
-    if (in.gcount() < 4) return false;
-    const std::string mark(head, 4);
-    for (const char* known : {"RIFF", "RIFX", "RF64", "BW64", "FORM", "caff", "fLaC", "OggS", ".snd", "dns.", "riff", "NIST", "Crea"})
-        if (mark == known) return true;
-    return false;
-}
-
 // Compressed data states its length in a header that a cut file no longer fulfils: when the last
 // frame cannot be read, count the frames that can. Each check has its own handle, as a failed seek
 // can leave a decoder unusable.
@@ -362,7 +348,9 @@ sf_count_t framesThatDecode(const std::string& path, const SF_INFO& claimed) {
 }  // namespace
 
 std::unique_ptr<AudioFileBackend> openSndfileForReading(const std::string& path, std::string* failure) {
-    if (!hasSndfileMark(path)) {
+    // libsndfile also guesses from the extension and probes MPEG audio noisily: content decides
+    // here, and FFmpeg takes everything else.
+    if (containerMarkOf(path) != ContainerMark::sndfile) {
         if (failure) *failure = "not a container libsndfile reads";
         return nullptr;
     }

@@ -34,21 +34,22 @@ TEST(MusicRulerView, DrawsTicksAndLabelsOverATimeline) {
     ruler.resize(2166, MusicRulerView::rulerHeight);
     const QImage image = render(ruler, QRegion(ruler.rect()));
 
-    // Ticks are the runs of tick colour along the lower edge: 0 … 215.
+    // Ticks are the runs of tick colour along the lower edge, from the time origin 7 px in: 0 … 214.
     int ticks = 0;
     for (int x = 0; x < image.width(); ++x) {
         const bool on = near(image.pixelColor(x, image.height() - 1), tick, 8);
         const bool before = x > 0 && near(image.pixelColor(x - 1, image.height() - 1), tick, 8);
         if (on && !before) ++ticks;
     }
-    EXPECT_EQ(ticks, 216);
+    EXPECT_EQ(ticks, 215);
 
     struct Case { int x; int height; };
-    for (const Case c : {Case{40, 4}, Case{50, 8}, Case{100, 12}, Case{2150, 8}, Case{2110, 4}})
+    for (const Case c : {Case{47, 4}, Case{57, 8}, Case{107, 12}, Case{2137, 4}, Case{2117, 4}, Case{7, 12}})
         EXPECT_EQ(tickHeight(image, c.x), c.height) << "x = " << c.x;
-    EXPECT_EQ(tickHeight(image, 45), 0);
+    EXPECT_EQ(tickHeight(image, 52), 0);
+    EXPECT_EQ(tickHeight(image, 3), 0) << "nothing before the origin";
 
-    // A label is drawn over each hundredth pixel, above its tick, and nowhere between.
+    // A label is drawn over every tenth tick, above it, and nowhere between.
     auto inkAround = [&](int x) {
         int ink = 0;
         for (int y = image.height() - 30; y < image.height() - 14; ++y)
@@ -56,9 +57,9 @@ TEST(MusicRulerView, DrawsTicksAndLabelsOverATimeline) {
                 if (image.pixelColor(x + dx, y).lightness() < 200) ++ink;
         return ink;
     };
-    EXPECT_GT(inkAround(100), 20);
-    EXPECT_GT(inkAround(2100), 20);
-    EXPECT_EQ(inkAround(150), 0);
+    EXPECT_GT(inkAround(107), 20);
+    EXPECT_GT(inkAround(2107), 20);
+    EXPECT_EQ(inkAround(157), 0);
     viewtest::saveScreenshot(image.copy(0, 0, 700, image.height()), "ruler.png");
 }
 
@@ -75,9 +76,9 @@ TEST(MusicRulerView, PartialRepaintDrawsTheExposedTicks) {
     ruler.resize(2166, MusicRulerView::rulerHeight);
     // render() puts the region's content at the image's origin: x 1000 of the ruler is x 0 here.
     const QImage image = render(ruler, QRegion(1000, 0, 120, ruler.height()));
-    EXPECT_EQ(tickHeight(image, 0), 12);
-    EXPECT_EQ(tickHeight(image, 50), 8);
-    EXPECT_EQ(tickHeight(image, 110), 4);
+    EXPECT_EQ(tickHeight(image, 7), 12);
+    EXPECT_EQ(tickHeight(image, 57), 8);
+    EXPECT_EQ(tickHeight(image, 117), 4);
 }
 
 TEST(MusicRulerView, AClickReportsItsXAndADragDoesNot) {

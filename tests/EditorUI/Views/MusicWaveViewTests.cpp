@@ -45,25 +45,25 @@ TEST_F(MusicWaveViewTest, PaintsAClipAtItsTimeInItsColour) {
     lane.setModel(makeTrack({a}));
     ASSERT_EQ(lane.plots().size(), 1u);
     const QRectF frame = lane.plots()[0]->frame;
-    EXPECT_DOUBLE_EQ(frame.left(), 20.0);
+    EXPECT_DOUBLE_EQ(frame.left(), 7 + 20.0);  // the time origin is 7 px in
     EXPECT_NEAR(frame.width(), 13.333, 0.001);
     EXPECT_DOUBLE_EQ(frame.height(), 48.0);
 
     QImage image = grab();
     const QColor background = image.pixelColor(5, 5);
-    EXPECT_TRUE(near(image.pixelColor(26, 6), clipColour)) << image.pixelColor(26, 6).name().toStdString();
-    EXPECT_TRUE(near(image.pixelColor(21, 24), clipColour));
-    EXPECT_TRUE(near(image.pixelColor(32, 24), clipColour));
-    EXPECT_TRUE(near(image.pixelColor(19, 24), background));
-    EXPECT_TRUE(near(image.pixelColor(34, 24), background));
+    EXPECT_TRUE(near(image.pixelColor(33, 6), clipColour)) << image.pixelColor(33, 6).name().toStdString();
+    EXPECT_TRUE(near(image.pixelColor(28, 24), clipColour));
+    EXPECT_TRUE(near(image.pixelColor(39, 24), clipColour));
+    EXPECT_TRUE(near(image.pixelColor(26, 24), background));
+    EXPECT_TRUE(near(image.pixelColor(41, 24), background));
     // The rounded corner leaves the very corner pixel out.
-    EXPECT_FALSE(near(image.pixelColor(20, 0), clipColour));
+    EXPECT_FALSE(near(image.pixelColor(27, 0), clipColour));
 
     Player::shared().setSelectMusic(a);
     image = grab();
-    EXPECT_TRUE(near(image.pixelColor(26, 6), selectedColour));
+    EXPECT_TRUE(near(image.pixelColor(33, 6), selectedColour));
     Player::shared().setSelectMusic(nullptr);
-    EXPECT_TRUE(near(grab().pixelColor(26, 6), clipColour));
+    EXPECT_TRUE(near(grab().pixelColor(33, 6), clipColour));
 }
 
 TEST_F(MusicWaveViewTest, ShowsTheBadgesOfFadesAndMuteInOrder) {
@@ -75,16 +75,16 @@ TEST_F(MusicWaveViewTest, ShowsTheBadgesOfFadesAndMuteInOrder) {
     EXPECT_EQ(plot.shownBadges(), (std::vector<WavePlotView::Badge>{WavePlotView::Badge::fadeOut, WavePlotView::Badge::mute}));
     const auto rects = plot.badgeRects();
     ASSERT_EQ(rects.size(), 2u);
-    EXPECT_EQ(rects[0], QRectF(4, 2, 12, 12));
-    EXPECT_EQ(rects[1], QRectF(22, 2, 12, 12));
+    EXPECT_EQ(rects[0], QRectF(7 + 4, 2, 12, 12));
+    EXPECT_EQ(rects[1], QRectF(7 + 22, 2, 12, 12));
 
     const QImage image = grab();
     auto darker = [&](int x, int y) { return image.pixelColor(x, y).lightness() < clipColour.lightness() - 3; };
-    EXPECT_TRUE(darker(5, 3));    // first badge's corner area
-    EXPECT_TRUE(darker(23, 3));   // second badge
-    EXPECT_TRUE(near(image.pixelColor(19, 4), clipColour));  // the gap between them
-    EXPECT_TRUE(near(image.pixelColor(45, 4), clipColour));  // no third badge
-    EXPECT_TRUE(near(image.pixelColor(10, 16), clipColour)); // 12 px tall, 2 px from the top
+    EXPECT_TRUE(darker(12, 3));   // first badge's corner area
+    EXPECT_TRUE(darker(30, 3));   // second badge
+    EXPECT_TRUE(near(image.pixelColor(26, 4), clipColour));  // the gap between them
+    EXPECT_TRUE(near(image.pixelColor(52, 4), clipColour));  // no third badge
+    EXPECT_TRUE(near(image.pixelColor(17, 16), clipColour)); // 12 px tall, 2 px from the top
 
     a->fadeInTime = 1.0;
     lane.updateMusics();
@@ -103,7 +103,7 @@ TEST_F(MusicWaveViewTest, DrawsTheWaveformReadOnAWorkerWithoutMovingTheClipsFile
 
     const QImage image = grab();
     int white = 0;
-    for (int x = 2; x < 64; ++x)
+    for (int x = 9; x < 71; ++x)
         if (near(image.pixelColor(x, 14), Qt::white, 20)) ++white;
     EXPECT_GT(white, 50);  // a loud sine fills most of the lane's height
     viewtest::saveScreenshot(image.copy(0, 0, 120, 48), "lane-waveform.png");
@@ -117,7 +117,7 @@ TEST_F(MusicWaveViewTest, AnUnreadableFileLeavesThePlotEmpty) {
     QCoreApplication::processEvents();
     ASSERT_NE(lane.plots()[0]->waveform(), nullptr);
     EXPECT_TRUE(lane.plots()[0]->waveform()->empty());
-    EXPECT_TRUE(near(grab().pixelColor(6, 24), clipColour));
+    EXPECT_TRUE(near(grab().pixelColor(13, 24), clipColour));
 }
 
 TEST_F(MusicWaveViewTest, DragStopsAtTheLaneStartAndAtTheNeighbours) {
@@ -142,7 +142,7 @@ TEST_F(MusicWaveViewTest, DragStopsAtTheLaneStartAndAtTheNeighbours) {
     EXPECT_TRUE(near(lane.plots()[0]->backgroundColor, clipColour));
 
     lane.waveDidPan(2, QPointF(5000, 0), GestureState::began);
-    EXPECT_NEAR(c->startTime + c->duration(), 2166 * 0.3, 1e-9);  // the lane's end
+    EXPECT_NEAR(c->startTime + c->duration(), (2166 - 7) * 0.3, 1e-9);  // the lane's end
 }
 
 TEST_F(MusicWaveViewTest, MouseClickSelectsAndMouseDragMovesByThePointersTravel) {
@@ -150,14 +150,14 @@ TEST_F(MusicWaveViewTest, MouseClickSelectsAndMouseDragMovesByThePointersTravel)
     lane.setModel(makeTrack({b}));
     QSignalSpy ended(&lane, &MusicWaveView::updateTrack);
 
-    QTest::mouseClick(&lane, Qt::LeftButton, {}, QPoint(6, 24));
+    QTest::mouseClick(&lane, Qt::LeftButton, {}, QPoint(13, 24));
     EXPECT_EQ(Player::shared().selectMusic(), b);
     EXPECT_EQ(ended.count(), 0);
 
-    QTest::mousePress(&lane, Qt::LeftButton, {}, QPoint(6, 24));
-    QTest::mouseMove(&lane, QPoint(16, 24));
-    QTest::mouseMove(&lane, QPoint(26, 24));
-    QTest::mouseRelease(&lane, Qt::LeftButton, {}, QPoint(26, 24));
+    QTest::mousePress(&lane, Qt::LeftButton, {}, QPoint(13, 24));
+    QTest::mouseMove(&lane, QPoint(23, 24));
+    QTest::mouseMove(&lane, QPoint(33, 24));
+    QTest::mouseRelease(&lane, Qt::LeftButton, {}, QPoint(33, 24));
     EXPECT_NEAR(b->startTime, 6.0, 1e-9);  // 20 px = 6 s
     EXPECT_EQ(ended.count(), 1);
 }
@@ -178,8 +178,8 @@ TEST_F(MusicWaveViewTest, SnapLineAppearsNearAnotherClipsEdge) {
     lane.waveDidPan(0, QPointF(0, 0), GestureState::changed);
     ASSERT_EQ(align.count(), 2);
     EXPECT_TRUE(align[1][0].toBool());
-    EXPECT_NEAR(align[1][1].toDouble(), 100.0 / 3, 1e-9);
-    EXPECT_NEAR(lane.plots()[0]->frame.left(), 100.0 / 3, 1e-9);  // held still: the view snaps
+    EXPECT_NEAR(align[1][1].toDouble(), 7 + 100.0 / 3, 1e-9);
+    EXPECT_NEAR(lane.plots()[0]->frame.left(), 7 + 100.0 / 3, 1e-9);  // held still: the view snaps
     EXPECT_NEAR(moving->startTime, 10.3, 1e-9);                   // the clip keeps the dragged x
 
     // Near another clip's end (14.0 s), and the line goes away when the drag ends.
@@ -187,7 +187,7 @@ TEST_F(MusicWaveViewTest, SnapLineAppearsNearAnotherClipsEdge) {
     EXPECT_NEAR(moving->startTime, 14.2, 1e-9);
     lane.waveDidPan(0, QPointF(0, 0), GestureState::changed);
     EXPECT_TRUE(align.last()[0].toBool());
-    EXPECT_NEAR(align.last()[1].toDouble(), 14.0 * 10 / 3, 1e-9);
+    EXPECT_NEAR(align.last()[1].toDouble(), 7 + 14.0 * 10 / 3, 1e-9);
     lane.waveDidPan(0, QPointF(200, 0), GestureState::ended);
     EXPECT_FALSE(align.last()[0].toBool());
 }
@@ -202,7 +202,7 @@ TEST_F(MusicWaveViewTest, AClipsOwnEdgesNeverSnapButItsTracksOtherClipsDo) {
 
     lane.waveDidPan(1, QPointF(0, 0), GestureState::began);  // 4.3 s is 0.3 s after a's end
     EXPECT_TRUE(align.last()[0].toBool());
-    EXPECT_NEAR(align.last()[1].toDouble(), 4.0 * 10 / 3, 1e-9);
+    EXPECT_NEAR(align.last()[1].toDouble(), 7 + 4.0 * 10 / 3, 1e-9);
 
     lane.waveDidPan(1, QPointF(100, 0), GestureState::changed);  // 34.3 s: nothing near
     lane.waveDidPan(1, QPointF(0, 0), GestureState::changed);
@@ -219,7 +219,7 @@ TEST_F(MusicWaveViewTest, MovedClipsArePositionedAndNewClipsRebuildTheViews) {
     b->startTime = 9.0;
     lane.setModel(track);
     EXPECT_EQ(lane.plots()[0].get(), first);
-    EXPECT_DOUBLE_EQ(lane.plots()[1]->frame.left(), 30.0);
+    EXPECT_DOUBLE_EQ(lane.plots()[1]->frame.left(), 7 + 30.0);
 
     // History copies keep identities: still no rebuild.
     lane.setModel(track->newCopy());

@@ -102,3 +102,22 @@ TEST(CustomScrollView, DarkScrollersAndARedCornerWhenBothShow) {
     EXPECT_TRUE(viewtest::near(at(knob.center()), QColor(0x55, 0x55, 0x55)));
     EXPECT_TRUE(viewtest::near(at(QPoint(knob.right() + 20, 1)), QColor(0x23, 0x25, 0x2A)));
 }
+
+TEST(CustomScrollView, NoRedCornerBesideALoneScroller) {
+    CustomScrollView view;
+    view.resize(200, 150);
+    view.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    view.setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    auto* content = new QWidget;
+    content->resize(800, 100);
+    view.setWidget(content);
+    view.show();
+    QApplication::processEvents();
+    ASSERT_TRUE(view.horizontalScrollBar()->isVisible());
+    ASSERT_FALSE(view.verticalScrollBar()->isVisible());
+
+    const QImage image = view.grab().toImage();
+    for (int x = view.width() - CustomScroller::thickness; x < view.width(); ++x)
+        for (int y = view.height() - CustomScroller::thickness; y < view.height(); ++y)
+            EXPECT_FALSE(viewtest::near(image.pixelColor(x, y), Qt::red)) << x << "," << y;
+}

@@ -20,16 +20,22 @@
 #include "TamberloMac/History/RecordSequence.h"
 #include "TamberloMac/Interface/HUD.h"
 #include "TamberloMac/Playback/Player.h"
+#include "TamberloMac/Interface/ToolManager.h"
 #include "TamberloMac/Shell/Localized.h"
 #include "Widgets/HUDView.h"
+#include "Widgets/StyledView.h"
 #include "main/TestSupport.h"
 
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMenu>
 #include <QMimeData>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -206,7 +212,7 @@ TEST_F(EditorWindowTest, TheRoadFromLaunchToQuit) {
     EXPECT_TRUE(main->tracks().empty());
     EXPECT_TRUE(main->rows().empty());
     EXPECT_DOUBLE_EQ(main->maxDuration(), 650.0);
-    EXPECT_EQ(main->topRulerView()->width(), 2166);
+    EXPECT_EQ(main->topRulerView()->width(), 2173);
     const int ticks = main->topRulerView()->width() / 10;
     EXPECT_EQ(MusicRulerView::label(0), "00:00");
     EXPECT_EQ(MusicRulerView::label((ticks - 1) / 10 * 10), "10:30");
@@ -240,10 +246,10 @@ TEST_F(EditorWindowTest, TheRoadFromLaunchToQuit) {
     EXPECT_EQ(main->selectionMark()->y(), 2 * MusicTrackView::rowHeight);
 
     // --- Select B and drag it 20 px right: 6.0 s.
-    clickLane(1, 5);
+    clickLane(1, 12);
     EXPECT_EQ(Player::shared().selectMusic(), main->tracks()[1]->musics[0]);
     EXPECT_EQ(main->selectedTrack(), main->tracks()[1]);
-    dragLane(1, 5, 20);
+    dragLane(1, 12, 20);
     EXPECT_DOUBLE_EQ(main->tracks()[1]->musics[0]->startTime, 6.0);
     EXPECT_EQ(main->selectedMusicStart()->text(), "00:00:06");
     EXPECT_EQ(main->selectedMusicEnd()->text(), "00:00:10");
@@ -251,16 +257,16 @@ TEST_F(EditorWindowTest, TheRoadFromLaunchToQuit) {
     EXPECT_EQ(historySize(), 3u);
 
     // --- Fades from the pop-ups: A fades in over 1 s, B out over 2 s.
-    clickLane(0, 5);
+    clickLane(0, 12);
     EXPECT_EQ(main->selectedTrack(), main->tracks()[0]);
-    main->selectedMusicFadeInBtn()->setCurrentIndex(2);
-    emit main->selectedMusicFadeInBtn()->activated(2);
+    main->selectedMusicFadeInBtn()->setCurrentIndex(1);
+    emit main->selectedMusicFadeInBtn()->activated(1);
     EXPECT_DOUBLE_EQ(main->tracks()[0]->musics[0]->fadeInTime, 1.0);
-    clickLane(1, 25);
+    clickLane(1, 32);
     EXPECT_EQ(main->selectedTrack(), main->tracks()[1]);
     EXPECT_EQ(main->selectedMusicFadeInBtn()->currentText(), "0.0s");
-    main->selectedMusicFadeOutBtn()->setCurrentIndex(3);
-    emit main->selectedMusicFadeOutBtn()->activated(3);
+    main->selectedMusicFadeOutBtn()->setCurrentIndex(2);
+    emit main->selectedMusicFadeOutBtn()->activated(2);
     EXPECT_DOUBLE_EQ(main->tracks()[1]->musics[0]->fadeOutTime, 2.0);
     EXPECT_EQ(main->selectedMusicFadeOutBtn()->currentText(), "2.0s");
     ASSERT_EQ(main->lanes()[1]->plots().size(), 1u);
@@ -338,9 +344,9 @@ TEST_F(EditorWindowTest, TheRoadFromLaunchToQuit) {
     }
     EXPECT_LE(worst, 1);
 
-    // --- Ruler click at x = 10 (3.0 s), then Space plays all and Space again stops.
+    // --- Ruler click at x = 17 (3.0 s), then Space plays all and Space again stops.
     activate();
-    QTest::mouseClick(main->topRulerView(), Qt::LeftButton, {}, QPoint(10, 20));
+    QTest::mouseClick(main->topRulerView(), Qt::LeftButton, {}, QPoint(17, 20));
     EXPECT_DOUBLE_EQ(main->playStart(), 3.0);
     EXPECT_EQ(clock(), "00:00:03");
     EXPECT_FALSE(Player::shared().isPlay());
@@ -363,8 +369,8 @@ TEST_F(EditorWindowTest, TheRoadFromLaunchToQuit) {
     QTest::qWait(20);
     EXPECT_FALSE(requested(HUD::Kind::success, "拆分成功"));
 
-    clickLane(0, 5);
-    QTest::mouseClick(main->topRulerView(), Qt::LeftButton, {}, QPoint(10, 20));
+    clickLane(0, 12);
+    QTest::mouseClick(main->topRulerView(), Qt::LeftButton, {}, QPoint(17, 20));
     press(QKeySequence(Qt::CTRL | Qt::Key_T));
     ASSERT_EQ(main->tracks()[0]->musics.size(), 2u);
     EXPECT_DOUBLE_EQ(main->tracks()[0]->musics[1]->startTime, 3.0);
@@ -444,7 +450,7 @@ TEST_F(EditorWindowTest, ARulerClickOnAStoppedEditorDoesNotStartPlayback) {
     };
     const std::vector<Case> cases = {
         {"deleting the selected clip", [&] {
-             clickLane(1, 5);
+             clickLane(1, 12);
              ASSERT_TRUE(main->canOperate());
              press(QKeySequence(Qt::Key_Backspace));
          }},
@@ -454,13 +460,13 @@ TEST_F(EditorWindowTest, ARulerClickOnAStoppedEditorDoesNotStartPlayback) {
         SCOPED_TRACE(c.name);
         main->playClick();
         ASSERT_TRUE(Player::shared().isPlay());
-        QTest::mouseClick(main->topRulerView(), Qt::LeftButton, {}, QPoint(30, 20));
+        QTest::mouseClick(main->topRulerView(), Qt::LeftButton, {}, QPoint(37, 20));
         EXPECT_TRUE(Player::shared().isPlay()) << "a click while playing resumes from the new position";
         EXPECT_DOUBLE_EQ(main->playStart(), 9.0);
 
         c.stopsPlayback();
         ASSERT_FALSE(Player::shared().isPlay());
-        QTest::mouseClick(main->topRulerView(), Qt::LeftButton, {}, QPoint(50, 20));
+        QTest::mouseClick(main->topRulerView(), Qt::LeftButton, {}, QPoint(57, 20));
         EXPECT_DOUBLE_EQ(main->playStart(), 15.0);
         EXPECT_FALSE(Player::shared().isPlay());
         EXPECT_FALSE(main->continuePlay());
@@ -653,6 +659,9 @@ TEST_F(EditorWindowTest, TheDefaultPanelsOpenAsSheetsAndReportACancel) {
     ASSERT_NE(open, nullptr);
     EXPECT_EQ(open->windowModality(), Qt::WindowModal);
     EXPECT_EQ(open->fileMode(), QFileDialog::ExistingFiles);
+    // A fresh home has no Desktop: both panels start at home, never in the working folder.
+    ASSERT_NE(QDir::currentPath(), QDir::homePath());
+    EXPECT_EQ(open->directory().absolutePath(), QDir::homePath());
     open->reject();
     ASSERT_TRUE(chosen.has_value());
     EXPECT_TRUE(chosen->empty());
@@ -671,7 +680,259 @@ TEST_F(EditorWindowTest, TheDefaultPanelsOpenAsSheetsAndReportACancel) {
     ASSERT_NE(save, nullptr);
     EXPECT_EQ(save->windowModality(), Qt::WindowModal);
     EXPECT_EQ(save->defaultSuffix(), "mp3");
+    EXPECT_EQ(save->directory().absolutePath(), QDir::homePath());
     save->reject();
     EXPECT_TRUE(answered);
     EXPECT_FALSE(saved.has_value());
+}
+
+// The build makes both help documents as real PDFs, and the menu opens the one of the language.
+TEST(EditorShellTest, TheBuildMakesBothHelpDocuments) {
+    const std::filesystem::path built = TAMBERLO_HELP_DIR;
+    for (const char* name : {"TamberloHelper.pdf", "TamberloHelper_en.pdf"}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(std::filesystem::exists(built / name));
+        EXPECT_EQ(testsupport::readFile(built / name).rfind("%PDF-", 0), 0u);
+        if (testsupport::haveTool("pdfinfo")) {
+            int status = -1;
+            const std::string info = testsupport::capture("pdfinfo " + testsupport::q(built / name), &status);
+            EXPECT_EQ(status, 0) << info;
+            EXPECT_NE(info.find("Pages:"), std::string::npos) << info;
+        }
+    }
+
+    const QStringList savedDirectories = HelpDocument::searchDirectories();
+    const auto savedOpen = HelpDocument::openHook();
+    HelpDocument::searchDirectories() = {QString::fromStdString(built.string())};
+    std::vector<QUrl> opened;
+    HelpDocument::openHook() = [&](const QUrl& url) {
+        opened.push_back(url);
+        return true;
+    };
+    WindowController window;
+    for (const auto& [language, document] : {std::pair{"zh-CN", "/TamberloHelper.pdf"}, {"en-US", "/TamberloHelper_en.pdf"}}) {
+        setPreferredLanguagesForTesting(std::vector<std::string>{language});
+        opened.clear();
+        window.helpClick();
+        ASSERT_EQ(opened.size(), 1u) << language;
+        EXPECT_TRUE(opened[0].toLocalFile().endsWith(document)) << opened[0].toLocalFile().toStdString();
+    }
+    HelpDocument::searchDirectories() = savedDirectories;
+    HelpDocument::openHook() = savedOpen;
+    viewtest::useChinese();
+}
+
+namespace {
+
+// The centre of the run of pixels near `colour` along row y of an image from x0 to x1 (−1 when none).
+double runCentre(const QImage& image, int y, int x0, int x1, const QColor& colour, int tolerance = 40) {
+    int first = -1, last = -1;
+    for (int x = x0; x <= x1 && x < image.width(); ++x) {
+        if (!viewtest::near(image.pixelColor(x, y), colour, tolerance)) continue;
+        if (first < 0) first = x;
+        last = x;
+    }
+    return first < 0 ? -1 : (first + last + 1) / 2.0;
+}
+
+bool hasHan(const QString& text) {
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if ((u >= 0x4E00 && u <= 0x9FFF) || (u >= 0x3000 && u <= 0x303F) || (u >= 0xFF00 && u <= 0xFFEF)) return true;
+    }
+    return false;
+}
+
+// Every text the window shows: labels, buttons, tooltips, pop-up items, menus and their actions.
+QStringList shownTexts(QWidget* root) {
+    QStringList texts;
+    QList<QWidget*> widgets = root->findChildren<QWidget*>();
+    widgets.prepend(root);
+    for (QWidget* widget : widgets) {
+        texts << widget->toolTip();
+        if (auto* label = qobject_cast<QLabel*>(widget)) texts << label->text();
+        if (auto* button = qobject_cast<QAbstractButton*>(widget)) texts << button->text();
+        if (auto* bubble = qobject_cast<TBPopLabel*>(widget)) texts << bubble->text();
+        if (auto* overlay = qobject_cast<HUDView*>(widget)) texts << QString::fromStdString(overlay->message().status);
+        if (auto* popUp = qobject_cast<QComboBox*>(widget))
+            for (int i = 0; i < popUp->count(); ++i) texts << popUp->itemText(i);
+        for (QAction* action : widget->actions()) {
+            texts << action->text() << action->toolTip();
+            if (action->menu()) {
+                texts << action->menu()->title();
+                for (QAction* item : action->menu()->actions()) texts << item->text();
+            }
+        }
+    }
+    texts.removeAll(QString());
+    return texts;
+}
+
+}  // namespace
+
+// The handle's line, the ruler tick and the cut of one time fall on one pixel column.
+TEST_F(EditorWindowTest, OneTimeIsOnePixelColumn) {
+    writeWav16(dir / "D.wav", 44100, 2, 44100 * 60, [](uint32_t, uint16_t) { return int16_t(4096); });
+    importThroughPanel({dir / "D.wav"});
+    ASSERT_EQ(main->tracks().size(), 1u);
+
+    // The 00:30 tick is tick 10 of the ruler.
+    const int tick = 7 + 100;
+    QTest::mouseClick(main->topRulerView(), Qt::LeftButton, {}, QPoint(tick, 20));
+    ASSERT_DOUBLE_EQ(main->playStart(), 30.0);
+    WaveformStore::shared().waitForReads();
+    QTest::qWait(20);
+    const QImage image = main->wavesContainView()->grab().toImage();
+    viewtest::saveScreenshot(image, "timeline-columns.png");
+    const int top = main->wavesClipView()->verticalScrollBar()->value();
+    // The head of the handle covers the tick's foot: the tick is read from the ruler alone.
+    const QImage ruler = main->topRulerView()->grab().toImage();
+    ASSERT_EQ(main->topRulerView()->x(), 0);
+    const double tickColumn = runCentre(ruler, MusicRulerView::rulerHeight - 2, tick - 5, tick + 5, QColor(0x99, 0x99, 0x99));
+    const double lineColumn = runCentre(image, top + MusicRulerView::rulerHeight + 4, tick - 5, tick + 5, QColor(0xFC, 0x2C, 0x5C));
+    EXPECT_NEAR(tickColumn, tick, 0.5);
+    EXPECT_NEAR(lineColumn, tick, 0.5);
+    EXPECT_NEAR(main->topControl()->x() + HeaderControlView::handleWidth / 2.0, tick, 0.5);
+    EXPECT_EQ(main->bottomControl()->x(), main->topControl()->x());
+
+    // Split at the playhead: the halves meet at 30.0 s, on the same column.
+    clickLane(0, 12);
+    press(QKeySequence(Qt::CTRL | Qt::Key_T));
+    const auto& musics = main->tracks()[0]->musics;
+    ASSERT_EQ(musics.size(), 2u);
+    EXPECT_EQ(musics[0]->file->length(), 1323000);
+    EXPECT_DOUBLE_EQ(musics[1]->startTime, 30.0);
+    if (testsupport::haveTool("soxi")) {
+        EXPECT_EQ(testsupport::capture("soxi -s " + testsupport::q(musics[0]->file->url().filePath())), "1323000\n");
+    }
+    const auto& plots = main->lanes()[0]->plots();
+    ASSERT_EQ(plots.size(), 2u);
+    EXPECT_NEAR(plots[0]->frame.right(), tick, 0.5);
+    EXPECT_NEAR(plots[1]->frame.left(), tick, 0.5);
+
+    // A click in the first 14 px of the ruler still moves the playhead (to 0 s before the origin).
+    QTest::mouseClick(main->topRulerView(), Qt::LeftButton, {}, QPoint(10, 20));
+    EXPECT_NEAR(main->playStart(), 0.9, 1e-9);
+    QTest::mouseClick(main->topRulerView(), Qt::LeftButton, {}, QPoint(3, 20));
+    EXPECT_DOUBLE_EQ(main->playStart(), 0.0);
+    EXPECT_EQ(main->topControl()->x(), 0);
+}
+
+// A clip dragged near another clip's end snaps to it, with the snap line on that edge's column.
+TEST_F(EditorWindowTest, TheSnapLineRunsOnTheNeighboursEdge) {
+    importThroughPanel({dir / "A.wav", dir / "B.wav"});
+    ASSERT_EQ(main->tracks().size(), 2u);
+    QWidget* lane = main->lanes().at(1);
+    // B from 0 s towards 10.2 s: within 0.5 s of A's end at 10.0 s.
+    QTest::mousePress(lane, Qt::LeftButton, {}, QPoint(12, 24));
+    for (int moved = 4; moved <= 32; moved += 4) QTest::mouseMove(lane, QPoint(12 + moved, 24));
+    QTest::mouseMove(lane, QPoint(12 + 34, 24));
+    QTest::mouseMove(lane, QPoint(12 + 34, 24));  // the pointer holds still: the clip jumps to the edge
+    const double edge = main->lanes()[0]->plots()[0]->frame.right();
+    EXPECT_TRUE(main->alignLine()->isVisible());
+    EXPECT_NEAR(main->alignLine()->x() + 0.5, edge, 0.5);
+    EXPECT_NEAR(main->lanes()[1]->plots()[0]->frame.left(), edge, 1e-9);
+    QTest::mouseRelease(lane, Qt::LeftButton, {}, QPoint(12 + 34, 24));
+    EXPECT_FALSE(main->alignLine()->isVisible());
+}
+
+// After undo the selected clip's boxes show the restored values at once.
+TEST_F(EditorWindowTest, UndoShowsTheRestoredSelectionAtOnce) {
+    importThroughPanel({dir / "A.wav"});
+    clickLane(0, 12);
+    ASSERT_TRUE(main->canOperate());
+    EXPECT_EQ(main->selectedMusicFadeInBtn()->itemText(0), "0.0s") << "no empty first item";
+    for (const int seconds : {2, 5}) {
+        main->selectedMusicFadeInBtn()->setCurrentIndex(seconds);
+        emit main->selectedMusicFadeInBtn()->activated(seconds);
+    }
+    main->muteClick();
+    ASSERT_EQ(main->muteBtn()->property("switchedOn").toBool(), true);
+
+    press(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    EXPECT_EQ(main->muteBtn()->property("switchedOn").toBool(), false);
+    press(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    EXPECT_EQ(main->selectedMusicFadeInBtn()->currentText(), "2.0s");
+    EXPECT_DOUBLE_EQ(main->tracks()[0]->musics[0]->fadeInTime, 2.0);
+    EXPECT_TRUE(main->canOperate()) << "the selection follows the restored copy of the clip";
+    press(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+    EXPECT_EQ(main->selectedMusicFadeInBtn()->currentText(), "5.0s");
+
+    // Undoing the import leaves no clip: the boxes are cleared.
+    press(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    press(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    press(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    if (main->tracks().empty() || main->tracks()[0]->musics.empty()) {
+        EXPECT_EQ(Player::shared().selectMusic(), nullptr);
+        EXPECT_EQ(main->selectedMusicFadeInBtn()->currentText(), "0.0s");
+    }
+}
+
+// Ctrl+Q and Ctrl+W ask the close confirmation; "取消" keeps the window.
+TEST_F(EditorWindowTest, QuitAndCloseShortcutsAskFirst) {
+    importThroughPanel({dir / "A.wav"});
+    int quits = 0;
+    WindowController::terminateHook() = [&] { ++quits; };
+    for (const auto& keys : {QKeySequence(Qt::CTRL | Qt::Key_Q), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        SCOPED_TRACE(keys.toString().toStdString());
+        press(keys);
+        QPointer<QMessageBox> alert = window->closeAlert();
+        ASSERT_TRUE(alert);
+        EXPECT_EQ(alert->text(), "请确认制作的音乐已导出，确认关闭工程吗？");
+        QAbstractButton* cancel = nullptr;
+        for (auto* button : alert->buttons())
+            if (button->text() == "取消") cancel = button;
+        ASSERT_NE(cancel, nullptr);
+        QTest::mouseClick(cancel, Qt::LeftButton);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(quits, 0);
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_EQ(main->tracks().size(), 1u);
+    }
+}
+
+// An English desktop sees no Chinese text anywhere in the window; a Chinese one sees the Chinese texts.
+TEST(EditorShellTest, TheWindowSpeaksTheDesktopsLanguage) {
+    testsupport::ScratchDir dir;
+    writeWav16(dir / "A.wav", 44100, 2, 44100, [](uint32_t, uint16_t) { return int16_t(8192); });
+    for (const bool english : {true, false}) {
+        SCOPED_TRACE(english ? "en" : "zh");
+        setPreferredLanguagesForTesting(std::vector<std::string>{english ? "en-US" : "zh-CN"});
+        RecordSequence::resetShared();
+        MusicFileManager::resetShared();
+        HUDView::install();
+        {
+            WindowController window;
+            window.show();
+            MainController* main = window.contentViewController();
+            main->importMusics({platform::URL(dir / "A.wav")});
+            main->tableViewSelectionDidChange(0);
+            main->volumeChanged(0.5, CustomSlider::Phase::down);
+            main->setPlayStart(0.5);
+            main->splitClick();
+            ASSERT_TRUE(waitUntil([] { return HUDView::current() != nullptr; }));
+            EXPECT_NE(HUDView::current()->window(), nullptr);
+            QStringList texts = shownTexts(&window);
+            texts << QString::fromStdString(HUDView::current()->message().status);
+            QStringList han;
+            for (const QString& text : texts)
+                if (hasHan(text)) han << text;
+            if (english) {
+                EXPECT_TRUE(han.isEmpty()) << han.join(" | ").toStdString();
+                EXPECT_TRUE(texts.contains("Help"));
+                EXPECT_TRUE(texts.contains("Tamberlo Help"));
+                EXPECT_TRUE(texts.contains("Feedback"));
+                EXPECT_EQ(ToolManager::volumeStringWith(1.5).rfind("Volume: +", 0), 0u);
+            } else {
+                EXPECT_TRUE(texts.contains("帮助"));
+                EXPECT_TRUE(texts.contains("添加"));
+                EXPECT_TRUE(texts.contains("导出"));
+            }
+            Player::shared().stop();
+        }
+        HUDView::uninstall();
+    }
+    Player::shared().setTracks({});
+    Player::shared().setSelectMusic(nullptr);
+    viewtest::useChinese();
 }

@@ -4,6 +4,7 @@
 
 #include "Sonora/Nodes/Playback/AudioPlayer/AudioPlayer.h"
 #include "platform/avfaudio/AVAudioMixerNode.h"
+#include "platform/avfaudio/detail/CompletionQueue.h"
 
 #include "main/TestSupport.h"
 
@@ -323,4 +324,53 @@ TEST_F(PlayerTest, AnotherFormatReconnectsThePlayerNode) {
     const auto points = engine.avEngine()->outputConnectionPoints(player->playerNode(), 0);
     player->makeInternalConnections();
     EXPECT_EQ(engine.avEngine()->outputConnectionPoints(player->playerNode(), 0), points);
+}
+
+// The end of the 2–5 s range comes during an offline render: its completion is delivered before
+// renderToFile returns, under the offline rules, so it changes nothing, on every run alike.
+TEST_F(PlayerTest, AnOfflineRenderDeliversItsCompletionsBeforeItReturns) {
+    const auto format = AVAudioFormat::standardFormatWithSampleRate(kRate, 2);
+    for (int run = 0; run < 50; ++run) {
+        SCOPED_TRACE(run);
+        auto player = std::make_shared<AudioPlayer>(tenSeconds, false);
+        int handlerCalls = 0;
+        player->setCompletionHandler([&] { ++handlerCalls; });
+        sonora::AudioEngine engine;
+        engine.setOutput(player);
+        auto file = AVAudioFile::forWriting((dir / "render.caf").string(), format.settings());
+        engine.renderToFile(*file, 4096, 6.0, [&] { player->play(2.0, 5.0); });
+        // Whatever the render queued has been delivered: nothing is left to arrive late.
+        engine.avEngine()->completionQueue().waitUntilIdle();
+        EXPECT_TRUE(player->isPlaying());
+        EXPECT_EQ(handlerCalls, 0);
+        EXPECT_EQ(file->length(), 6 * 44100);
+    }
+}
+
+// A player that no shared_ptr owns is gone while the engine still holds its nodes: the completion
+// of what it scheduled arrives later and must not reach it (AddressSanitizer builds see any touch).
+TEST_F(PlayerTest, ACompletionAfterAnUnsharedPlayerIsGoneReachesNothing) {
+    const auto format = AVAudioFormat::standardFormatWithSampleRate(kRate, 2);
+    auto engine = platform::AVAudioEngine::make();
+    auto player = std::make_unique<AudioPlayer>(tenSeconds);
+    const auto node = player->playerNode();
+    const auto mixer = player->mixerNode();
+    engine->attach(node);
+    engine->attach(mixer);
+    engine->connect(node, mixer, format);
+    engine->connect(mixer, engine->mainMixerNode(), format);
+    engine->enableManualRenderingMode(platform::AVAudioEngineManualRenderingMode::offline, format, 4096);
+    engine->start();
+    int calls = 0;
+    player->setCompletionHandler([&] { ++calls; });
+    player->play(0.0, 0.05);
+    ASSERT_TRUE(player->isPlaying());
+    player.reset();
+
+    auto chunk = AVAudioPCMBuffer::make(format, 4096);
+    for (int i = 0; i < 4; ++i) engine->renderOffline(4096, *chunk);
+    engine->completionQueue().waitUntilIdle();
+    EXPECT_EQ(calls, 0);
+    engine->stop();
+    engine->disableManualRenderingMode();
 }

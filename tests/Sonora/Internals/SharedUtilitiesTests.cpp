@@ -1,3 +1,4 @@
+#include "Sonora/Internals/Utilities/AUParameterCreation.h"
 #include "Sonora/Internals/Utilities/Constants.h"
 #include "Sonora/Internals/Utilities/DSPSplitComplexAllocation.h"
 #include "Sonora/Internals/Utilities/DownSampling.h"
@@ -95,4 +96,21 @@ TEST(DSPSplitComplexAllocation, FillsBothArrays) {
     deallocate(split);
     EXPECT_EQ(same.realp, nullptr);
     EXPECT_EQ(split.imagp, nullptr);
+}
+
+TEST(AUParameterCreation, ARangeWithoutUnitNameValueStringsOrDependents) {
+    const auto parameter = sonora::createParameter("cutoff", "Cutoff", 7, {20.0f, 20000.0f},
+                                                   platform::kAudioUnitParameterUnit_Hertz,
+                                                   platform::kAudioUnitParameterFlag_IsReadable);
+    ASSERT_TRUE(parameter);
+    EXPECT_EQ(parameter->identifier(), "cutoff");
+    EXPECT_EQ(parameter->displayName(), "Cutoff");
+    EXPECT_EQ(parameter->address(), 7u);
+    EXPECT_EQ(parameter->minValue(), 20.0f);
+    EXPECT_EQ(parameter->maxValue(), 20000.0f);
+    EXPECT_EQ(parameter->unit(), platform::kAudioUnitParameterUnit_Hertz);
+    EXPECT_EQ(parameter->flags(), platform::kAudioUnitParameterFlag_IsReadable);
+    EXPECT_TRUE(parameter->unitName().empty());
+    EXPECT_TRUE(parameter->valueStrings().empty());
+    EXPECT_TRUE(parameter->dependentParameters().empty());
 }

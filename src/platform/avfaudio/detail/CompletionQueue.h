@@ -1,12 +1,18 @@
 // Carries "this scheduled item is done" from the render thread to a callback thread of the engine,
 // which runs the completion handlers: never on the render thread, in the order they were posted.
+// The render thread only pushes and posts a semaphore (no lock, no wait); the callback thread
+// sleeps on that semaphore until there is work.
 #pragma once
 
 #include "platform/avfaudio/detail/SPSCRing.h"
 
+#include <semaphore.h>
+
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 namespace platform::detail {
@@ -30,17 +36,22 @@ public:
     ~CompletionQueue();  // joins the thread; notices still waiting are dropped
 
     // Render thread (one producer at a time). False when the queue is full.
-    bool post(CompletionNotice&& notice) { return ring_.push(std::move(notice)); }
+    bool post(CompletionNotice&& notice);
 
-    // Waits until every notice posted so far has been delivered (not on the callback thread).
+    // Waits until every notice posted so far has been delivered (returns at once on the callback
+    // thread, where it would wait for itself).
     void waitUntilIdle();
     bool isCallbackThread() const { return std::this_thread::get_id() == thread_.get_id(); }
 
 private:
     void run();
     SPSCRing<CompletionNotice> ring_{8192};
+    sem_t wake_;
     std::atomic<bool> quit_{false};
-    std::atomic<bool> busy_{false};
+    std::atomic<uint64_t> posted_{0};
+    std::atomic<uint64_t> delivered_{0};
+    std::mutex idleMutex_;
+    std::condition_variable idle_;
     std::thread thread_;
 };
 

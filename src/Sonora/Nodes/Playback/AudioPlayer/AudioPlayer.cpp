@@ -36,7 +36,18 @@ std::shared_ptr<AudioPlayer> AudioPlayer::make(const platform::URL& url, std::op
     return std::make_shared<AudioPlayer>(std::move(file), buffered);
 }
 
-AudioPlayer::~AudioPlayer() = default;
+AudioPlayer::~AudioPlayer() {
+    // Waits for a completion that is running for this player right now.
+    std::shared_ptr<UnownedLink> link;
+    {
+        std::lock_guard lock(mutex_);
+        link = std::move(unownedLink_);
+    }
+    if (link) {
+        std::lock_guard lock(link->mutex);
+        link->player = nullptr;
+    }
+}
 
 // ---------------------------------------------------------------------------------------------
 // Loading

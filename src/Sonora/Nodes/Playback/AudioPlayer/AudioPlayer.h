@@ -184,8 +184,17 @@ private:
     std::optional<AVAudioTime> scheduleTime() const;
     void setScheduleTime(std::optional<AVAudioTime> time);
     double clamp(double time) const;
-    // The closure handed to the player node: holds the player (strongly when it is shared).
+    // The closure handed to the player node: reaches the player only while it exists (through a
+    // weak reference when it is shared, else through its unowned lifetime link).
     platform::AVAudioPlayerNodeCompletionHandler completionClosure();
+
+    // The link of a player that no shared_ptr owns: cleared, under its lock, when the player goes,
+    // so a completion the engine delivers later finds no player instead of freed memory.
+    struct UnownedLink {
+        std::mutex mutex;
+        AudioPlayer* player = nullptr;
+    };
+    std::shared_ptr<UnownedLink> unownedLink_;
 
     const std::shared_ptr<platform::AVAudioPlayerNode> playerNode_;
     const std::shared_ptr<platform::AVAudioMixerNode> mixerNode_;

@@ -17,9 +17,26 @@ using platform::AVAudioPlayerNodeBufferLoops;
 
 platform::AVAudioPlayerNodeCompletionHandler AudioPlayer::completionClosure() {
     // The node keeps this closure with its material, and the player keeps the node: a strong capture
-    // would make a cycle that outlives the engine. A player nobody shares is kept alive by its owner.
+    // would make a cycle that outlives the engine. The engine may still hold the node when the
+    // player is gone, so the closure never holds a plain pointer to it.
     std::weak_ptr<AudioPlayer> weak = weak_from_this();
-    if (weak.expired()) return [player = this](CompletionCallbackType) { player->handleCompletion(); };
+    if (weak.expired()) {
+        std::shared_ptr<UnownedLink> link;
+        {
+            std::lock_guard lock(mutex_);
+            if (!unownedLink_) {
+                unownedLink_ = std::make_shared<UnownedLink>();
+                unownedLink_->player = this;
+            }
+            link = unownedLink_;
+        }
+        return [weakLink = std::weak_ptr<UnownedLink>(link)](CompletionCallbackType) {
+            const auto link = weakLink.lock();
+            if (!link) return;
+            std::lock_guard lock(link->mutex);
+            if (link->player) link->player->handleCompletion();
+        };
+    }
     return [weak = std::move(weak)](CompletionCallbackType) {
         if (auto player = weak.lock()) player->handleCompletion();
     };
