@@ -77,7 +77,7 @@ void fuzzPackets(const Bytes& bytes) {
     sonora::MIDI::sharedInstance().resetSysExStateForTesting();
     // The list in memory of exactly its size, aligned as the platform hands it over.
     std::vector<uint64_t> storage(bytes.size() / 8 + 1);
-    std::memcpy(storage.data(), bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(storage.data(), bytes.data(), bytes.size());
     const auto* list = reinterpret_cast<const platform::MIDIPacketList*>(storage.data());
     sonora::MIDIPacketListIterator packets(list, bytes.size());
     while (const auto packet = packets.next())
@@ -91,11 +91,11 @@ void fuzzUMP(const Bytes& bytes) {
     static sonora::MIDI midi;
     midi.resetSysExStateForTesting();
     std::vector<uint32_t> words(bytes.size() / 4);
-    std::memcpy(words.data(), bytes.data(), words.size() * 4);
+    if (!words.empty()) std::memcpy(words.data(), bytes.data(), words.size() * 4);
     for (const auto& event : midi.processUMPMessages(words, 1)) sink = sink + event.data.size();
     // The same bytes as one event packet whose word count may lie.
     platform::MIDIEventPacket packet{};
-    std::memcpy(&packet, bytes.data(), std::min(bytes.size(), sizeof packet));
+    if (!bytes.empty()) std::memcpy(&packet, bytes.data(), std::min(bytes.size(), sizeof packet));
     for (const auto& event : midi.processUMPMessages(packet)) sink = sink + event.data.size();
 }
 
