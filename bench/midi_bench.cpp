@@ -11,6 +11,7 @@
 #include "Sonora/MIDI/MIDIFile/MIDIFileTrackNoteMap.h"
 
 #include <algorithm>
+#include <malloc.h>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -131,6 +132,16 @@ int main() {
     row("1,000,000 notes, every view", "midicsv", oursLarge, midicsvLarge, "<= 1.0");
     std::printf("%-44s %-8s ratio %6.3f (goal <= 11)   100k %8.3f s   1M %8.3f s\n", "100,000 -> 1,000,000 notes",
                 "ours", oursLarge / oursSmall, oursSmall, oursLarge);
+    // The same with freed memory kept in the process: a run then reuses pages the previous run
+    // touched, as the 100k file's runs already do, so the ratio shows the work rather than the
+    // kernel's cost of handing out fresh pages for the 1M file's events.
+    mallopt(M_MMAP_THRESHOLD, 1 << 30);
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
+    const double warmLarge = best([&] { readWhole(large); });
+    const double warmSmall = best([&] { readWhole(small); });
+    row("1,000,000 notes, every view, pages kept", "midicsv", warmLarge, midicsvLarge, "<= 1.0");
+    std::printf("%-44s %-8s ratio %6.3f (goal <= 11)   100k %8.3f s   1M %8.3f s\n",
+                "100,000 -> 1,000,000 notes, pages kept", "ours", warmLarge / warmSmall, warmSmall, warmLarge);
     fs::remove_all(folder);
     return 0;
 }
