@@ -7,6 +7,7 @@
 //   sonora-tool mix / devices                the engine: an offline mix of clips, the audio devices
 //   sonora-tool play                         real-time playback of clips through AudioPlayer
 //   sonora-tool table / osc                  wavetable samples; a wavetable oscillator rendered to a file
+//   sonora-tool smf FILE                     what the MIDI file reader sees in a Standard MIDI File
 //
 // Exit status: 0 on success, 1 on any error (one line on stderr), 2 on bad arguments.
 
@@ -42,6 +43,7 @@ int mixCommand(int argc, char** argv);
 int devicesCommand(int argc, char** argv);
 int tableCommand(int argc, char** argv);
 int oscCommand(int argc, char** argv);
+int smfCommand(int argc, char** argv);
 
 namespace {
 
@@ -59,7 +61,8 @@ int usage() {
                             "       sonora-tool devices\n"
                             "       sonora-tool play [--capture F] --seconds S (--clip FILE@START ... | --loop FILE)\n"
                             "       sonora-tool table TYPE COUNT [--phase P]\n"
-                            "       sonora-tool osc TYPE FREQ AMP SECONDS OUT [--count N] [--phase P] [--realtime]\n");
+                            "       sonora-tool osc TYPE FREQ AMP SECONDS OUT [--count N] [--phase P] [--realtime]\n"
+                            "       sonora-tool smf FILE\n");
 }
 
 std::shared_ptr<AVAudioPCMBuffer> chunkBuffer(const AVAudioFile& file) {
@@ -178,6 +181,7 @@ int runCommand(const std::vector<std::string>& args) {
     if (command == "devices") return runExternal(devicesCommand, args);
     if (command == "table") return runExternal(tableCommand, args);
     if (command == "osc") return runExternal(oscCommand, args);
+    if (command == "smf") return runExternal(smfCommand, args);
     if (command == "info" && args.size() == 2) return info(args[1]);
     if (command == "dump" && args.size() == 3) return dump(args[1], args[2]);
     if (command == "roundtrip-int16" && args.size() == 3) return roundtripInt16(args[1], args[2]);

@@ -60,7 +60,7 @@ MIDIPacket* MIDIPacketListAdd(MIDIPacketList* list, size_t listBytes, MIDIPacket
         const uint16_t length = MIDIPacketLength(current);
         if (MIDIPacketTimeStamp(current) == time && !holdsSysEx(current->data, length) && !holdsSysEx(bytes, n)) {
             if (kMIDIPacketHeaderSize + length + n > end || length + n > UINT16_MAX) return nullptr;
-            std::memcpy(current->data + length, bytes, n);
+            if (n) std::memcpy(current->data + length, bytes, n);
             const uint16_t joined = uint16_t(length + n);
             std::memcpy(at + offsetof(MIDIPacket, length), &joined, sizeof joined);
             return current;

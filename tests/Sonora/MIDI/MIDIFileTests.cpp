@@ -259,12 +259,12 @@ TEST(MIDIFileTrackNoteMap, NotesTimesAndClamping) {
     const MIDIFileTrackNoteMap map(f, 1);
     const auto notes = map.notes();
     ASSERT_EQ(notes.size(), 3u);
-    EXPECT_EQ(notes[0]->noteNumber, 60);
-    EXPECT_DOUBLE_EQ(notes[0]->noteStartTime, 0);
-    EXPECT_DOUBLE_EQ(notes[0]->noteEndTime, 1.0 / 480);
-    EXPECT_DOUBLE_EQ(notes[0]->noteDuration, 1.0 / 480);
-    EXPECT_EQ(notes[1]->noteNumber, 64);
-    EXPECT_DOUBLE_EQ(notes[1]->noteStartTime, 1.0 / 480);
+    EXPECT_EQ(notes[0].noteNumber, 60);
+    EXPECT_DOUBLE_EQ(notes[0].noteStartTime, 0);
+    EXPECT_DOUBLE_EQ(notes[0].noteEndTime, 1.0 / 480);
+    EXPECT_DOUBLE_EQ(notes[0].noteDuration, 1.0 / 480);
+    EXPECT_EQ(notes[1].noteNumber, 64);
+    EXPECT_DOUBLE_EQ(notes[1].noteStartTime, 1.0 / 480);
     EXPECT_EQ(map.lowestNote(), 55);
     EXPECT_EQ(map.highestNote(), 64);
     EXPECT_EQ(map.noteSpan(), 10);

@@ -5,10 +5,21 @@
 namespace sonora {
 
 std::optional<MIDIEvent> MIDIEvent::fileEvent(const MIDIFileChunkEvent& e) {
-    const auto message = e.messageBytes();
-    if (message.empty() || message[0] == 0xFF) return std::nullopt;
+    const auto stored = e.storedMessage();
+    if (!e.runningStatus && stored.empty()) return std::nullopt;
+    const uint8_t first = e.runningStatus ? e.runningStatus->byte : stored[0];
+    if (first == 0xFF) return std::nullopt;
     // File events are whole messages: a SysEx message arriving from a device does not touch them.
-    MIDIEvent event = wholeMessage(message);
+    MIDIEvent event;
+    if (MIDIStatus::fromByte(first)) {
+        // Built in place (this runs for every event of every track): status, then 7-bit data bytes.
+        event.data.reserve(stored.size() + 1);
+        if (e.runningStatus) event.data.push_back(first);
+        event.data.insert(event.data.end(), stored.begin(), stored.end());
+        for (size_t i = 1; i < event.data.size(); ++i) event.data[i] &= 0x7F;
+    } else {
+        event = wholeMessage(e.messageBytes());
+    }
     event.positionInBeats = e.positionInBeats();
     return event;
 }

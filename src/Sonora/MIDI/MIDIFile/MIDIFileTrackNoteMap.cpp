@@ -26,25 +26,29 @@ double MIDIFileTrackNoteMap::time(std::optional<double> positionInBeats) const {
     return positionInBeats.value_or(1.0) / divisor_;
 }
 
-std::vector<std::shared_ptr<MIDINoteDuration>> MIDIFileTrackNoteMap::notes() const {
-    std::vector<std::shared_ptr<MIDINoteDuration>> result;
+std::vector<MIDINoteDuration> MIDIFileTrackNoteMap::notes() const {
+    std::vector<MIDINoteDuration> result;
     if (!midiTrack_) return result;
     std::optional<uint8_t> noteOnStatus, noteOffStatus;
     std::array<std::optional<double>, 128> open{};
-    for (const MIDIEvent& event : midiTrack_->channelEvents()) {
-        if (event.data.size() < 2) continue;  // no note number
-        const uint8_t s = event.data[0];
+    // The track's channel events read in place: status restored, data bytes masked to 7 bits.
+    for (const auto& event : midiTrack_->chunk.parsedEvents()) {
+        const auto stored = event.storedMessage();
+        const bool running = event.runningStatus.has_value();
+        const uint8_t s = running ? event.runningStatus->byte : stored.empty() ? 0 : stored[0];
+        if (!MIDIStatus::fromByte(s)) continue;
+        const auto dataBytes = running ? stored : stored.subspan(1);
+        if (dataBytes.empty()) continue;  // no note number
         if (!noteOnStatus && (s >> 4) == 0x9) noteOnStatus = s;
         if (!noteOffStatus && (s >> 4) == 0x8) noteOffStatus = s;
-        const bool hasVelocity = event.data.size() >= 3;
-        const uint8_t velocity = hasVelocity ? event.data[2] : 0;
-        const uint8_t key = event.data[1] & 0x7F;
-        const double at = time(event.positionInBeats);
+        const bool hasVelocity = dataBytes.size() >= 2;
+        const uint8_t velocity = hasVelocity ? dataBytes[1] & 0x7F : 0;
+        const uint8_t key = dataBytes[0] & 0x7F;
         if (s == noteOnStatus && (velocity != 0 || !hasVelocity)) {
-            open[key] = at;
+            open[key] = time(event.positionInBeats());
         } else if ((s == noteOnStatus && hasVelocity && velocity == 0) || s == noteOffStatus) {
             if (open[key]) {
-                result.push_back(std::make_shared<MIDINoteDuration>(*open[key], at, key));
+                result.emplace_back(*open[key], time(event.positionInBeats()), key);
                 open[key].reset();
             }
         }
@@ -55,16 +59,16 @@ std::vector<std::shared_ptr<MIDINoteDuration>> MIDIFileTrackNoteMap::notes() con
 int64_t MIDIFileTrackNoteMap::lowestNote() const {
     const auto list = notes();
     if (list.size() < 2) return 0;
-    int64_t lowest = list.front()->noteNumber;
-    for (const auto& note : list) lowest = std::min(lowest, note->noteNumber);
+    int64_t lowest = list.front().noteNumber;
+    for (const auto& note : list) lowest = std::min(lowest, note.noteNumber);
     return lowest;
 }
 
 int64_t MIDIFileTrackNoteMap::highestNote() const {
     const auto list = notes();
     if (list.size() < 2) return 0;
-    int64_t highest = list.front()->noteNumber;
-    for (const auto& note : list) highest = std::max(highest, note->noteNumber);
+    int64_t highest = list.front().noteNumber;
+    for (const auto& note : list) highest = std::max(highest, note.noteNumber);
     return highest;
 }
 
@@ -73,7 +77,7 @@ double MIDIFileTrackNoteMap::trackEnd() const {
     for (const auto& meta : midiTrack_->metaEvents())
         if (meta.type == MIDICustomMetaEventType::endOfTrack) return time(meta.positionInBeats);
     const auto list = notes();
-    return list.empty() ? 0 : list.back()->noteEndTime;
+    return list.empty() ? 0 : list.back().noteEndTime;
 }
 
 }  // namespace sonora

@@ -4,7 +4,6 @@
 #include "Sonora/MIDI/MIDIFile/MIDIFile.h"
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <vector>
 
@@ -40,7 +39,7 @@ public:
     // The end-of-track event's time, else the last note's end; 0 for a track without events.
     virtual double trackEnd() const;
     // In the order in which they end.
-    virtual std::vector<std::shared_ptr<MIDINoteDuration>> notes() const;
+    virtual std::vector<MIDINoteDuration> notes() const;
 
 private:
     // A position in the map's unit: beats over the header's ticks per beat.
