@@ -13,6 +13,7 @@
 
 #include "ToolSupport.h"
 
+#include "Sonora/AudioFiles/AVAudioPCMBufferUtilities.h"
 #include "Sonora/Internals/Engine/AudioEngine.h"
 #include "Sonora/Internals/Table/Table.h"
 #include "Sonora/Internals/Utilities/SecondsToFrame.h"
@@ -25,6 +26,7 @@
 #include "platform/avfaudio/AVAudioSourceNode.h"
 #include "platform/coreaudio/AudioDeviceStream.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -40,6 +42,8 @@ namespace {
 
 constexpr double kRate = 44100;
 constexpr platform::AVAudioFrameCount kRenderFrames = 512;
+// Frames gathered before each write: every write of the file costs a few system calls.
+constexpr platform::AVAudioFrameCount kWriteFrames = 65536;
 
 int tableUsage() { return tool::printUsage("usage: sonora-tool table TYPE COUNT [--phase P]\n"); }
 
@@ -99,6 +103,31 @@ void playAndCapture(sonora::AudioEngine& engine, const sonora::Node& source, int
     const auto file = platform::AVAudioFile::forWriting(out, floatStereo());
     file->write(*buffer);
     file->close();
+}
+
+// Renders `frames` frames offline in kRenderFrames-frame calls and writes them to `file` in slices.
+void renderInSlices(sonora::AudioEngine& engine, int64_t frames, platform::AVAudioFile& file) {
+    using namespace platform;
+    AVAudioEngine& avEngine = *engine.avEngine();
+    avEngine.enableManualRenderingMode(AVAudioEngineManualRenderingMode::offline, file.processingFormat(), kRenderFrames);
+    avEngine.reset();
+    avEngine.start();
+    const auto chunk = AVAudioPCMBuffer::make(avEngine.manualRenderingFormat(), kRenderFrames);
+    const auto slice = AVAudioPCMBuffer::make(avEngine.manualRenderingFormat(), kWriteFrames);
+    if (!chunk || !slice) throw std::runtime_error("cannot make the render buffers");
+    for (int64_t done = 0; done < frames;) {
+        const auto n = AVAudioFrameCount(std::min<int64_t>(kRenderFrames, frames - done));
+        if (avEngine.renderOffline(n, *chunk) != AVAudioEngineManualRenderingStatus::success || chunk->frameLength() != n)
+            throw std::runtime_error("the render failed after " + std::to_string(done) + " frames");
+        sonora::append(*slice, *chunk);
+        done += n;
+        if (slice->frameLength() + kRenderFrames > kWriteFrames || done == frames) {
+            file.write(*slice);
+            slice->setFrameLength(0);
+        }
+    }
+    avEngine.stop();
+    avEngine.disableManualRenderingMode();
 }
 
 }  // namespace
@@ -169,8 +198,10 @@ int oscCommand(int argc, char** argv) {
         playAndCapture(engine, *oscillator, *frames, out);
         return 0;
     }
+    const auto frames = sonora::secondsToFrame(*seconds, kRate);
+    if (!frames) return oscUsage();
     const auto file = platform::AVAudioFile::forWriting(out, floatStereo());
-    engine.renderToFile(*file, kRenderFrames, *seconds);
+    renderInSlices(engine, *frames, *file);
     file->close();
     return 0;
 }

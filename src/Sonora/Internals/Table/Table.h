@@ -70,9 +70,10 @@ public:
     // init(content:phase:): the given samples; the type is `custom`.
     explicit Table(std::vector<float> content, float phase = 0);
 
-    // init(file:): the first channel of the whole file; null when it cannot be read.
+    // init(file:): the first channel of the whole file, as a table of type `sine` (as it always was);
+    // null when it cannot be read.
     static std::shared_ptr<Table> make(platform::AVAudioFile& file);
-    // init(url:): the first channel of the file at `url`; null when it cannot be opened or read.
+    // init(url:): the same for the file at `url`; null when it cannot be opened or read.
     static std::shared_ptr<Table> make(const platform::URL& url);
 
     const std::vector<float>& content() const { return content_; }

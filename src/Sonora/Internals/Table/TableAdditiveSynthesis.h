@@ -8,7 +8,7 @@
 
 namespace sonora {
 
-// (22050 ÷ h, h): the highest frequency that still takes h harmonics, and h.
+// (22050 ÷ h, h): the frequency below which h harmonics stay under 22050 Hz, and h.
 using HarmonicRange = std::pair<float, int>;
 
 // Frequencies start × 2^(n × octaveStep), n = 0, 1, ... while below 22050, each giving the number h
