@@ -38,7 +38,7 @@ struct RecordingUnit : AUAudioUnit {
 
 OSStatus renderAt(AUAudioUnit& unit, double sampleTime, AUAudioFrameCount frames) {
     std::vector<float> samples(size_t(frames) * 2 + 2);
-    unsigned char storage[AudioBufferListSize(2)];
+    alignas(AudioBufferList) unsigned char storage[AudioBufferListSize(2)];
     auto* list = reinterpret_cast<AudioBufferList*>(storage);
     list->mNumberBuffers = 2;
     list->mBuffers[0] = {1, frames * 4, samples.data()};

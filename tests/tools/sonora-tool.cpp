@@ -6,6 +6,7 @@
 //   sonora-tool roundtrip-int16 IN OUT       read as float, write back as 16-bit PCM (container by OUT's extension)
 //   sonora-tool mix / devices                the engine: an offline mix of clips, the audio devices
 //   sonora-tool play                         real-time playback of clips through AudioPlayer
+//   sonora-tool fx / callback                the kernel nodes: a file through a Fader or limiter, a callback instrument
 //
 // Exit status: 0 on success, 1 on any error (one line on stderr), 2 on bad arguments.
 
@@ -39,6 +40,8 @@ int playCommand(int argc, char** argv);
 int waveformCommand(int argc, char** argv);
 int mixCommand(int argc, char** argv);
 int devicesCommand(int argc, char** argv);
+int fxCommand(int argc, char** argv);
+int callbackCommand(int argc, char** argv);
 
 namespace {
 
@@ -54,7 +57,10 @@ int usage() {
                             "       sonora-tool waveform FILE POINTS\n"
                             "       sonora-tool mix [--tree] OUT [--float|--bits 16|24|32] --clip FILE@START[:GAIN] ...\n"
                             "       sonora-tool devices\n"
-                            "       sonora-tool play [--capture F] --seconds S (--clip FILE@START ... | --loop FILE)\n");
+                            "       sonora-tool play [--capture F] --seconds S (--clip FILE@START ... | --loop FILE)\n"
+                            "       sonora-tool fx NODE IN OUT [--param NAME=VALUE]... [--automate NAME:POINT[,POINT]...]\n"
+                            "                      [--resolution R] [--tail S] [--cycle N] [--realtime]\n"
+                            "       sonora-tool callback [--notes K]\n");
 }
 
 std::shared_ptr<AVAudioPCMBuffer> chunkBuffer(const AVAudioFile& file) {
@@ -171,6 +177,8 @@ int runCommand(const std::vector<std::string>& args) {
     if (command == "waveform") return runExternal(waveformCommand, args);
     if (command == "mix") return runExternal(mixCommand, args);
     if (command == "devices") return runExternal(devicesCommand, args);
+    if (command == "fx") return runExternal(fxCommand, args);
+    if (command == "callback") return runExternal(callbackCommand, args);
     if (command == "info" && args.size() == 2) return info(args[1]);
     if (command == "dump" && args.size() == 3) return dump(args[1], args[2]);
     if (command == "roundtrip-int16" && args.size() == 3) return roundtripInt16(args[1], args[2]);

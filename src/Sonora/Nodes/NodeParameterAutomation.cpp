@@ -60,8 +60,11 @@ platform::AURenderObserver createAutomationRenderObserver(platform::AUParameterA
         const auto bufferEnd = float(double(frames) / rate + nowSeconds);
         while (s.index < list.size() && list[s.index].startTime < bufferEnd) {
             const AutomationEvent& event = list[s.index++];
-            const auto offset = int64_t((double(event.startTime) - nowSeconds) * rate);
-            const auto rampFrames = int64_t(s.sampleRate * event.rampDuration);
+            // Counted in frames from the start, rounded: a time on a frame stays on it whatever
+            // the float's last bit says.
+            const double elapsedFrames = timestamp->mSampleTime - s.startSampleTime;
+            const auto offset = int64_t(std::llround(double(event.startTime) * rate - elapsedFrames));
+            const auto rampFrames = int64_t(std::llround(rate * double(event.rampDuration)));
             // Counted from this cycle's first frame; an event already under way starts now with
             // what is left of its ramp.
             if (offset >= 0) {
