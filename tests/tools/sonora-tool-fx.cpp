@@ -211,12 +211,24 @@ void renderOffline(sonora::AudioEngine& engine, platform::AVAudioFramePosition t
     engine.avEngine()->enableManualRenderingMode(platform::AVAudioEngineManualRenderingMode::offline, format, cycle);
     engine.start();
     auto buffer = platform::AVAudioPCMBuffer::make(format, cycle);
+    // Cycles gather into large writes.
+    constexpr platform::AVAudioFrameCount kWriteFrames = 65536;
+    auto pending = platform::AVAudioPCMBuffer::make(format, kWriteFrames + cycle);
+    auto flush = [&] {
+        if (pending->frameLength() > 0) out.write(*pending);
+        pending->setFrameLength(0);
+    };
     for (platform::AVAudioFramePosition done = 0; done < total; done += cycle) {
         const auto n = platform::AVAudioFrameCount(std::min<platform::AVAudioFramePosition>(cycle, total - done));
         if (engine.avEngine()->renderOffline(n, *buffer) != platform::AVAudioEngineManualRenderingStatus::success)
             throw std::runtime_error("the offline render failed");
-        out.write(*buffer);
+        const platform::AVAudioFrameCount at = pending->frameLength();
+        for (uint32_t c = 0; c < 2; ++c)
+            std::copy_n(buffer->floatChannelData()[c], n, pending->floatChannelData()[c] + at);
+        pending->setFrameLength(at + n);
+        if (pending->frameLength() >= kWriteFrames) flush();
     }
+    flush();
     engine.stop();
 }
 

@@ -2,6 +2,18 @@
 
 namespace sonora {
 
+namespace {
+// out[i] = gain × in[i] over [from, end); in place as its own loop, which vectorises without an
+// overlap check.
+void scale(float* out, const float* in, float gain, uint32_t from, uint32_t end) {
+    if (out == in) {
+        for (uint32_t i = from; i < end; ++i) out[i] *= gain;
+    } else {
+        for (uint32_t i = from; i < end; ++i) out[i] = gain * in[i];
+    }
+}
+}  // namespace
+
 FaderDSP::FaderDSP() : DSPBase(1, true) {
     rampSlots[leftGainAddress] = &leftGainRamp;
     rampSlots[rightGainAddress] = &rightGainRamp;
@@ -38,24 +50,9 @@ void FaderDSP::process(FrameSpan span) {
     const bool flip = flipStereo.load(std::memory_order_relaxed);
     const uint32_t end = span.start + span.count;
 
-    if (leftGainRamp.remaining == 0 && rightGainRamp.remaining == 0 && !mono) {
-        // Steady gains: a plain loop the compiler vectorises.
-        const float lg = leftGainRamp.goal;
-        const float rg = rightGainRamp.goal;
-        if (flip) {
-            for (uint32_t i = span.start; i < end; ++i) {
-                const float L = inL[i], R = inR[i];
-                outL[i] = lg * R;
-                if (outR) outR[i] = rg * L;
-            }
-        } else {
-            for (uint32_t i = span.start; i < end; ++i) outL[i] = lg * inL[i];
-            if (outR)
-                for (uint32_t i = span.start; i < end; ++i) outR[i] = rg * inR[i];
-        }
-        return;
-    }
-    for (uint32_t i = span.start; i < end; ++i) {
+    uint32_t i = span.start;
+    // Ramping (or mixing to mono): frame by frame, each frame reading both gains.
+    for (; i < end && (mono || leftGainRamp.remaining > 0 || rightGainRamp.remaining > 0); ++i) {
         const float L = inL[i], R = inR[i];
         const float lg = leftGainRamp.next();
         const float rg = rightGainRamp.next();
@@ -71,6 +68,20 @@ void FaderDSP::process(FrameSpan span) {
             if (outR) outR[i] = rg * R;
         }
     }
+    if (i == end) return;
+    // Steady gains for the rest: plain loops the compiler vectorises.
+    const float lg = leftGainRamp.goal;
+    const float rg = rightGainRamp.goal;
+    if (flip) {
+        for (; i < end; ++i) {
+            const float L = inL[i], R = inR[i];
+            outL[i] = lg * R;
+            if (outR) outR[i] = rg * L;
+        }
+        return;
+    }
+    scale(outL, inL, lg, i, end);
+    if (outR) scale(outR, inR, rg, i, end);
 }
 
 }  // namespace sonora
