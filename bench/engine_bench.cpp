@@ -5,7 +5,8 @@
 //     CPU-time ratio beside it (sox resamples in pipe processes running in parallel);
 //   - real-time cost of 128 clip players on the null output at 512-frame cycles, as a share of the
 //     cycle's time (average and worst cycle; goal: average ≤ 10 %, no overrun), 10 s by default,
-//     60 s with --long;
+//     60 s with --long; then the same with a Fader after every player (the Faders' own share is
+//     the difference; goal ≤ 5 %);
 //   - building, connecting and starting a 32-clip graph (goal ≤ 20 ms), with open file descriptors
 //     and memory over 100 rebuilds.
 //
@@ -15,6 +16,7 @@
 
 #include "Sonora/Internals/Engine/AudioEngine.h"
 #include "Sonora/Nodes/Mixing/Mixer.h"
+#include "SonoraEX/Nodes/Fader.h"
 #include "platform/audiotoolbox/AUAudioUnit.h"
 #include "platform/audiotoolbox/AVAudioUnit.h"
 #include "platform/avfaudio/AVAudioEngine.h"
@@ -176,13 +178,14 @@ private:
     std::shared_ptr<AVAudioUnit> node_;
 };
 
-void realtimeCost(const std::vector<fs::path>& paths, int seconds) {
+void realtimeCost(const std::vector<fs::path>& paths, int seconds, bool faders) {
     const double period = 512.0 / kRate;
     std::vector<std::shared_ptr<ClipPlayer>> clips;
     std::vector<std::shared_ptr<sonora::Node>> inputs;
     for (const auto& path : paths) {
         clips.push_back(std::make_shared<ClipPlayer>(path, 1.0f / float(paths.size())));
-        inputs.push_back(clips.back());
+        if (faders) inputs.push_back(std::make_shared<sonora::Fader>(clips.back(), 0.5f));
+        else inputs.push_back(clips.back());
     }
     auto timer = std::make_shared<TimerNode>(std::make_shared<sonora::Mixer>(inputs),
                                              size_t(seconds / period) + 1000);
@@ -212,7 +215,8 @@ void realtimeCost(const std::vector<fs::path>& paths, int seconds) {
     for (size_t i = 0; i < warmup; ++i) warmWorst = std::max(warmWorst, costs[i]);
     std::printf("%-40s share %5.1f %% average, %5.1f %% p99, %5.1f %% worst (first %zu cycles: %.1f %%)   "
                 "%zu cycles, %llu overruns on %s   (goal: average <= 10 %%, no overrun)\n",
-                ("real time, " + std::to_string(paths.size()) + " players, 512-frame cycles").c_str(),
+                ("real time, " + std::to_string(paths.size()) + " players" + (faders ? " + Faders" : "") +
+                 ", 512-frame cycles").c_str(),
                 100 * mean / period, 100 * p99 / period, 100 * double(worst) * 1e-9 / period, warmup,
                 100 * double(warmWorst) * 1e-9 / period, costs.size(),
                 static_cast<unsigned long long>(stream->overrunCount()),
@@ -325,7 +329,8 @@ int main(int argc, char** argv) {
             }
         }
     }
-    realtimeCost(clipPaths(at44, at48, 128, false), realtimeSeconds);
+    realtimeCost(clipPaths(at44, at48, 128, false), realtimeSeconds, false);
+    realtimeCost(clipPaths(at44, at48, 128, false), realtimeSeconds, true);
     buildCost(clipPaths(at44, at48, 32, false));
     fs::remove_all(dir);
     return 0;

@@ -8,6 +8,7 @@
 //   sonora-tool play                         real-time playback of clips through AudioPlayer
 //   sonora-tool table / osc                  wavetable samples; a wavetable oscillator rendered to a file
 //   sonora-tool smf FILE                     what the MIDI file reader sees in a Standard MIDI File
+//   sonora-tool fx / callback                the kernel nodes: a file through a Fader or limiter, a callback instrument
 //
 // Exit status: 0 on success, 1 on any error (one line on stderr), 2 on bad arguments.
 
@@ -44,6 +45,8 @@ int devicesCommand(int argc, char** argv);
 int tableCommand(int argc, char** argv);
 int oscCommand(int argc, char** argv);
 int smfCommand(int argc, char** argv);
+int fxCommand(int argc, char** argv);
+int callbackCommand(int argc, char** argv);
 
 namespace {
 
@@ -62,7 +65,11 @@ int usage() {
                             "       sonora-tool play [--capture F] --seconds S (--clip FILE@START ... | --loop FILE)\n"
                             "       sonora-tool table TYPE COUNT [--phase P]\n"
                             "       sonora-tool osc TYPE FREQ AMP SECONDS OUT [--count N] [--phase P] [--realtime]\n"
-                            "       sonora-tool smf FILE\n");
+                            "       sonora-tool smf FILE\n"
+
+                            "       sonora-tool fx NODE IN OUT [--param NAME=VALUE]... [--automate NAME:POINT[,POINT]...]\n"
+                            "                      [--resolution R] [--tail S] [--cycle N] [--realtime]\n"
+                            "       sonora-tool callback [--notes K]\n");
 }
 
 std::shared_ptr<AVAudioPCMBuffer> chunkBuffer(const AVAudioFile& file) {
@@ -182,6 +189,8 @@ int runCommand(const std::vector<std::string>& args) {
     if (command == "table") return runExternal(tableCommand, args);
     if (command == "osc") return runExternal(oscCommand, args);
     if (command == "smf") return runExternal(smfCommand, args);
+    if (command == "fx") return runExternal(fxCommand, args);
+    if (command == "callback") return runExternal(callbackCommand, args);
     if (command == "info" && args.size() == 2) return info(args[1]);
     if (command == "dump" && args.size() == 3) return dump(args[1], args[2]);
     if (command == "roundtrip-int16" && args.size() == 3) return roundtripInt16(args[1], args[2]);

@@ -4,12 +4,16 @@
 #pragma once
 
 #include "Sonora/Internals/Utilities/ClosedRange.h"
+#include "Sonora/Nodes/AutomationEvent.h"
+#include "platform/audiotoolbox/AURenderEvent.h"
+#include "platform/avfaudio/AVAudioTime.h"
 #include "Sonora/Nodes/NodeParameterDef.h"
 #include "platform/audiotoolbox/AUParameter.h"
 
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace platform {
 class AVAudioNode;
@@ -51,6 +55,17 @@ public:
 
     // Ramps to `value` over `duration` seconds after `delay` seconds (at most 4096 frames).
     void ramp(platform::AUValue value, float duration, float delay = 0);
+
+    // Plays the events into the parameter while the engine renders, from `startTime` (a sample
+    // time, or a host time turned into one; none: the node's last render time). Replaces the
+    // automation installed before. Events with a time that is not a number are dropped (logged).
+    // Unbound: a programming error (std::logic_error).
+    void automate(const std::vector<AutomationEvent>& events,
+                  std::optional<platform::AVAudioTime> startTime = std::nullopt);
+    // Removes the automation's render observer; the token stays stored.
+    void stopAutomation();
+    // ramp(from:to:duration:): to `start` over 0.02 s, then to `target` over `duration` seconds.
+    void rampFrom(platform::AUValue start, platform::AUValue target, float duration);
 
     std::optional<platform::AUParameterObserverToken> parameterObserverToken() const { return parameterObserverToken_; }
     void setParameterObserverToken(std::optional<platform::AUParameterObserverToken> token) {

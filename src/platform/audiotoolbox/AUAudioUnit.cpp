@@ -64,7 +64,8 @@ AUAudioUnit::AUAudioUnit(AudioComponentDescription description, uint32_t inputBu
       inputBusses_(this, AUAudioUnitBusType::input, inputBusCount, busFormat(format)),
       outputBusses_(this, AUAudioUnitBusType::output, outputBusCount, busFormat(format)),
       pending_(std::make_unique<QueuedEvent[]>(kEventCapacity)),
-      due_(std::make_unique<AURenderEvent[]>(kEventCapacity)) {}
+      due_(std::make_unique<AURenderEvent[]>(kEventCapacity)),
+      dueParameters_(std::make_unique<AUParameter*[]>(kEventCapacity)) {}
 
 AUAudioUnit::~AUAudioUnit() { delete observers_.load(); }
 
@@ -208,7 +209,6 @@ const AURenderEvent* AUAudioUnit::takeDueEvents(const AudioTimeStamp& timestamp,
             event.parameter.rampDurationSampleFrames = e.ramp;
             event.parameter.parameterAddress = e.address;
             event.parameter.value = e.value;
-            e.parameter->storeValue(e.value);
         } else {
             event.MIDI.eventType = e.type;
             event.MIDI.length = e.length;
@@ -219,13 +219,19 @@ const AURenderEvent* AUAudioUnit::takeDueEvents(const AudioTimeStamp& timestamp,
         size_t at = dueCount++;
         while (at > 0 && due_[at - 1].head.eventSampleTime > event.head.eventSampleTime) {
             due_[at] = due_[at - 1];
+            dueParameters_[at] = dueParameters_[at - 1];
             --at;
         }
         due_[at] = event;
+        dueParameters_[at] = e.parameter;
     }
     pendingCount_ = kept;
     if (dueCount == 0) return nullptr;
-    for (size_t i = 0; i < dueCount; ++i) due_[i].head.next = i + 1 < dueCount ? &due_[i + 1] : nullptr;
+    for (size_t i = 0; i < dueCount; ++i) {
+        due_[i].head.next = i + 1 < dueCount ? &due_[i + 1] : nullptr;
+        // The parameters hold the values as applied, the latest last.
+        if (dueParameters_[i]) dueParameters_[i]->storeValue(due_[i].parameter.value);
+    }
     return &due_[0];
 }
 

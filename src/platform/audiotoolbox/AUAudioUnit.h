@@ -196,6 +196,7 @@ private:
     std::unique_ptr<QueuedEvent[]> pending_;
     size_t pendingCount_ = 0;
     std::unique_ptr<AURenderEvent[]> due_;
+    std::unique_ptr<AUParameter*[]> dueParameters_;  // null for MIDI
 
     // Copy-on-write observer lists: the published one, the one the render thread reads now, and
     // replaced ones waiting until the render thread has let go of them.

@@ -70,6 +70,8 @@ void AUParameter::setValue(AUValue value, AUParameterObserverToken originator, u
 }
 
 std::string AUParameter::stringFromValue(const AUValue* value) const {
+    if (AUParameterTree* tree = tree_.load(std::memory_order_acquire); tree && tree->implementorStringFromValueCallback)
+        return tree->implementorStringFromValueCallback(const_cast<AUParameter*>(this), value);
     const AUValue v = value ? *value : this->value();
     if (!valueStrings_.empty() && std::isfinite(v)) {
         const long index = std::lround(v - minValue_);

@@ -40,6 +40,8 @@ public:
     // The implementor's hooks for parameters that have none of their own.
     std::function<void(AUParameter*, AUValue)> implementorValueObserver;
     std::function<AUValue(AUParameter*)> implementorValueProvider;
+    // The text of a value (null: the parameter's current value) for parameters of this tree.
+    std::function<std::string(AUParameter*, const AUValue*)> implementorStringFromValueCallback;
 
 private:
     friend class AUParameter;

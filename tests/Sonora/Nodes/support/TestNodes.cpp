@@ -62,7 +62,7 @@ std::vector<AUParameterEvent> GainUnit::renderScheduledEvents(AUAudioFrameCount 
     }
     renderedEvents.clear();
     std::vector<float> samples(size_t(frames) * 2, 0.0f);
-    unsigned char storage[AudioBufferListSize(2)];
+    alignas(AudioBufferList) unsigned char storage[AudioBufferListSize(2)];
     auto* list = reinterpret_cast<AudioBufferList*>(storage);
     list->mNumberBuffers = 2;
     for (uint32_t c = 0; c < 2; ++c) list->mBuffers[c] = {1, frames * 4, samples.data() + size_t(c) * frames};
