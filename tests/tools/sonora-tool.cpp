@@ -66,7 +66,6 @@ int usage() {
                             "       sonora-tool table TYPE COUNT [--phase P]\n"
                             "       sonora-tool osc TYPE FREQ AMP SECONDS OUT [--count N] [--phase P] [--realtime]\n"
                             "       sonora-tool smf FILE\n"
-
                             "       sonora-tool fx NODE IN OUT [--param NAME=VALUE]... [--automate NAME:POINT[,POINT]...]\n"
                             "                      [--resolution R] [--tail S] [--cycle N] [--realtime]\n"
                             "       sonora-tool callback [--notes K]\n");
