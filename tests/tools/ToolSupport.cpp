@@ -1,5 +1,7 @@
 #include "ToolSupport.h"
 
+#include "platform/coreaudio/CoreAudioTypes.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -43,6 +45,16 @@ void printError(const std::string& text) { std::cerr << "sonora-tool: " << text 
 
 void printError(const platform::NSError& error) {
     std::cerr << "sonora-tool: " << error.localizedDescription << " (" << error.domain << " " << error.code << ")\n";
+}
+
+platform::AVAudioSettings floatStereoSettings(double sampleRate) {
+    return {
+        {platform::AVFormatIDKey, double(platform::kAudioFormatLinearPCM)},
+        {platform::AVSampleRateKey, sampleRate},
+        {platform::AVNumberOfChannelsKey, 2},
+        {platform::AVLinearPCMBitDepthKey, 32},
+        {platform::AVLinearPCMIsFloatKey, 1},
+    };
 }
 
 }  // namespace tool

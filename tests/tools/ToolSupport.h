@@ -1,6 +1,7 @@
 // Argument parsing and error printing shared by sonora-tool's commands.
 #pragma once
 
+#include "platform/avfaudio/AVAudioSettings.h"
 #include "platform/foundation/NSError.h"
 
 #include <cstdint>
@@ -30,5 +31,8 @@ void printError(const std::string& text);
 
 // One line on stderr: "sonora-tool: <description> (<domain> <code>)".
 void printError(const platform::NSError& error);
+
+// Settings of a 32-bit float stereo file at `sampleRate`, the form the tool writes rendered audio in.
+platform::AVAudioSettings floatStereoSettings(double sampleRate);
 
 }  // namespace tool

@@ -195,16 +195,6 @@ void automate(NodeUnderTest& made, const Automation& automation, float resolutio
     else it->second->automate(events);
 }
 
-platform::AVAudioSettings floatStereo() {
-    return {
-        {platform::AVFormatIDKey, double(platform::kAudioFormatLinearPCM)},
-        {platform::AVSampleRateKey, kRate},
-        {platform::AVNumberOfChannelsKey, 2},
-        {platform::AVLinearPCMBitDepthKey, 32},
-        {platform::AVLinearPCMIsFloatKey, 1},
-    };
-}
-
 void renderOffline(sonora::AudioEngine& engine, platform::AVAudioFramePosition total, platform::AVAudioFrameCount cycle,
                    platform::AVAudioFile& out) {
     const auto format = platform::AVAudioFormat::standardFormatWithSampleRate(kRate, 2);
@@ -245,7 +235,7 @@ void renderRealtime(sonora::AudioEngine& engine, platform::AVAudioFramePosition 
     engine.stop();
     {
         const auto played = platform::AVAudioFile::forReading(capture.string());
-        const auto out = platform::AVAudioFile::forWriting(outPath, floatStereo());
+        const auto out = platform::AVAudioFile::forWriting(outPath, tool::floatStereoSettings(kRate));
         auto buffer = platform::AVAudioPCMBuffer::make(played->processingFormat(), 65536);
         platform::AVAudioFramePosition left = total;
         while (left > 0) {
@@ -333,7 +323,7 @@ int fxCommand(int argc, char** argv) {
     if (realtime) {
         renderRealtime(engine, total, cycle, positional[2]);
     } else {
-        const auto out = platform::AVAudioFile::forWriting(positional[2], floatStereo());
+        const auto out = platform::AVAudioFile::forWriting(positional[2], tool::floatStereoSettings(kRate));
         renderOffline(engine, total, cycle, *out);
         out->close();
     }

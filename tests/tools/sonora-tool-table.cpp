@@ -58,16 +58,6 @@ std::optional<sonora::TableType> parseType(const std::string& text) {
     return type;
 }
 
-platform::AVAudioSettings floatStereo() {
-    return {
-        {platform::AVFormatIDKey, double(platform::kAudioFormatLinearPCM)},
-        {platform::AVSampleRateKey, kRate},
-        {platform::AVNumberOfChannelsKey, 2},
-        {platform::AVLinearPCMBitDepthKey, 32},
-        {platform::AVLinearPCMIsFloatKey, 1},
-    };
-}
-
 // Plays the engine on the output device until `frames` frames have been rendered, capturing them to
 // `out` (the device plays whole cycles; the tail past `frames` is cut).
 void playAndCapture(sonora::AudioEngine& engine, const sonora::Node& source, int64_t frames, const std::string& out) {
@@ -100,7 +90,7 @@ void playAndCapture(sonora::AudioEngine& engine, const sonora::Node& source, int
     if (int64_t(buffer->frameLength()) < frames)
         throw std::runtime_error("the device played " + std::to_string(buffer->frameLength()) + " of " +
                                  std::to_string(frames) + " frames");
-    const auto file = platform::AVAudioFile::forWriting(out, floatStereo());
+    const auto file = platform::AVAudioFile::forWriting(out, tool::floatStereoSettings(kRate));
     file->write(*buffer);
     file->close();
 }
@@ -200,7 +190,7 @@ int oscCommand(int argc, char** argv) {
     }
     const auto frames = sonora::secondsToFrame(*seconds, kRate);
     if (!frames) return oscUsage();
-    const auto file = platform::AVAudioFile::forWriting(out, floatStereo());
+    const auto file = platform::AVAudioFile::forWriting(out, tool::floatStereoSettings(kRate));
     renderInSlices(engine, *frames, *file);
     file->close();
     return 0;
