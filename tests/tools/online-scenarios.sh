@@ -4,14 +4,8 @@
 #   online-scenarios.sh TOOLS_DIR
 set -euo pipefail
 TOOLS=$1
-HERE=$(cd "$(dirname "$0")" && pwd)
 T=$(mktemp -d)
-RECORDER=
-cleanup() {
-    [ -n "$RECORDER" ] && kill "$RECORDER" 2>/dev/null || true
-    rm -rf "$T"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/online-shell.sh"
 
 export HOME=$T/home XDG_CONFIG_HOME=$T/home/.config XDG_DATA_HOME=$T/home/.local/share
 export XDG_STATE_HOME=$T/home/.local/state XDG_CACHE_HOME=$T/home/.cache
@@ -19,30 +13,6 @@ export TAMBERLO_TRACKING_ID=UA-12345-1 QT_QPA_PLATFORM=offscreen TAMBERLO_LOG_ST
 unset TAMBERLO_FEEDBACK_URL TAMBERLO_ACCOUNT_URL
 mkdir -p "$HOME"
 DB=$XDG_DATA_HOME/io.tamberlo.Tamberlo/WebAnalytics.storedata
-failed=0
-
-# recorder NAME CONFIG_JSON: starts a recorder logging to $T/NAME.log.
-recorder() {
-    [ -n "$RECORDER" ] && kill "$RECORDER" 2>/dev/null || true
-    echo "$2" > "$T/$1.json"
-    rm -f "$T/$1.port"
-    /usr/bin/python3 "$HERE/online-recorder.py" "$T/$1.port" "$T/$1.log" "$T/$1.json" &
-    RECORDER=$!
-    for _ in $(seq 100); do [ -f "$T/$1.port" ] && break; sleep 0.05; done
-    touch "$T/$1.log"
-    export TAMBERLO_EVENTLOG_URL=http://127.0.0.1:$(cat "$T/$1.port")
-    export TAMBERLO_COLLECT_URL=$TAMBERLO_EVENTLOG_URL
-}
-
-# drive NAME STEPS_JSON: runs the driver; its standard output goes to $T/NAME.out.
-drive() {
-    echo "$2" > "$T/$1.steps.json"
-    "$TOOLS/tamberlo-online" "$T/$1.steps.json" > "$T/$1.out" || true
-}
-
-expect() {  # expect DESCRIPTION ACTUAL WANTED
-    if [ "$2" != "$3" ]; then echo "$1: got '$2', want '$3'"; failed=1; fi
-}
 
 # 1. The launch event is retried until accepted; the batch is refused and its rows stay.
 recorder s1 '{"/api/log/receive": {"default": 200, "events": {"wm_launch_event": [500, 500]}}, "/batch": {"default": 503}}'

@@ -92,16 +92,6 @@ void printTable(const EditorDocument& document) {
     std::cout << std::flush;
 }
 
-std::string describe(HUD::Kind kind) {
-    switch (kind) {
-    case HUD::Kind::progress: return "progress";
-    case HUD::Kind::info: return "info";
-    case HUD::Kind::success: return "success";
-    case HUD::Kind::error: return "error";
-    }
-    return "?";
-}
-
 class Runner {
 public:
     void run(const QJsonObject& step) {
@@ -274,7 +264,7 @@ int main(int argc, char** argv) {
     }
 
     HUD::setListener([](const std::optional<HUD::Message>& message) {
-        if (message) std::cout << "HUD " << describe(message->kind) << ": " << message->status << std::endl;
+        if (message) std::cout << "HUD " << HUD::nameOf(message->kind) << ": " << message->status << std::endl;
     });
 
     Runner runner;

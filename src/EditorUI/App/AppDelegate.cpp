@@ -3,6 +3,7 @@
 #include "EditorUI/Window/WindowController.h"
 #include "Services/Analytics/AnalyticsStore.h"
 #include "Services/Analytics/TrackManager.h"
+#include "Services/AnalyticsWindows/AnalyticsDebugWindowController.h"
 #include "Widgets/HUDView.h"
 
 #include <QApplication>
@@ -44,6 +45,9 @@ void AppDelegate::applicationWillTerminate() {}
 int applicationMain(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Tamberlo");
+    // With "ShowDebugMenu" on, the debug windows hear every hit from the start.
+    TBAnalyticsDebugWindowController::sharedController();
+    MPAnalyticsDebugWindowController::sharedController();
     QFont font("Noto Sans CJK SC");
     font.setPixelSize(13);
     QApplication::setFont(font);
@@ -55,6 +59,8 @@ int applicationMain(int argc, char** argv) {
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [&delegate] { delegate.applicationWillTerminate(); });
     const int status = QApplication::exec();
     HUDView::uninstall();
+    TBAnalyticsDebugWindowController::release();
+    MPAnalyticsDebugWindowController::release();
     return status;
 }
 

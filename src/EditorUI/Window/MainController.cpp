@@ -672,8 +672,7 @@ void MainController::seekPlayControlClick() {
 
 void MainController::rateClick() {
     homeEvent("Go_Feedback");
-    // The feedback sheet presents itself once the online services provide it.
-    FeedbackVC::initFromStory();
+    FeedbackVC::initFromStory(window())->open();
     rateView_->hide();
 }
 

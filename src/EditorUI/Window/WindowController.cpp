@@ -65,8 +65,7 @@ void WindowController::helpClick() {
 
 void WindowController::feedbackClick() {
     TrackManager::TrackPage("VC_Home", "Go_Feedback");
-    // The feedback sheet presents itself once the online services provide it.
-    FeedbackVC::initFromStory();
+    FeedbackVC::initFromStory(this)->open();
 }
 
 bool WindowController::windowShouldClose() {

@@ -58,6 +58,16 @@ void HUD::dismiss() {
     notify();
 }
 
+const char* HUD::nameOf(Kind kind) {
+    switch (kind) {
+    case Kind::progress: return "progress";
+    case Kind::info: return "info";
+    case Kind::success: return "success";
+    case Kind::error: return "error";
+    }
+    return "?";
+}
+
 std::optional<HUD::Message> HUD::current() { return state().current; }
 
 std::vector<HUD::Message> HUD::requests() {

@@ -22,6 +22,9 @@ public:
         bool operator==(const Message&) const = default;
     };
 
+    // "progress", "info", "success" or "error".
+    static const char* nameOf(Kind kind);
+
     // Called on the main thread with the message now shown, or with none when the overlay goes away.
     using Listener = std::function<void(const std::optional<Message>&)>;
 

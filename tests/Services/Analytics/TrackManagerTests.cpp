@@ -1,6 +1,5 @@
 // The usage events the editor sends, kept in memory.
 #include "Services/Analytics/TrackManager.h"
-#include "Services/Feedback/FeedbackVC.h"
 #include "platform/foundation/UserDefaults.h"
 
 #include <gtest/gtest.h>
@@ -126,4 +125,3 @@ TEST(TrackManager, SatisfactionAndFunctionEvents) {
     EXPECT_EQ(manager.webEvents()[0].value, 0);
 }
 
-TEST(FeedbackVC, HasNoSheetYet) { EXPECT_EQ(FeedbackVC::initFromStory(), nullptr); }
