@@ -11,7 +11,9 @@
 //   {"do":"dispatch"}                              a web-analytics batch now; prints "dispatch: YES|NO"
 //   {"do":"wait","seconds":S}                      runs the main loop
 //   {"do":"kill"}                                  ends the process at once (SIGKILL)
+// and the account steps of OnlineAccountSteps.h.
 // Endpoints come from TAMBERLO_EVENTLOG_URL, TAMBERLO_COLLECT_URL and TAMBERLO_TRACKING_ID.
+#include "OnlineAccountSteps.h"
 #include "Services/Analytics/KKWebAnalytics.h"
 #include "Services/Analytics/TrackManager.h"
 
@@ -74,6 +76,7 @@ int main(int argc, char** argv) {
         } else if (action == "kill") {
             std::fflush(stdout);
             ::kill(::getpid(), SIGKILL);
+        } else if (runAccountStep(action, step)) {
         } else {
             std::fprintf(stderr, "tamberlo-online: unknown step \"%s\"\n", action.toLocal8Bit().constData());
             return 2;
