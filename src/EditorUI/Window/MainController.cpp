@@ -214,6 +214,7 @@ void MainController::international() {
     selectedMusicLab_->setText(localizedText("选中的音频"));
     addBtn_->setText(localizedText("添加"));
     exportBtn_->setText(localizedText("导出"));
+    accountBtn_->setText(localizedText("账号"));
 
     const auto tip = [](const char* title, const QKeySequence& keys) {
         return QString("%1  %2").arg(localizedText(title), keys.toString(QKeySequence::NativeText));
@@ -291,7 +292,7 @@ void MainController::setupUI() {
     toolbarRow->addWidget(volumeImage);
     toolbarRow->addWidget(volumeSlider_);
     toolbarRow->addWidget(seekPlayControlBtn_);
-    accountBtn_ = toolButton(toolbar, QString(), "账号");
+    accountBtn_ = toolButton(toolbar, QString());
     accountBtn_->setFont(pingfangSC(13));
     accountBtn_->setStyleSheet("QPushButton { color: #CCCCCC; padding: 4px 8px; }");
     toolbarRow->addWidget(accountBtn_);

@@ -6,6 +6,7 @@
 #include "Services/Account/DMTagLabel.h"
 #include "Services/Account/UIHelper.h"
 #include "platform/foundation/UserDefaults.h"
+#include "platform/network/HttpSession.h"
 #include "Services/Account/support/AccountServer.h"
 
 #include <QDir>
@@ -59,6 +60,9 @@ protected:
     void TearDown() override {
         DMGHUD::dismiss();
         if (window) window->reject();
+        // The session refresh a sign-in starts ends here, not while the process exits.
+        runLoopUntil([] { return platform::HttpSession::requestsInFlight() == 0; }, 5);
+        runLoop(0.2);
     }
     void press(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
     void type(QLineEdit* field, const QString& text) {
@@ -168,6 +172,7 @@ TEST_F(LoginWindow, FirstSmsSignInAsksForAPasswordThenSetsIt) {
     EXPECT_EQ(platform::UserDefaults::standardUserDefaults().stringForKey(DMGChecker::tokenKey), "T-SMS");
     ASSERT_TRUE(service.server.waitForRequests(accounttest::tokenLoginPath, 1));
     runLoop(0.35);
+    DMGHUD::dismiss();
     saveScreenshot(window, "account-set-password.png");
 
     struct Case {
