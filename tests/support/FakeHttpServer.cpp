@@ -68,6 +68,8 @@ void FakeHttpServer::script(const std::string& path, std::vector<Reply> replies,
     scripts_[path] = Script{std::move(replies), 0, std::move(otherwise)};
 }
 
+void FakeHttpServer::setGate(Gate gate) { gate_ = std::move(gate); }
+
 void FakeHttpServer::script(const std::string& path, std::vector<Reply> replies) {
     script(path, std::move(replies), Reply());
 }
@@ -120,7 +122,9 @@ void FakeHttpServer::readFrom(Connection& connection) {
         requests_.push_back(request);
 
         Reply reply;
-        if (auto it = scripts_.find(request.path); it != scripts_.end()) {
+        if (std::optional<Reply> refused = gate_ ? gate_(request) : std::nullopt) {
+            reply = *refused;
+        } else if (auto it = scripts_.find(request.path); it != scripts_.end()) {
             Script& script = it->second;
             reply = script.next < script.replies.size() ? script.replies[script.next++] : script.otherwise;
         }

@@ -9,6 +9,8 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <optional>
 #include <map>
 #include <memory>
 #include <string>
@@ -63,6 +65,11 @@ public:
     void script(const std::string& path, std::vector<Reply> replies, Reply otherwise);
     void script(const std::string& path, std::vector<Reply> replies);
 
+    // A gate before the scripts: a request it answers (a reply) takes that reply instead of the
+    // path's script, which is then not used up. Services that sign their requests check them here.
+    using Gate = std::function<std::optional<Reply>(const Request&)>;
+    void setGate(Gate gate);
+
     // Every request so far, or those for one path.
     std::vector<Request> requests(const std::string& path = "") const;
     // Spins the event loop until `count` requests for the path arrived; false after `seconds`.
@@ -84,6 +91,7 @@ private:
 
     std::unique_ptr<QTcpServer> server_;
     std::map<std::string, Script> scripts_;
+    Gate gate_;
     std::vector<Request> requests_;
     std::vector<std::unique_ptr<Connection>> connections_;
 };

@@ -11,8 +11,9 @@
 //   {"do":"dispatch"}                              a web-analytics batch now; prints "dispatch: YES|NO"
 //   {"do":"wait","seconds":S}                      runs the main loop
 //   {"do":"kill"}                                  ends the process at once (SIGKILL)
-// and the steps of online-feedback-steps.h.
+// and the steps of online-feedback-steps.h and OnlineAccountSteps.h.
 // Endpoints come from TAMBERLO_EVENTLOG_URL, TAMBERLO_COLLECT_URL and TAMBERLO_TRACKING_ID.
+#include "OnlineAccountSteps.h"
 #include "Services/Analytics/KKWebAnalytics.h"
 #include "Services/Analytics/TrackManager.h"
 #include "online-feedback-steps.h"
@@ -77,6 +78,7 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
             ::kill(::getpid(), SIGKILL);
         } else if (runFeedbackAndTrackerStep(action, step)) {
+        } else if (runAccountStep(action, step)) {
         } else {
             std::fprintf(stderr, "tamberlo-online: unknown step \"%s\"\n", action.toLocal8Bit().constData());
             return 2;

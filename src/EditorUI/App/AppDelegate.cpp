@@ -1,6 +1,7 @@
 #include "EditorUI/App/AppDelegate.h"
 
 #include "EditorUI/Window/WindowController.h"
+#include "Services/Account/DMGChecker.h"
 #include "Services/Analytics/AnalyticsStore.h"
 #include "Services/Analytics/TrackManager.h"
 #include "Services/AnalyticsWindows/AnalyticsDebugWindowController.h"
@@ -17,8 +18,7 @@ AppDelegate::AppDelegate() { configureAccountService(); }
 AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::configureAccountService() {
-    // The account service (DMGChecker) is configured here with the service key and the flavour
-    // "Web" once the online services provide it; until then there is nothing to configure.
+    DMGChecker::shared().configServiceKey(tamberloAccountServiceKey, tamberloAccountFlavorName);
 }
 
 WindowController* AppDelegate::loadMainWindow() {

@@ -10,6 +10,7 @@
 #include "EditorUI/Views/TBPopLabel.h"
 #include "EditorUI/Views/TimelineGeometry.h"
 #include "EditorUI/Window/WindowImages.h"
+#include "Services/Account/DMGChecker.h"
 #include "Services/Analytics/TrackManager.h"
 #include "Services/Feedback/FeedbackVC.h"
 #include "TamberloMac/Files/AudiovisualContent.h"
@@ -213,6 +214,7 @@ void MainController::international() {
     selectedMusicLab_->setText(localizedText("选中的音频"));
     addBtn_->setText(localizedText("添加"));
     exportBtn_->setText(localizedText("导出"));
+    accountBtn_->setText(localizedText("账号"));
 
     const auto tip = [](const char* title, const QKeySequence& keys) {
         return QString("%1  %2").arg(localizedText(title), keys.toString(QKeySequence::NativeText));
@@ -290,6 +292,10 @@ void MainController::setupUI() {
     toolbarRow->addWidget(volumeImage);
     toolbarRow->addWidget(volumeSlider_);
     toolbarRow->addWidget(seekPlayControlBtn_);
+    accountBtn_ = toolButton(toolbar, QString());
+    accountBtn_->setFont(pingfangSC(13));
+    accountBtn_->setStyleSheet("QPushButton { color: #CCCCCC; padding: 4px 8px; }");
+    toolbarRow->addWidget(accountBtn_);
 
     // --- Track list (left) and lanes (right)
     splitView_ = new QSplitter(Qt::Horizontal, this);
@@ -486,6 +492,7 @@ void MainController::setupUI() {
 
     connect(addBtn_, &QPushButton::clicked, this, [this] { addMusicClick(); });
     connect(exportBtn_, &QPushButton::clicked, this, [this] { exportClick(); });
+    connect(accountBtn_, &QPushButton::clicked, this, [this] { accountClick(); });
     connect(playBtn_, &QPushButton::clicked, this, [this] { playClick(); });
     connect(singlePlayBtn_, &QPushButton::clicked, this, [this] { singlePlayClick(); });
     connect(muteBtn_, &QPushButton::clicked, this, [this] { muteClick(); });
@@ -569,6 +576,14 @@ void MainController::importMusics(const std::vector<platform::URL>& urls) {
     if (!anyKept) return;
     continuePlay_ = false;
     updateMusics();
+}
+
+void MainController::accountClick() {
+    DMGChecker::shared().fetchUserinfo(
+        [](const std::optional<DMGUserinfo>& user) {
+            if (!user) DMGChecker::shared().startLogin();
+        },
+        false);
 }
 
 void MainController::exportClick() {

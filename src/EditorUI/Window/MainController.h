@@ -67,6 +67,8 @@ public:
     void addMusicClick();
     void importMusics(const std::vector<platform::URL>& urls);
     void exportClick();
+    // The account button: asks the account state for the signed-in user; none opens the sign-in window.
+    void accountClick();
     void playClick();
     void singlePlayClick();
     void muteClick();
@@ -138,6 +140,7 @@ public:
     QPushButton* addBtn() const { return addBtn_; }
     QPushButton* exportBtn() const { return exportBtn_; }
     QPushButton* seekPlayControlBtn() const { return seekPlayControlBtn_; }
+    QPushButton* accountBtn() const { return accountBtn_; }
     CustomSlider* volumeSlider() const { return volumeSlider_; }
     QLabel* fadeInImgV() const { return fadeInImgV_; }
     QLabel* fadeOutImgV() const { return fadeOutImgV_; }
@@ -213,6 +216,7 @@ private:
     QPushButton* addBtn_ = nullptr;
     QPushButton* exportBtn_ = nullptr;
     QPushButton* seekPlayControlBtn_ = nullptr;
+    QPushButton* accountBtn_ = nullptr;
     CustomSlider* volumeSlider_ = nullptr;
     QLabel* fadeInImgV_ = nullptr;
     QLabel* fadeOutImgV_ = nullptr;

@@ -10,6 +10,7 @@ const LocalizationTable& englishTable() {
         // Window commands and tooltips
         {"添加", "Add"},
         {"导出", "Export"},
+        {"账号", "Account"},
         {"播放", "Play"},
         {"静音", "Mute"},
         {"播放头处拆分", "Split at Playhead"},

@@ -1,0 +1,10 @@
+#include "Services/Account/DMClickView.h"
+
+namespace tamberlo {
+
+void DMClickView::mouseReleaseEvent(QMouseEvent* event) {
+    QWidget::mouseReleaseEvent(event);
+    if (clickHandler) clickHandler();
+}
+
+}  // namespace tamberlo
