@@ -8,6 +8,9 @@
 //   sonora-tool play                         real-time playback of clips through AudioPlayer
 //   sonora-tool table / osc                  wavetable samples; a wavetable oscillator rendered to a file
 //   sonora-tool smf FILE                     what the MIDI file reader sees in a Standard MIDI File
+//   sonora-tool midi-endpoints               the MIDI backend, sources and destinations
+//   sonora-tool midi-loop [--via virtual|source] [--receive packets|events] [--linger S]
+//                                            MIDI in and out through the shared MIDI object
 //
 // Exit status: 0 on success, 1 on any error (one line on stderr), 2 on bad arguments.
 
@@ -44,6 +47,8 @@ int devicesCommand(int argc, char** argv);
 int tableCommand(int argc, char** argv);
 int oscCommand(int argc, char** argv);
 int smfCommand(int argc, char** argv);
+int midiEndpointsCommand(int argc, char** argv);
+int midiLoopCommand(int argc, char** argv);
 
 namespace {
 
@@ -62,7 +67,9 @@ int usage() {
                             "       sonora-tool play [--capture F] --seconds S (--clip FILE@START ... | --loop FILE)\n"
                             "       sonora-tool table TYPE COUNT [--phase P]\n"
                             "       sonora-tool osc TYPE FREQ AMP SECONDS OUT [--count N] [--phase P] [--realtime]\n"
-                            "       sonora-tool smf FILE\n");
+                            "       sonora-tool smf FILE\n"
+                            "       sonora-tool midi-endpoints\n"
+                            "       sonora-tool midi-loop [--via virtual|source] [--receive packets|events] [--linger S]\n");
 }
 
 std::shared_ptr<AVAudioPCMBuffer> chunkBuffer(const AVAudioFile& file) {
@@ -182,6 +189,8 @@ int runCommand(const std::vector<std::string>& args) {
     if (command == "table") return runExternal(tableCommand, args);
     if (command == "osc") return runExternal(oscCommand, args);
     if (command == "smf") return runExternal(smfCommand, args);
+    if (command == "midi-endpoints") return runExternal(midiEndpointsCommand, args);
+    if (command == "midi-loop") return runExternal(midiLoopCommand, args);
     if (command == "info" && args.size() == 2) return info(args[1]);
     if (command == "dump" && args.size() == 3) return dump(args[1], args[2]);
     if (command == "roundtrip-int16" && args.size() == 3) return roundtripInt16(args[1], args[2]);
