@@ -35,12 +35,14 @@ Percentiles percentiles(std::vector<uint64_t> v) {
     return {at(0.5), at(0.99), double(v.back()) / 1000};
 }
 
+// Arrival times by message number (events from packet lists carry no stamp of their own).
 struct LatencyListener : MIDIListener {
     std::vector<uint64_t> latencies;
+    std::vector<uint64_t> arrivals;
     std::atomic<size_t> count{0};
     std::atomic<size_t> sysExBytes{0};
-    void receivedMIDINoteOn(MIDIByte, MIDIByte, MIDIByte, PortID, Stamp stamp) override {
-        if (stamp) latencies.push_back(now() - *stamp);
+    void receivedMIDINoteOn(MIDIByte, MIDIByte, MIDIByte, PortID, Stamp) override {
+        if (count < arrivals.size()) arrivals[count] = now();
         ++count;
     }
     void receivedMIDISystemCommand(const std::vector<MIDIByte>& d, PortID, Stamp) override { sysExBytes = d.size(); }
@@ -143,13 +145,23 @@ int main(int argc, char** argv) {
         listener->latencies.clear();
         listener->count = 0;
 
-        // Latency: stamp 0 means now, the listener sees the host time of the send.
+        // Latency: host time of the send to host time in the listener.
+        std::vector<uint64_t> sent(messages);
+        listener->arrivals.assign(messages, 0);
         for (size_t i = 0; i < messages; ++i) {
             const auto list = listOf({0x90, 60, 1}, 0);
+            sent[i] = now();
             pm::loopback::inject(source, reinterpret_cast<const pm::MIDIPacketList*>(list.data()), list.size());
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         pm::MIDIDrain();
+        if (listener->count == 0) {
+            std::printf("nothing arrived (%zu input ports)\n", midi.inputPorts().size());
+            return 1;
+        }
+        for (size_t i = 0; i < std::min<size_t>(messages, listener->count); ++i)
+            listener->latencies.push_back(listener->arrivals[i] - sent[i]);
+        listener->arrivals.clear();
         const auto ours = percentiles(listener->latencies);
         const auto peer = percentiles(bareHandOff(messages));
         std::printf("%s latency µs over %zu (%zu received): p50 %.1f p99 %.1f max %.1f | bare hand-off p50 %.1f p99 "
@@ -158,7 +170,7 @@ int main(int argc, char** argv) {
                     peer.p50, peer.p99, peer.max, ours.p99 / peer.p99);
 
         // Throughput: 1,000,000 three-byte messages in full packet lists.
-        const size_t total = 1000000, perList = 21000;
+        const size_t total = 1000000, perList = 20000;
         listener->latencies.clear();
         listener->count = 0;
         const auto start = std::chrono::steady_clock::now();
@@ -186,8 +198,9 @@ int main(int argc, char** argv) {
                                            sysEx.data() + at);
         listener->sysExBytes = 0;
         const auto t0 = std::chrono::steady_clock::now();
-        pm::loopback::inject(source, list, buffer.size());
+        const auto status = pm::loopback::inject(source, list, buffer.size());
         pm::MIDIDrain();
+        if (status != pm::noErr) std::printf("SysEx refused: %d\n", int(status));
         std::printf("%s SysEx of %zu bytes assembled (%zu arrived) in %.1f ms\n", events ? "events " : "packets",
                     sysEx.size(), listener->sysExBytes.load(),
                     std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
