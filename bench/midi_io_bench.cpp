@@ -194,7 +194,8 @@ int main(int argc, char** argv) {
         auto* list = reinterpret_cast<pm::MIDIPacketList*>(buffer.data());
         auto* packet = pm::MIDIPacketListInit(list);
         for (size_t at = 0; at < sysEx.size(); at += 60000)
-            packet = pm::MIDIPacketListAdd(list, buffer.size(), packet, 0, std::min<size_t>(60000, sysEx.size() - at),
+            // A stamp of its own per piece, so that pieces are not joined past a packet's 65535 bytes.
+            packet = pm::MIDIPacketListAdd(list, buffer.size(), packet, 1 + at, std::min<size_t>(60000, sysEx.size() - at),
                                            sysEx.data() + at);
         listener->sysExBytes = 0;
         const auto t0 = std::chrono::steady_clock::now();
