@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
     ::setenv("XDG_RUNTIME_DIR", (root + "/run").c_str(), 1);
     ::setenv("TAMBERLO_AUDIO_DEVICE", "null", 0);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    ::setenv("TAMBERLO_MIDI_BACKEND", "loopback", 1);
     // No test reaches a real service: the tests that talk to one start it on loopback themselves.
     for (const char* endpoint : {"TAMBERLO_EVENTLOG_URL", "TAMBERLO_COLLECT_URL", "TAMBERLO_FEEDBACK_URL",
                                  "TAMBERLO_ACCOUNT_URL", "TAMBERLO_TRACKING_ID"})

@@ -9,6 +9,9 @@
 //   sonora-tool table / osc                  wavetable samples; a wavetable oscillator rendered to a file
 //   sonora-tool smf FILE                     what the MIDI file reader sees in a Standard MIDI File
 //   sonora-tool fx / callback                the kernel nodes: a file through a Fader or limiter, a callback instrument
+//   sonora-tool midi-endpoints               the MIDI backend, sources and destinations
+//   sonora-tool midi-loop [--via virtual|source] [--receive packets|events] [--linger S]
+//                                            MIDI in and out through the shared MIDI object
 //
 // Exit status: 0 on success, 1 on any error (one line on stderr), 2 on bad arguments.
 
@@ -47,6 +50,8 @@ int oscCommand(int argc, char** argv);
 int smfCommand(int argc, char** argv);
 int fxCommand(int argc, char** argv);
 int callbackCommand(int argc, char** argv);
+int midiEndpointsCommand(int argc, char** argv);
+int midiLoopCommand(int argc, char** argv);
 
 namespace {
 
@@ -68,7 +73,10 @@ int usage() {
                             "       sonora-tool smf FILE\n"
                             "       sonora-tool fx NODE IN OUT [--param NAME=VALUE]... [--automate NAME:POINT[,POINT]...]\n"
                             "                      [--resolution R] [--tail S] [--cycle N] [--realtime]\n"
-                            "       sonora-tool callback [--notes K]\n");
+                            "       sonora-tool callback [--notes K]\n"
+
+                            "       sonora-tool midi-endpoints\n"
+                            "       sonora-tool midi-loop [--via virtual|source] [--receive packets|events] [--linger S]\n");
 }
 
 std::shared_ptr<AVAudioPCMBuffer> chunkBuffer(const AVAudioFile& file) {
@@ -190,6 +198,8 @@ int runCommand(const std::vector<std::string>& args) {
     if (command == "smf") return runExternal(smfCommand, args);
     if (command == "fx") return runExternal(fxCommand, args);
     if (command == "callback") return runExternal(callbackCommand, args);
+    if (command == "midi-endpoints") return runExternal(midiEndpointsCommand, args);
+    if (command == "midi-loop") return runExternal(midiLoopCommand, args);
     if (command == "info" && args.size() == 2) return info(args[1]);
     if (command == "dump" && args.size() == 3) return dump(args[1], args[2]);
     if (command == "roundtrip-int16" && args.size() == 3) return roundtripInt16(args[1], args[2]);

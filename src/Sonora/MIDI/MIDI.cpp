@@ -30,7 +30,20 @@ std::optional<MIDI::UMPMessageType> MIDI::UMPMessageTypeFromRawValue(uint8_t raw
 
 std::string MIDI::name(UMPMessageType type) { return kUMPTypeNames[uint8_t(type) & 0x0F]; }
 
-MIDI::MIDI() { Log({"Initializing MIDI"}, OSLog::midi()); }
+MIDI::MIDI() {
+    Log({"Initializing MIDI"}, OSLog::midi());
+    const auto status = platform::MIDIClientCreateWithBlock(
+        clientName, &client_, [this](const platform::MIDINotification* n) { handleNotification(*n); });
+    if (status != platform::noErr)
+        Log({"Error creating MIDI client: " + std::to_string(status)}, OSLog::midi(), OSLogType::error);
+}
+
+MIDI::~MIDI() {
+    // The platform's blocks refer to this object: once its client (with its ports and endpoints)
+    // is gone and the MIDI thread has finished what it was running, none is called again.
+    if (client_) platform::MIDIClientDispose(client_);
+    platform::MIDIDrain();
+}
 
 MIDI& MIDI::sharedInstance() {
     std::call_once(sharedOnce, [] {

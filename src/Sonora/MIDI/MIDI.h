@@ -1,13 +1,23 @@
-// The process's one link to the platform's MIDI service. Here: the shared instance and the state
-// of System Exclusive messages gathered across packets (legacy packets and Universal MIDI Packets).
+// The process's one link to the platform's MIDI service: its client, the input ports opened on
+// sources, the output port, the virtual endpoints the program publishes, the listeners and
+// transformers incoming MIDI goes to, and the state of System Exclusive messages gathered across
+// packets (legacy packets and Universal MIDI Packets).
+//
+// The listener and transformer lists are published as immutable snapshots: registering while the
+// MIDI thread dispatches is safe, and dispatch takes no lock. The port and endpoint maps are
+// guarded for the callers' threads.
 #pragma once
 
+#include "Sonora/MIDI/EndpointInfo.h"
 #include "Sonora/MIDI/MIDIEvent.h"
+#include "Sonora/MIDI/MIDIListener.h"
 #include "platform/coremidi/MIDIServices.h"
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -42,8 +52,119 @@ public:
     static std::string name(UMPMessageType type);
 
     MIDI();
+    // Closes what this object opened and waits for the MIDI thread to leave its blocks.
+    ~MIDI();
     MIDI(const MIDI&) = delete;
     MIDI& operator=(const MIDI&) = delete;
+
+    using Listeners = std::vector<std::shared_ptr<MIDIListener>>;
+    using Transformers = std::vector<std::shared_ptr<MIDITransformer>>;
+
+    MIDIClientRef client() const { return client_; }
+    const std::string clientName = "Sonora";
+    const std::string inputPortName = "MIDI In Port";
+    const std::string outputPortName = "MIDI Out Port";
+    std::map<MIDIUniqueID, MIDIPortRef> inputPorts() const;
+    std::map<MIDIUniqueID, MIDIEndpointRef> endpoints() const;
+    std::vector<MIDIEndpointRef> virtualInputs() const;
+    std::vector<MIDIEndpointRef> virtualOutputs() const;
+    MIDIPortRef outputPort() const;
+
+    // Listeners and transformers; removal compares identity and removes every entry.
+    std::shared_ptr<const Listeners> listeners() const { return listeners_.load(); }
+    void addListener(std::shared_ptr<MIDIListener> listener);
+    void removeListener(const MIDIListener& listener);
+    void clearListeners();
+    std::shared_ptr<const Transformers> transformers() const { return transformers_.load(); }
+    void addTransformer(std::shared_ptr<MIDITransformer> transformer);
+    void removeTransformer(const MIDITransformer& transformer);
+    void clearTransformers();
+
+    // The platform's notifications, as the client's block gets them.
+    void handleNotification(const platform::MIDINotification& notification);
+
+    // Enumeration, read from the platform at each call.
+    std::vector<MIDIUniqueID> sourceUIDs() const;
+    std::vector<std::string> sourceNames() const;
+    std::vector<MIDIUniqueID> destinationUIDsAll() const;
+    std::vector<std::string> destinationNamesAll() const;
+    // Sources, without the program's own virtual outputs.
+    std::vector<MIDIUniqueID> inputUIDs() const;
+    std::vector<std::string> inputNames() const;
+    std::optional<std::string> inputName(MIDIUniqueID uid) const;
+    MIDIUniqueID uidForInputAt(size_t index) const;
+
+    // The descriptions of all sources and destinations, and of this object's virtual endpoints.
+    std::vector<EndpointInfo> sourceInfos() const;
+    std::vector<EndpointInfo> destinationInfos() const;
+    std::vector<EndpointInfo> virtualInputInfos() const;
+    std::vector<EndpointInfo> virtualOutputInfos() const;
+
+    // Inputs: one port per opened source, keyed by the source's unique ID (0 opens every source).
+    void openInput(MIDIUniqueID uid = 0);
+    void openInput(const std::string& name);
+    void openInputAt(size_t index);
+    void closeInput(MIDIUniqueID uid);
+    void closeInput() { closeInput(MIDIUniqueID(0)); }
+    void closeInputAt(size_t index);
+    void closeInput(const std::string& name);
+    void closeAllInputs();
+
+    // One event to every listener, by its status.
+    void handleMIDIMessage(const MIDIEvent& event, MIDIUniqueID fromInput) const;
+
+    // Virtual endpoints.
+    void createVirtualPorts(int count = 1, const std::optional<std::vector<MIDIUniqueID>>& inputPortIDs = std::nullopt,
+                            const std::optional<std::vector<MIDIUniqueID>>& outputPortIDs = std::nullopt,
+                            const std::optional<std::vector<std::string>>& inputPortNames = std::nullopt,
+                            const std::optional<std::vector<std::string>>& outputPortNames = std::nullopt);
+    void createVirtualInputPorts(int count = 1, const std::optional<std::vector<MIDIUniqueID>>& uniqueIDs = std::nullopt,
+                                 const std::optional<std::vector<std::string>>& names = std::nullopt);
+    void createVirtualOutputPorts(int count = 1, const std::optional<std::vector<MIDIUniqueID>>& uniqueIDs = std::nullopt,
+                                  const std::optional<std::vector<std::string>>& names = std::nullopt);
+    bool destroyVirtualInputPort();
+    bool destroyVirtualOutputPort();
+    bool destroyVirtualPorts();
+
+    // Outputs.
+    std::vector<MIDIUniqueID> destinationUIDs() const;
+    std::vector<std::string> destinationNames() const;
+    std::string destinationName(MIDIUniqueID uid) const;
+    MIDIUniqueID destinationUID(size_t index) const;
+    std::vector<MIDIUniqueID> virtualInputUIDs() const;
+    std::vector<MIDIUniqueID> virtualOutputUIDs() const;
+    std::vector<std::string> virtualInputNames() const;
+    std::vector<std::string> virtualOutputNames() const;
+    void openOutput(MIDIUniqueID uid = 0);
+    void openOutput(const std::string& name);
+    void openOutputAt(size_t index);
+    void closeOutput(MIDIUniqueID uid);
+    void closeOutput(const std::string& name);
+    void closeOutputAt(size_t index);
+    void removeAllEndpoints();
+
+    // Sending. No endpoint list: every open endpoint; no virtual output list: none.
+    static constexpr size_t maximumSendBufferSize = 65536;
+    using UIDs = std::optional<std::vector<MIDIUniqueID>>;
+    using Ports = std::optional<std::vector<MIDIEndpointRef>>;
+    void sendMessage(const std::vector<uint8_t>& data, MIDITimeStamp offset = 0, const UIDs& endpointsUIDs = std::nullopt,
+                     const Ports& virtualOutputPorts = std::nullopt);
+    void sendMessageWithTime(const std::vector<uint8_t>& data, MIDITimeStamp time,
+                             const UIDs& endpointsUIDs = std::nullopt, const Ports& virtualOutputPorts = std::nullopt);
+    void send(const MIDIEvent& event, const UIDs& endpointsUIDs = std::nullopt,
+              const Ports& virtualOutputPorts = std::nullopt);
+    void sendNoteOn(MIDIByte noteNumber, MIDIByte velocity, MIDIByte channel, const UIDs& endpointsUIDs = std::nullopt,
+                    const Ports& virtualOutputPorts = std::nullopt);
+    void sendNoteOff(MIDIByte noteNumber, MIDIByte velocity, MIDIByte channel, const UIDs& endpointsUIDs = std::nullopt,
+                     const Ports& virtualOutputPorts = std::nullopt);
+    void sendController(MIDIByte controller, MIDIByte value, MIDIByte channel, const UIDs& endpointsUIDs = std::nullopt,
+                        const Ports& virtualOutputPorts = std::nullopt);
+    void sendPitchBend(uint16_t value, MIDIByte channel, const UIDs& endpointsUIDs = std::nullopt,
+                       const Ports& virtualOutputPorts = std::nullopt);
+    void sendNoteOnWithTime(MIDIByte noteNumber, MIDIByte velocity, MIDIByte channel, MIDITimeStamp time,
+                            const UIDs& endpointsUIDs = std::nullopt, const Ports& virtualOutputPorts = std::nullopt);
+    void sendNoteOffWithTime(MIDIByte noteNumber, MIDIByte velocity, MIDIByte channel, MIDITimeStamp time,
+                             const UIDs& endpointsUIDs = std::nullopt, const Ports& virtualOutputPorts = std::nullopt);
 
     // Created on first use; replaceable.
     static MIDI& sharedInstance();
@@ -67,6 +188,28 @@ public:
     const std::vector<uint8_t>& incomigUMPSysExMessage() const { return incomigUMPSysExMessage_; }
 
 private:
+    void receivePackets(const platform::MIDIPacketList* list, size_t listBytes, MIDIUniqueID uid);
+    void receiveEvents(const platform::MIDIEventList* list, size_t listBytes, MIDIUniqueID uid);
+    void transformAndDispatch(std::vector<MIDIEvent> events, MIDIUniqueID uid);
+    // The platform's sources (destinations) that are not the program's own virtual endpoints.
+    std::vector<MIDIEndpointRef> foreignSources() const;
+    std::vector<MIDIEndpointRef> foreignDestinations() const;
+    void createVirtual(bool inputs, int count, const std::optional<std::vector<MIDIUniqueID>>& uniqueIDs,
+                       const std::optional<std::vector<std::string>>& names);
+    bool destroyVirtual(bool inputs);
+    void sendList(const std::vector<uint8_t>& buffer, const UIDs& endpointsUIDs, const Ports& virtualOutputPorts);
+
+    MIDIClientRef client_ = 0;
+    mutable std::mutex mutex_;  // the maps, the endpoint lists and the output port
+    std::map<MIDIUniqueID, MIDIPortRef> inputPorts_;
+    std::vector<MIDIEndpointRef> virtualInputs_{0};
+    MIDIPortRef outputPort_ = 0;
+    std::vector<MIDIEndpointRef> virtualOutputs_{0};
+    std::map<MIDIUniqueID, MIDIEndpointRef> endpoints_;
+    std::mutex writers_;  // serialises the writers of the two snapshots below
+    std::atomic<std::shared_ptr<const Listeners>> listeners_{std::make_shared<const Listeners>()};
+    std::atomic<std::shared_ptr<const Transformers>> transformers_{std::make_shared<const Transformers>()};
+
     std::atomic<bool> isReceivingSysEx_{false};
     std::vector<uint8_t> incomingSysEx_;
     std::vector<uint8_t> incomigUMPSysExMessage_;

@@ -1,0 +1,297 @@
+#include "Sonora/MIDI/MIDI.h"
+#include "platform/coremidi/MIDIObjects.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace sonora;
+namespace pm = platform;
+
+namespace {
+
+// Writes one line per call.
+struct Recorder : MIDIListener {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    void add(std::string line) {
+        std::lock_guard lock(mutex);
+        lines.push_back(std::move(line));
+    }
+    static std::string port(PortID p) { return p ? std::to_string(*p) : "none"; }
+    void receivedMIDINoteOn(MIDIByte n, MIDIByte v, MIDIByte c, PortID p, Stamp) override {
+        add("noteOn " + std::to_string(n) + " " + std::to_string(v) + " " + std::to_string(c) + " port " + port(p));
+    }
+    void receivedMIDINoteOff(MIDIByte n, MIDIByte v, MIDIByte c, PortID p, Stamp) override {
+        add("noteOff " + std::to_string(n) + " " + std::to_string(v) + " " + std::to_string(c) + " port " + port(p));
+    }
+    void receivedMIDIPitchWheel(uint16_t value, MIDIByte c, PortID p, Stamp) override {
+        add("pitchWheel " + std::to_string(value) + " " + std::to_string(c) + " port " + port(p));
+    }
+    void receivedMIDISystemCommand(const std::vector<MIDIByte>& d, PortID p, Stamp) override {
+        char text[64];
+        std::snprintf(text, sizeof text, "system %zu %02X %02X port %s", d.size(), d.front(), d.back(), port(p).c_str());
+        add(text);
+    }
+    void receivedMIDISetupChange() override { add("setup"); }
+    void receivedMIDINotification(const pm::MIDINotification& n) override { add("notification " + std::to_string(n.messageID)); }
+    std::vector<std::string> take() {
+        pm::MIDIDrain();
+        std::lock_guard lock(mutex);
+        return std::exchange(lines, {});
+    }
+};
+
+std::vector<uint8_t> listOf(const std::vector<uint8_t>& bytes, pm::MIDITimeStamp time = 0) {
+    std::vector<uint8_t> buffer(pm::kMIDIPacketListHeaderSize + pm::kMIDIPacketHeaderSize + bytes.size());
+    auto* list = reinterpret_cast<pm::MIDIPacketList*>(buffer.data());
+    pm::MIDIPacketListAdd(list, buffer.size(), pm::MIDIPacketListInit(list), time, bytes.size(), bytes.data());
+    return buffer;
+}
+
+void inject(pm::MIDIEndpointRef source, const std::vector<uint8_t>& bytes) {
+    const auto list = listOf(bytes);
+    ASSERT_EQ(pm::loopback::inject(source, reinterpret_cast<const pm::MIDIPacketList*>(list.data()), list.size()),
+              pm::noErr);
+}
+
+int32_t uidOf(pm::MIDIEndpointRef endpoint) {
+    int32_t id = 0;
+    pm::MIDIObjectGetIntegerProperty(endpoint, pm::kMIDIPropertyUniqueID, &id);
+    return id;
+}
+
+struct Truncating : MIDITransformer {
+    std::vector<MIDIEvent> transform(std::vector<MIDIEvent> events) override {
+        for (auto& e : events) e.data.resize(1);
+        return events;
+    }
+};
+
+}  // namespace
+
+TEST(MIDIPorts, FreshObjectAndListenerRegistration) {
+    MIDI midi;
+    EXPECT_NE(midi.client(), 0u);
+    EXPECT_EQ(midi.virtualInputs(), std::vector<MIDIEndpointRef>{0});
+    EXPECT_EQ(midi.virtualOutputs(), std::vector<MIDIEndpointRef>{0});
+    EXPECT_TRUE(midi.inputPorts().empty());
+    EXPECT_TRUE(midi.endpoints().empty());
+    EXPECT_TRUE(midi.listeners()->empty());
+    EXPECT_FALSE(midi.destroyVirtualInputPort());
+
+    auto recorder = std::make_shared<Recorder>();
+    midi.addListener(recorder);
+    midi.addListener(recorder);
+    midi.handleMIDIMessage(MIDIEvent{0x93, 0x3C, 0x00}, 5);
+    EXPECT_EQ(recorder->take(), (std::vector<std::string>{"noteOn 60 0 3 port 5", "noteOn 60 0 3 port 5"}));
+    midi.removeListener(*recorder);
+    EXPECT_TRUE(midi.listeners()->empty());
+    midi.addListener(recorder);
+    midi.clearListeners();
+    EXPECT_TRUE(midi.listeners()->empty());
+}
+
+TEST(MIDIPorts, NotificationsOfEndpointsMadeElsewhereReachListeners) {
+    MIDI midi;
+    auto recorder = std::make_shared<Recorder>();
+    midi.addListener(recorder);
+    pm::MIDIClientRef other = 0;
+    pm::MIDIClientCreateWithBlock("other", &other, nullptr);
+    pm::MIDIEndpointRef source = 0;
+    pm::MIDISourceCreate(other, "elsewhere", &source);
+    EXPECT_EQ(recorder->take(), (std::vector<std::string>{"notification 2", "setup"}));
+    pm::MIDIClientDispose(other);
+    EXPECT_EQ(recorder->take(), (std::vector<std::string>{"notification 3", "setup"}));
+}
+
+TEST(MIDIPorts, InputOpenedByUniqueIDBehindOwnVirtualOutputsOnBothRoads) {
+    for (const bool eventLists : {true, false}) {
+        SCOPED_TRACE(eventLists ? "event lists" : "packet lists");
+        pm::MIDISetEventListsAvailable(eventLists);
+        MIDI midi;
+        midi.createVirtualPorts(2);  // two of the program's own sources come first
+        pm::MIDIEndpointRef device = 0, second = 0;
+        pm::loopback::createExternalSource("Device", &device);
+        pm::loopback::createExternalSource("Second", &second);
+        const auto uid = uidOf(device);
+        auto recorder = std::make_shared<Recorder>();
+        midi.addListener(recorder);
+        recorder->take();
+
+        midi.openInput(uid);
+        ASSERT_EQ(midi.inputPorts().size(), 1u);
+        EXPECT_EQ(midi.endpoints().at(uid), device);
+        inject(device, {0x93, 0x3C, 0x00, 0xE0, 0x00, 0x40, 0xF8, 0xFF});
+        inject(second, {0x90, 1, 1});
+        std::vector<uint8_t> sysEx{0xF0};
+        sysEx.resize(299, 0x11);
+        sysEx.push_back(0xF7);
+        inject(device, sysEx);
+        const auto p = std::to_string(uid);
+        // A system message from a Universal MIDI Packet keeps the packet's three bytes.
+        const std::string clock = eventLists ? "system 3 F8 00 port " : "system 1 F8 F8 port ";
+        EXPECT_EQ(recorder->take(), (std::vector<std::string>{"noteOn 60 0 3 port " + p, "pitchWheel 8192 0 port " + p,
+                                                              clock + p, "system 300 F0 F7 port " + p}));
+
+        // By name; an unknown name opens nothing; a second open makes a second port.
+        midi.openInput(std::string("Nobody"));
+        EXPECT_EQ(midi.inputPorts().size(), 1u);
+        midi.openInput(std::string("Second"));
+        EXPECT_EQ(midi.inputPorts().size(), 2u);
+
+        // A transformer may shorten a message: missing bytes read as 0.
+        midi.addTransformer(std::make_shared<Truncating>());
+        inject(second, {0x90, 1, 1});
+        EXPECT_EQ(recorder->take(), (std::vector<std::string>{"noteOn 0 0 0 port " + std::to_string(uidOf(second))}));
+        midi.clearTransformers();
+
+        midi.closeInput();  // unique ID 0: no source carries it, nothing closes
+        EXPECT_EQ(midi.inputPorts().size(), 2u);
+        midi.closeInput(std::string("Second"));
+        EXPECT_EQ(midi.inputPorts().size(), 1u);
+        midi.closeAllInputs();
+        EXPECT_TRUE(midi.inputPorts().empty());
+        inject(device, {0x90, 1, 1});
+        EXPECT_TRUE(recorder->take().empty());
+        pm::MIDIEndpointDispose(device);
+        pm::MIDIEndpointDispose(second);
+    }
+    pm::MIDISetEventListsAvailable(true);
+}
+
+TEST(MIDIPorts, OpeningEveryInputSkipsTheProgramsOwn) {
+    MIDI midi;
+    midi.createVirtualOutputPorts(1);
+    std::vector<pm::MIDIEndpointRef> sources(3);
+    for (auto& s : sources) pm::loopback::createExternalSource("S", &s);
+    auto recorder = std::make_shared<Recorder>();
+    midi.addListener(recorder);
+    midi.openInput();
+    EXPECT_EQ(midi.inputPorts().size(), 3u);
+    for (auto s : sources) EXPECT_TRUE(midi.inputPorts().count(uidOf(s)));
+    inject(sources[1], {0x80, 2, 3});
+    const auto lines = recorder->take();
+    EXPECT_EQ(lines.back(), "noteOff 2 3 0 port 0");
+    for (auto s : sources) pm::MIDIEndpointDispose(s);
+}
+
+TEST(MIDIPorts, VirtualPortsCarryDefaultsReceiveAndGoAway) {
+    MIDI midi;
+    const auto sources = pm::MIDIGetNumberOfSources(), destinations = pm::MIDIGetNumberOfDestinations();
+    midi.createVirtualPorts(0);
+    EXPECT_EQ(midi.virtualInputs().size(), 1u);
+    midi.createVirtualPorts(1);
+    ASSERT_EQ(midi.virtualInputs().size(), 2u);
+    EXPECT_EQ(midi.virtualInputUIDs(), std::vector<MIDIUniqueID>{2000000});
+    EXPECT_EQ(midi.virtualOutputUIDs(), std::vector<MIDIUniqueID>{2000001});
+    EXPECT_EQ(midi.virtualInputNames(), std::vector<std::string>{"Sonora Input 1"});
+    EXPECT_EQ(midi.virtualOutputNames(), std::vector<std::string>{"Sonora Output 1"});
+    midi.createVirtualInputPorts(3, std::vector<MIDIUniqueID>{7, 8, 9, 10});
+    EXPECT_EQ(midi.virtualInputUIDs(), (std::vector<MIDIUniqueID>{2000000, 8, 9, 10}));
+
+    auto recorder = std::make_shared<Recorder>();
+    midi.addListener(recorder);
+    recorder->take();
+    pm::MIDIClientRef other = 0;
+    pm::MIDIClientCreateWithBlock("sender", &other, nullptr);
+    pm::MIDIPortRef out = 0;
+    pm::MIDIOutputPortCreate(other, "out", &out);
+    const auto list = listOf({0x93, 0x3C, 0x00});
+    pm::MIDISend(out, midi.virtualInputs()[0], reinterpret_cast<const pm::MIDIPacketList*>(list.data()), list.size());
+    EXPECT_EQ(recorder->take(), std::vector<std::string>{"noteOn 60 0 3 port 2000000"});
+
+    EXPECT_TRUE(midi.destroyVirtualPorts());
+    EXPECT_EQ(midi.virtualInputs(), std::vector<MIDIEndpointRef>{0});
+    EXPECT_EQ(pm::MIDIGetNumberOfSources(), sources);
+    EXPECT_EQ(pm::MIDIGetNumberOfDestinations(), destinations);
+    pm::MIDIClientDispose(other);
+}
+
+TEST(MIDIPorts, SendingReachesOpenDestinationsAndVirtualOutputs) {
+    MIDI midi;
+    midi.createVirtualInputPorts(1);  // the program's own destination comes first
+    pm::MIDIEndpointRef a = 0, b = 0;
+    pm::loopback::createExternalDestination("A", &a);
+    pm::loopback::createExternalDestination("B", &b);
+    midi.openOutput(std::string("B"));
+    ASSERT_EQ(midi.endpoints().size(), 1u);
+    EXPECT_EQ(midi.endpoints().begin()->second, b);
+    midi.openOutput(std::string("nobody"));  // unknown: every destination
+    EXPECT_EQ(midi.endpoints().size(), 2u);
+
+    const auto bytesAt = [](pm::MIDIEndpointRef d) {
+        std::vector<std::vector<uint8_t>> out;
+        for (auto& p : pm::loopback::takeReceived(d)) out.push_back(p.bytes);
+        return out;
+    };
+    midi.sendNoteOn(60, 100, 9);
+    midi.sendPitchBend(8192, 0, std::vector<MIDIUniqueID>{uidOf(a)});
+    midi.sendNoteOff(1, 2, 3, std::vector<MIDIUniqueID>{});
+    EXPECT_EQ(bytesAt(a), (std::vector<std::vector<uint8_t>>{{0x99, 0x3C, 0x64}, {0xE0, 0x00, 0x40}}));
+    EXPECT_EQ(bytesAt(b), (std::vector<std::vector<uint8_t>>{{0x99, 0x3C, 0x64}}));
+
+    // The limits of one send, with and without a time.
+    for (const bool withTime : {false, true}) {
+        std::vector<uint8_t> big(65522, 0x10);
+        big.front() = 0xF0;
+        big.back() = 0xF7;
+        withTime ? midi.sendMessageWithTime(big, 5) : midi.sendMessage(big);
+        size_t got = 0;
+        for (auto& p : bytesAt(a)) got += p.size();
+        EXPECT_EQ(got, big.size());
+        big.insert(big.begin() + 1, 0x10);
+        withTime ? midi.sendMessageWithTime(big, 5) : midi.sendMessage(big);
+        EXPECT_TRUE(bytesAt(a).empty());
+    }
+    bytesAt(b);
+
+    // Closing the last endpoint disposes the port.
+    midi.closeOutput(uidOf(a));
+    EXPECT_NE(midi.outputPort(), 0u);
+    midi.closeOutput(std::string("B"));
+    EXPECT_EQ(midi.outputPort(), 0u);
+    pm::MIDIEndpointDispose(a);
+    pm::MIDIEndpointDispose(b);
+}
+
+TEST(MIDIPorts, VirtualOutputsReachConnectedPortsOnlyOnceCreated) {
+    MIDI midi, other;
+    auto recorder = std::make_shared<Recorder>();
+    other.addListener(recorder);
+    midi.sendNoteOn(64, 100, 9, std::nullopt, std::vector<MIDIEndpointRef>{1});  // no virtual outputs yet
+    midi.createVirtualPorts(1);
+    other.openInput(MIDIUniqueID(2000001));
+    recorder->take();
+    midi.sendNoteOn(64, 100, 25, std::nullopt, midi.virtualOutputs());  // channel masked to 9
+    EXPECT_EQ(recorder->take(), std::vector<std::string>{"noteOn 64 100 9 port 2000001"});
+}
+
+TEST(MIDIPorts, RegisteringListenersWhileDispatching) {
+    MIDI midi;
+    pm::MIDIEndpointRef device = 0;
+    pm::loopback::createExternalSource("D", &device);
+    midi.openInput(uidOf(device));
+    pm::MIDIDrain();  // the notifications of the new source
+    auto keep = std::make_shared<Recorder>();
+    midi.addListener(keep);
+    std::atomic<bool> stop{false};
+    std::thread churn([&] {
+        while (!stop) {
+            auto extra = std::make_shared<Recorder>();
+            midi.addListener(extra);
+            midi.removeListener(*extra);
+        }
+    });
+    for (int i = 0; i < 2000; ++i) inject(device, {0x90, uint8_t(i & 0x7F), 1});
+    pm::MIDIDrain();
+    stop = true;
+    churn.join();
+    EXPECT_EQ(keep->take().size(), 2000u);
+    pm::MIDIEndpointDispose(device);
+}
