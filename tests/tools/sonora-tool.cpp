@@ -74,7 +74,6 @@ int usage() {
                             "       sonora-tool fx NODE IN OUT [--param NAME=VALUE]... [--automate NAME:POINT[,POINT]...]\n"
                             "                      [--resolution R] [--tail S] [--cycle N] [--realtime]\n"
                             "       sonora-tool callback [--notes K]\n"
-
                             "       sonora-tool midi-endpoints\n"
                             "       sonora-tool midi-loop [--via virtual|source] [--receive packets|events] [--linger S]\n");
 }
