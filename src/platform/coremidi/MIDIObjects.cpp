@@ -88,6 +88,21 @@ struct Object {
     std::vector<loopback::ReceivedPacket> received;                       // external destination
 };
 
+// A new object of `kind` owned by `owner` (0: none), named.
+std::shared_ptr<Object> makeObject(Kind kind, MIDIClientRef owner, const std::string& name) {
+    auto object = std::make_shared<Object>();
+    object->kind = kind;
+    object->owner = owner;
+    object->strings[kMIDIPropertyName] = name;
+    return object;
+}
+
+// Enumeration lists public endpoints only; reading the flag never adds it.
+bool isPublic(const Object& object) {
+    const auto it = object.integers.find(kMIDIPropertyPrivate);
+    return it == object.integers.end() || it->second == 0;
+}
+
 struct Server {
     std::mutex mutex;
     uint32_t next = 0x00010000;
@@ -234,6 +249,14 @@ std::vector<uint8_t> eventList(MIDIProtocolID protocol, const std::vector<MIDIEv
     return buffer;
 }
 
+// True while the input port `port` exists and is connected to `source`: a delivery queued before a
+// dispose or disconnect reaches nothing.
+bool stillConnected(Server& s, MIDIPortRef port, MIDIEndpointRef source) {
+    std::lock_guard lock(s.mutex);
+    const auto now = s.find(port, Kind::inputPort);
+    return now && now->connections.count(source);
+}
+
 // Queues the delivery of packets from `source` to every input port connected to it.
 void deliverFromSourceLocked(Server& s, MIDIEndpointRef source, const std::vector<loopback::ReceivedPacket>& packets) {
     for (const auto& [ref, port] : s.objects) {
@@ -245,12 +268,7 @@ void deliverFromSourceLocked(Server& s, MIDIEndpointRef source, const std::vecto
             auto& converter = port->converters[source];
             if (!converter) converter = std::make_shared<MIDIBytesToUMP>();
             s.thread.post([&s, ref, source, refCon, packets, converter, block = port->receive] {
-                {
-                    // The port may have been disposed or disconnected since.
-                    std::lock_guard lock(s.mutex);
-                    const auto now = s.find(ref, Kind::inputPort);
-                    if (!now || !now->connections.count(source)) return;
-                }
+                if (!stillConnected(s, ref, source)) return;
                 std::vector<MIDIEventPacket> words;
                 for (const auto& p : packets) converter->convert(p.bytes.data(), p.bytes.size(), p.timeStamp, words);
                 if (words.empty()) return;
@@ -259,11 +277,7 @@ void deliverFromSourceLocked(Server& s, MIDIEndpointRef source, const std::vecto
             });
         } else if (port->read) {
             s.thread.post([&s, ref, source, refCon, list = packetList(packets), block = port->read] {
-                {
-                    std::lock_guard lock(s.mutex);
-                    const auto now = s.find(ref, Kind::inputPort);
-                    if (!now || !now->connections.count(source)) return;
-                }
+                if (!stillConnected(s, ref, source)) return;
                 block(reinterpret_cast<const MIDIPacketList*>(list.data()), list.size(), refCon);
             });
         }
@@ -291,10 +305,7 @@ OSStatus createEndpoint(Kind kind, MIDIClientRef client, const std::string& name
     auto& s = server();
     std::lock_guard lock(s.mutex);
     if (client != 0 && !s.find(client, Kind::client)) return kMIDIInvalidClient;
-    auto object = std::make_shared<Object>();
-    object->kind = kind;
-    object->owner = client;
-    object->strings[kMIDIPropertyName] = name;
+    auto object = makeObject(kind, client, name);
     object->integers[kMIDIPropertyUniqueID] = s.newUniqueID();
     object->integers[kMIDIPropertyPrivate] = 0;
     object->read = std::move(read);
@@ -309,10 +320,7 @@ OSStatus createPort(Kind kind, MIDIClientRef client, const std::string& name, MI
     auto& s = server();
     std::lock_guard lock(s.mutex);
     if (!s.find(client, Kind::client)) return kMIDIInvalidClient;
-    auto object = std::make_shared<Object>();
-    object->kind = kind;
-    object->owner = client;
-    object->strings[kMIDIPropertyName] = name;
+    auto object = makeObject(kind, client, name);
     object->read = std::move(read);
     object->receive = std::move(receive);
     const auto ref = s.add(object);
@@ -325,7 +333,7 @@ ItemCount countOf(Kind kind) {
     std::lock_guard lock(s.mutex);
     ItemCount n = 0;
     for (const auto& [ref, object] : s.objects)
-        if (object->kind == kind && object->integers[kMIDIPropertyPrivate] == 0) ++n;
+        if (object->kind == kind && isPublic(*object)) ++n;
     return n;
 }
 
@@ -333,7 +341,7 @@ MIDIEndpointRef nthOf(Kind kind, ItemCount index) {
     auto& s = server();
     std::lock_guard lock(s.mutex);
     for (const auto& [ref, object] : s.objects)
-        if (object->kind == kind && object->integers[kMIDIPropertyPrivate] == 0 && index-- == 0) return ref;
+        if (object->kind == kind && isPublic(*object) && index-- == 0) return ref;
     return 0;
 }
 
@@ -342,9 +350,7 @@ MIDIEndpointRef nthOf(Kind kind, ItemCount index) {
 OSStatus MIDIClientCreateWithBlock(const std::string& name, MIDIClientRef* outClient, MIDINotifyBlock notifyBlock) {
     auto& s = server();
     std::lock_guard lock(s.mutex);
-    auto object = std::make_shared<Object>();
-    object->kind = Kind::client;
-    object->strings[kMIDIPropertyName] = name;
+    auto object = makeObject(Kind::client, 0, name);
     object->notify = std::move(notifyBlock);
     const auto ref = s.add(object);
     if (outClient) *outClient = ref;
