@@ -46,8 +46,10 @@ std::optional<QJsonDocument> jsonValue(const QVariant& value) {
 }  // namespace
 
 UserDefaults& UserDefaults::standardUserDefaults() {
-    static UserDefaults defaults(standardPath());
-    return defaults;
+    // Never destroyed: a completion finishing on a worker queue while the process exits may still
+    // write here. Every write is already on disk, so nothing waits for a destructor.
+    static UserDefaults* defaults = new UserDefaults(standardPath());
+    return *defaults;
 }
 
 UserDefaults::UserDefaults(const std::string& iniPath) {
