@@ -46,7 +46,8 @@ platform::AURenderObserver createAutomationRenderObserver(platform::AUParameterA
         State& s = *state;
         const std::vector<AutomationEvent>& list = s.events;
         const double rate = s.sampleRate;
-        const double nowSeconds = (timestamp->mSampleTime - s.startSampleTime) / rate;
+        const double elapsedFrames = timestamp->mSampleTime - s.startSampleTime;
+        const double nowSeconds = elapsedFrames / rate;
         const auto now = float(nowSeconds);
 
         // Events already over: one immediate value, the last of them.
@@ -62,7 +63,6 @@ platform::AURenderObserver createAutomationRenderObserver(platform::AUParameterA
             const AutomationEvent& event = list[s.index++];
             // Counted in frames from the start, rounded: a time on a frame stays on it whatever
             // the float's last bit says.
-            const double elapsedFrames = timestamp->mSampleTime - s.startSampleTime;
             const auto offset = int64_t(std::llround(double(event.startTime) * rate - elapsedFrames));
             const auto rampFrames = int64_t(std::llround(rate * double(event.rampDuration)));
             // Counted from this cycle's first frame; an event already under way starts now with
