@@ -58,6 +58,20 @@ struct Captured {
     }
 };
 
+// A client with a destination that records what reaches it and an output port to send with.
+struct SendRig {
+    Captured seen;
+    MIDIClientRef client = 0;
+    MIDIEndpointRef destination = 0;
+    MIDIPortRef out = 0;
+    SendRig() {
+        MIDIClientCreateWithBlock("c", &client, nullptr);
+        MIDIDestinationCreateWithBlock(client, "d", &destination, seen.readBlock());
+        MIDIOutputPortCreate(client, "o", &out);
+    }
+    ~SendRig() { MIDIClientDispose(client); }
+};
+
 std::vector<uint8_t> sysEx(size_t payload) {
     std::vector<uint8_t> b{0xF0};
     for (size_t i = 0; i < payload; ++i) b.push_back(uint8_t(i & 0x7F));
@@ -157,13 +171,8 @@ TEST(MIDIObjects, EndpointChangesNotifyEveryClient) {
 }
 
 TEST(MIDIObjects, SendDeliversCopiesOnTheMIDIThreadWithHostTime) {
-    Captured seen;
-    MIDIClientRef client = 0;
-    MIDIClientCreateWithBlock("c", &client, nullptr);
-    MIDIEndpointRef destination = 0;
-    MIDIDestinationCreateWithBlock(client, "d", &destination, seen.readBlock());
-    MIDIPortRef out = 0;
-    MIDIOutputPortCreate(client, "o", &out);
+    SendRig rig;
+    auto& [seen, client, destination, out] = rig;
 
     const auto before = mach_absolute_time();
     const auto big = sysEx(298);  // 300 bytes: 256 + 44
@@ -196,13 +205,8 @@ TEST(MIDIObjects, SendDeliversCopiesOnTheMIDIThreadWithHostTime) {
 }
 
 TEST(MIDIObjects, MalformedListsAndDisposedDestinationsAreRefused) {
-    Captured seen;
-    MIDIClientRef client = 0;
-    MIDIClientCreateWithBlock("c", &client, nullptr);
-    MIDIEndpointRef destination = 0;
-    MIDIDestinationCreateWithBlock(client, "d", &destination, seen.readBlock());
-    MIDIPortRef out = 0;
-    MIDIOutputPortCreate(client, "o", &out);
+    SendRig rig;
+    auto& [seen, client, destination, out] = rig;
 
     auto lying = listOf({{0, {0x90, 60, 100}}});
     const uint32_t many = 1000;
