@@ -1,0 +1,14 @@
+// Registration of the built-in effect units under their component descriptions.
+#include "platform/audiotoolbox/AVAudioUnitEffect.h"
+
+#include <mutex>
+
+namespace platform {
+
+void registerBuiltInEffectUnits() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+    });
+}
+
+}  // namespace platform
