@@ -1,13 +1,15 @@
 // sonora-tool's kernel-node commands (dispatched from sonora-tool.cpp with argv[0] = the command):
 //
 //   sonora-tool fx NODE IN OUT [--param NAME=VALUE]... [--automate NAME:POINT[,POINT]...]
-//                  [--resolution R] [--tail S] [--cycle N] [--realtime]
-//        IN (44100 Hz, mono or stereo) plays from frame 0 through NODE (fader, stereoFieldLimiter),
+//                  [--resolution R] [--tail S] [--cycle N] [--realtime] [--stop] [--meters]
+//        IN (44100 Hz, mono or stereo) plays from frame 0 through NODE (a name of fx::makers()),
 //        the engine's output; rendered offline in calls of N frames (default 512) for IN's length
 //        plus S seconds into OUT (32-bit float, 44100 Hz stereo, container by extension). With
 //        --realtime the graph plays on the output device (the null device) and OUT is what it
 //        played, cut to the same length. A POINT is V@T[+R][^TAPER][~SKEW]; the points go through
 //        AutomationCurve.evaluate(initialValue: the current value, resolution: R, default 0.05).
+//        --param preset=N loads factory preset N on nodes that have them; --stop calls the node's
+//        stop() before rendering; --meters prints "meters V7 V8 V9" (the dynamics meters) after it.
 //   sonora-tool callback [--notes K]
 //        K note-ons (note 60 + i mod 64, velocity 100) on a CallbackInstrument, one offline cycle,
 //        50 ms of main loop; prints each message the closure receives as "STATUS D1 D2".
@@ -15,6 +17,7 @@
 // Exit status: 0 on success, 1 on an error (one line on stderr), 2 on bad arguments.
 
 #include "ToolSupport.h"
+#include "sonora-tool-fx.h"
 
 #include "Sonora/Internals/Engine/AudioEngine.h"
 #include "Sonora/Internals/Settings/Settings.h"
@@ -52,10 +55,14 @@ namespace {
 constexpr double kRate = 44100;
 
 int fxUsage() {
-    return tool::printUsage(
+    std::string names;
+    for (const auto& [name, maker] : fx::makers()) names += (names.empty() ? "" : " | ") + name;
+    const std::string text =
         "usage: sonora-tool fx NODE IN OUT [--param NAME=VALUE]... [--automate NAME:POINT[,POINT]...]\n"
-        "                      [--resolution R] [--tail S] [--cycle N] [--realtime]\n"
-        "       NODE: fader | stereoFieldLimiter; POINT: V@T[+R][^TAPER][~SKEW]\n");
+        "                      [--resolution R] [--tail S] [--cycle N] [--realtime] [--stop] [--meters]\n"
+        "       NODE: " + names + "\n"
+        "       POINT: V@T[+R][^TAPER][~SKEW]\n";
+    return tool::printUsage(text.c_str());
 }
 
 // IN as two channels of samples.
@@ -104,32 +111,26 @@ private:
     std::shared_ptr<platform::AVAudioSourceNode> node_;
 };
 
-struct NodeUnderTest {
-    std::shared_ptr<sonora::Node> node;
-    std::shared_ptr<sonora::Fader> fader;
-    std::map<std::string, std::shared_ptr<sonora::NodeParameter>> parameters;
-};
-
-NodeUnderTest makeNode(const std::string& name, const std::shared_ptr<sonora::Node>& input) {
-    NodeUnderTest made;
-    if (name == "fader") {
-        made.fader = std::make_shared<sonora::Fader>(input);
-        made.node = made.fader;
-    } else if (name == "stereoFieldLimiter") {
-        made.node = std::make_shared<sonora::StereoFieldLimiter>(input);
-    } else {
-        throw std::invalid_argument("NODE is fader or stereoFieldLimiter, not " + name);
-    }
-    for (const auto& parameter : made.node->parameters()) made.parameters[parameter->def().identifier] = parameter;
-    return made;
+fx::Subject faderSubject(const std::shared_ptr<sonora::Node>& input) {
+    auto fader = std::make_shared<sonora::Fader>(input);
+    fx::Subject subject = fx::subjectOf(fader);
+    subject.properties["gain"] = {[fader] { return fader->gain(); }, [fader](float v) { fader->setGain(v); },
+                                  [fader](const auto& events) { fader->automateGain(events); }};
+    subject.properties["gainDecibels"] = {[fader] { return fader->gainDecibels(); },
+                                          [fader](float v) { fader->setGainDecibels(v); }, nullptr};
+    return subject;
 }
 
-void setProperty(NodeUnderTest& made, const std::string& name, float value) {
-    if (made.fader && name == "gain") return made.fader->setGain(value);
-    if (made.fader && name == "gainDecibels") return made.fader->setGainDecibels(value);
-    const auto it = made.parameters.find(name);
-    if (it == made.parameters.end()) throw std::invalid_argument("the node has no property " + name);
-    it->second->setValue(value);
+template <class N>
+fx::Maker plain() {
+    return [](const std::shared_ptr<sonora::Node>& input) { return fx::subjectOf(std::make_shared<N>(input)); };
+}
+
+void setProperty(fx::Subject& subject, const std::string& name, float value) {
+    if (name == "preset" && subject.loadFactoryPreset) return subject.loadFactoryPreset(int(value));
+    const auto it = subject.properties.find(name);
+    if (it == subject.properties.end()) throw std::invalid_argument("the node has no property " + name);
+    it->second.set(value);
 }
 
 // V@T[+R][^TAPER][~SKEW].
@@ -185,14 +186,11 @@ std::optional<Automation> parseAutomation(const std::string& text) {
     return automation;
 }
 
-void automate(NodeUnderTest& made, const Automation& automation, float resolution) {
-    const bool gain = made.fader && automation.name == "gain";
-    const auto it = made.parameters.find(automation.name);
-    if (!gain && it == made.parameters.end()) throw std::invalid_argument("the node has no property " + automation.name);
-    const float current = gain ? made.fader->gain() : it->second->value();
-    const auto events = automation.curve.evaluate(current, resolution);
-    if (gain) made.fader->automateGain(events);
-    else it->second->automate(events);
+void automate(fx::Subject& subject, const Automation& automation, float resolution) {
+    const auto it = subject.properties.find(automation.name);
+    if (it == subject.properties.end() || !it->second.automate)
+        throw std::invalid_argument("the node has no automatable property " + automation.name);
+    it->second.automate(automation.curve.evaluate(it->second.get(), resolution));
 }
 
 void renderOffline(sonora::AudioEngine& engine, platform::AVAudioFramePosition total, platform::AVAudioFrameCount cycle,
@@ -252,6 +250,30 @@ void renderRealtime(sonora::AudioEngine& engine, platform::AVAudioFramePosition 
 
 }  // namespace
 
+namespace fx {
+
+Subject subjectOf(std::shared_ptr<sonora::Node> node) {
+    Subject subject;
+    for (const auto& parameter : node->parameters()) {
+        subject.properties[parameter->def().identifier] = {
+            [parameter] { return parameter->value(); }, [parameter](float v) { parameter->setValue(v); },
+            [parameter](const std::vector<sonora::AutomationEvent>& events) { parameter->automate(events); }};
+    }
+    subject.stop = [node] { node->stop(); };
+    subject.node = std::move(node);
+    return subject;
+}
+
+const std::map<std::string, Maker>& makers() {
+    static const std::map<std::string, Maker> table = {
+        {"fader", faderSubject},
+        {"stereoFieldLimiter", plain<sonora::StereoFieldLimiter>()},
+    };
+    return table;
+}
+
+}  // namespace fx
+
 int fxCommand(int argc, char** argv) {
     std::vector<std::string> positional;
     std::vector<std::pair<std::string, float>> params;
@@ -260,10 +282,12 @@ int fxCommand(int argc, char** argv) {
     double tail = 0;
     uint32_t cycle = 512;
     bool realtime = false;
+    bool stop = false;
+    bool meters = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--realtime") {
-            realtime = true;
+        if (arg == "--realtime" || arg == "--stop" || arg == "--meters") {
+            (arg == "--realtime" ? realtime : arg == "--stop" ? stop : meters) = true;
             continue;
         }
         if (!arg.starts_with("--")) {
@@ -314,18 +338,29 @@ int fxCommand(int argc, char** argv) {
     auto input = readInput(positional[1]);
     const auto total = platform::AVAudioFramePosition(input[0].size()) + platform::AVAudioFramePosition(std::llround(tail * kRate));
     auto source = std::make_shared<BufferSource>(std::move(input));
-    NodeUnderTest made = makeNode(positional[0], source);
-    for (const auto& [name, value] : params) setProperty(made, name, value);
+    const auto maker = fx::makers().find(positional[0]);
+    if (maker == fx::makers().end()) {
+        tool::printError("no node is called " + positional[0]);
+        return fxUsage();
+    }
+    fx::Subject subject = maker->second(source);
+    for (const auto& [name, value] : params) setProperty(subject, name, value);
+    if (stop) subject.stop();
+    if (meters && !subject.meters) throw std::invalid_argument(positional[0] + " has no meters");
 
     sonora::AudioEngine engine;
-    engine.setOutput(made.node);
-    for (const Automation& automation : automations) automate(made, automation, float(resolution));
+    engine.setOutput(subject.node);
+    for (const Automation& automation : automations) automate(subject, automation, float(resolution));
     if (realtime) {
         renderRealtime(engine, total, cycle, positional[2]);
     } else {
         const auto out = platform::AVAudioFile::forWriting(positional[2], tool::floatStereoSettings(kRate));
         renderOffline(engine, total, cycle, *out);
         out->close();
+    }
+    if (meters) {
+        const auto values = subject.meters();
+        std::cout << "meters " << values[0] << " " << values[1] << " " << values[2] << "\n";
     }
     return 0;
 }

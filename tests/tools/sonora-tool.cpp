@@ -72,7 +72,7 @@ int usage() {
                             "       sonora-tool osc TYPE FREQ AMP SECONDS OUT [--count N] [--phase P] [--realtime]\n"
                             "       sonora-tool smf FILE\n"
                             "       sonora-tool fx NODE IN OUT [--param NAME=VALUE]... [--automate NAME:POINT[,POINT]...]\n"
-                            "                      [--resolution R] [--tail S] [--cycle N] [--realtime]\n"
+                            "                      [--resolution R] [--tail S] [--cycle N] [--realtime] [--stop] [--meters]\n"
                             "       sonora-tool callback [--notes K]\n"
                             "       sonora-tool midi-endpoints\n"
                             "       sonora-tool midi-loop [--via virtual|source] [--receive packets|events] [--linger S]\n");
