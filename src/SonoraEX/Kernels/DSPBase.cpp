@@ -11,11 +11,6 @@ using platform::AudioBufferList;
 using platform::AURenderEvent;
 using platform::AURenderEventType;
 
-namespace {
-// The single-precision 0.02 s widened, as the ramp length has always been computed: 881 frames at 44.1 kHz.
-constexpr double kRampSeconds = double(0.02f);
-}  // namespace
-
 DSPBase::DSPBase(int inputBusCount, bool inPlace)
     : inputLists(size_t(std::max(inputBusCount, 0)), nullptr), inPlace(inPlace) {}
 
@@ -24,16 +19,8 @@ DSPBase::~DSPBase() = default;
 void DSPBase::setParameter(uint64_t address, float value, bool immediate) {
     if (address >= kSlotCount || !rampSlots[address]) return;
     ParameterRampSlot& slot = *rampSlots[address];
-    if (!immediate && initialized) {
-        // The target first, then the count that announces it.
-        slot.target.store(value, std::memory_order_relaxed);
-        slot.changeCount.fetch_add(1, std::memory_order_release);
-        return;
-    }
-    slot.target.store(value, std::memory_order_relaxed);
-    slot.goal = value;
-    slot.increment = 0;
-    slot.remaining = 0;
+    if (!immediate && initialized) return slot.post(value);
+    slot.jump(value);
 }
 
 float DSPBase::getParameter(uint64_t address) {
@@ -60,15 +47,7 @@ void DSPBase::handleParameterEvent(const platform::AUParameterEvent& event) {
 }
 
 void DSPBase::startRamp(ParameterRampSlot& slot, uint32_t durationFrames, float value) {
-    if (durationFrames > 0) {
-        slot.increment = (float(slot.remaining) * slot.increment + slot.goal - value) / float(durationFrames);
-        slot.remaining = durationFrames;
-    } else {
-        slot.increment = 0;
-        slot.remaining = 0;
-    }
-    slot.target.store(value, std::memory_order_relaxed);
-    slot.goal = value;
+    slot.startRamp(durationFrames, value);
 }
 
 void DSPBase::setBuffer(AudioBufferList* list, size_t bus) {
@@ -120,14 +99,10 @@ void DSPBase::processWithEvents(const platform::AudioTimeStamp& timestamp, platf
     nowSampleTime = int64_t(timestamp.mSampleTime);
 
     // Deferred sets restart their ramps, up to the first address without a slot.
-    const auto rampFrames = uint32_t(int64_t(sampleRate * kRampSeconds));
+    const auto rampFrames = uint32_t(int64_t(sampleRate * platform::kParameterGlideSeconds));
     for (ParameterRampSlot* slot : rampSlots) {
         if (!slot) break;
-        const uint32_t count = slot->changeCount.load(std::memory_order_acquire);
-        if (count != slot->seenCount) {
-            slot->seenCount = count;
-            startRamp(*slot, rampFrames, slot->target.load(std::memory_order_relaxed));
-        }
+        slot->takePosted(rampFrames);
     }
     if (frameCount == 0) return;
 
@@ -215,7 +190,7 @@ void DSPBase::clearOutput(FrameSpan span) {
 
 void DSPBase::stepRamps(uint32_t frames) {
     for (ParameterRampSlot* slot : rampSlots)
-        if (slot) slot->remaining = slot->remaining > frames ? slot->remaining - frames : 0;
+        if (slot) slot->skip(frames);
 }
 
 const float* DSPBase::inputChannel(size_t bus, uint32_t channel) const {

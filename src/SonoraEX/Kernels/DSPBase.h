@@ -7,6 +7,7 @@
 #pragma once
 
 #include "platform/audiotoolbox/AURenderEvent.h"
+#include "platform/audiotoolbox/ParameterRamp.h"
 #include "platform/foundation/NSError.h"
 
 #include <atomic>
@@ -16,30 +17,8 @@
 
 namespace sonora {
 
-// One rampable parameter. Other threads write `target` and then bump `changeCount` (release); the
-// render thread loads `changeCount` first (acquire) and restarts the ramp towards `target`.
-struct ParameterRampSlot {
-    std::atomic<float> target{0};
-    float goal = 0;
-    float increment = 0;
-    uint32_t remaining = 0;
-    std::atomic<uint32_t> changeCount{0};
-    uint32_t seenCount = 0;
-
-    explicit ParameterRampSlot(float value = 0) : target(value), goal(value) {}
-
-    // The value for the next frame.
-    float value() const { return goal + float(remaining) * increment; }
-    // Moves one frame on.
-    void step() {
-        if (remaining > 0) --remaining;
-    }
-    float next() {
-        const float v = value();
-        step();
-        return v;
-    }
-};
+// One rampable parameter (the render-thread ramp every unit of the layer uses).
+using ParameterRampSlot = platform::ParameterRampSlot;
 
 // The frames process() produces: `count` frames from offset `start` into the current buffers.
 struct FrameSpan {
