@@ -21,6 +21,20 @@
 
 #include "Sonora/Internals/Engine/AudioEngine.h"
 #include "Sonora/Internals/Settings/Settings.h"
+#include "Sonora/Nodes/Effects/BandPassFilter.h"
+#include "Sonora/Nodes/Effects/Compressor.h"
+#include "Sonora/Nodes/Effects/Decimator.h"
+#include "Sonora/Nodes/Effects/Delay.h"
+#include "Sonora/Nodes/Effects/Distortion.h"
+#include "Sonora/Nodes/Effects/DynamicsProcessor.h"
+#include "Sonora/Nodes/Effects/Expander.h"
+#include "Sonora/Nodes/Effects/HighPassFilter.h"
+#include "Sonora/Nodes/Effects/HighShelfFilter.h"
+#include "Sonora/Nodes/Effects/LowPassFilter.h"
+#include "Sonora/Nodes/Effects/LowShelfFilter.h"
+#include "Sonora/Nodes/Effects/ParametricEQ.h"
+#include "Sonora/Nodes/Effects/PeakLimiter.h"
+#include "Sonora/Nodes/Effects/RingModulator.h"
 #include "SonoraEX/AutomationCurve.h"
 #include "SonoraEX/Node+SonoraAU.h"
 #include "SonoraEX/Nodes/CallbackInstrument.h"
@@ -124,6 +138,20 @@ fx::Subject faderSubject(const std::shared_ptr<sonora::Node>& input) {
 template <class N>
 fx::Maker plain() {
     return [](const std::shared_ptr<sonora::Node>& input) { return fx::subjectOf(std::make_shared<N>(input)); };
+}
+
+// The dynamics nodes: with their three meters.
+template <class N>
+fx::Maker metered() {
+    return [](const std::shared_ptr<sonora::Node>& input) {
+        auto node = std::make_shared<N>(input);
+        fx::Subject subject = fx::subjectOf(node);
+        subject.meters = [node] {
+            return std::array<float, 3>{node->allParametersValue7(), node->allParametersValue8(),
+                                        node->allParametersValue9()};
+        };
+        return subject;
+    };
 }
 
 void setProperty(fx::Subject& subject, const std::string& name, float value) {
@@ -268,6 +296,20 @@ const std::map<std::string, Maker>& makers() {
     static const std::map<std::string, Maker> table = {
         {"fader", faderSubject},
         {"stereoFieldLimiter", plain<sonora::StereoFieldLimiter>()},
+        {"delay", plain<sonora::Delay>()},
+        {"decimator", plain<sonora::Decimator>()},
+        {"distortion", plain<sonora::Distortion>()},
+        {"ringModulator", plain<sonora::RingModulator>()},
+        {"compressor", metered<sonora::Compressor>()},
+        {"dynamicsProcessor", metered<sonora::DynamicsProcessor>()},
+        {"expander", metered<sonora::Expander>()},
+        {"peakLimiter", plain<sonora::PeakLimiter>()},
+        {"bandPassFilter", plain<sonora::BandPassFilter>()},
+        {"highPassFilter", plain<sonora::HighPassFilter>()},
+        {"highShelfFilter", plain<sonora::HighShelfFilter>()},
+        {"lowPassFilter", plain<sonora::LowPassFilter>()},
+        {"lowShelfFilter", plain<sonora::LowShelfFilter>()},
+        {"parametricEQ", plain<sonora::ParametricEQ>()},
     };
     return table;
 }

@@ -1,0 +1,42 @@
+#include "Sonora/Nodes/Effects/EffectNode.h"
+
+#include "Sonora/Internals/Utilities/Log.h"
+#include "Sonora/Nodes/ParameterBinding.h"
+
+namespace sonora {
+
+EffectNode::EffectNode(std::shared_ptr<platform::AVAudioUnitEffect> unit, std::shared_ptr<Node> input)
+    : effectAU_(std::move(unit)), input_(std::move(input)) {}
+
+void EffectNode::start() {
+    effectAU_->setBypass(false);
+    isStarted_ = true;
+}
+
+void EffectNode::stop() {
+    effectAU_->setBypass(true);
+    isStarted_ = false;
+}
+
+void EffectNode::bindAndAssign(std::initializer_list<std::pair<Parameter<float>*, float>> values) {
+    bindParameterWrappers(*this, effectAU_);
+    for (const auto& [parameter, value] : values) *parameter = value;
+}
+
+platform::AudioComponentDescription builtInEffectDescription(platform::OSType subType) {
+    return {platform::kAudioUnitType_Effect, subType, platform::kAudioUnitManufacturer_Apple, 0, 0};
+}
+
+float allParametersValue(const platform::AVAudioNode& node, size_t position) {
+    const auto unit = node.auAudioUnit();
+    const auto tree = unit ? unit->parameterTree() : nullptr;
+    if (!tree) return 0.0f;
+    const auto& all = tree->allParameters();
+    if (position >= all.size()) {
+        Log({"🛑 Error: the unit has no parameter at position", position});
+        return 0.0f;
+    }
+    return all[position]->value();
+}
+
+}  // namespace sonora

@@ -1,0 +1,49 @@
+// What the effect nodes over the built-in units share: one input, the unit as the platform node,
+// a stored isStarted, start() and stop() through the unit's bypass, and the binding of the
+// node's parameters to the unit's own parameters by address.
+#pragma once
+
+#include "Sonora/Nodes/Node.h"
+#include "platform/audiotoolbox/AVAudioUnitEffect.h"
+
+#include <initializer_list>
+#include <memory>
+#include <utility>
+
+namespace sonora {
+
+class EffectNode : public Node {
+public:
+    std::vector<std::shared_ptr<Node>> connections() const override { return {input_}; }
+    std::shared_ptr<platform::AVAudioNode> avAudioNode() const override { return effectAU_; }
+
+    // True after creation and start(), false after stop(); setting it leaves the unit alone.
+    bool isStarted() const override { return isStarted_; }
+    void setIsStarted(bool started) { isStarted_ = started; }
+    // The unit stops bypassing / bypasses (a straight copy); the parameters keep their values.
+    void start();
+    void stop();
+
+protected:
+    EffectNode(std::shared_ptr<platform::AVAudioUnitEffect> unit, std::shared_ptr<Node> input);
+
+    // Binds every parameter to the unit, then assigns the values in declaration order (clamped
+    // to the unit's ranges like any later assignment).
+    void bindAndAssign(std::initializer_list<std::pair<Parameter<float>*, float>> values);
+
+    const std::shared_ptr<platform::AVAudioUnitEffect>& unit() const { return effectAU_; }
+
+private:
+    std::shared_ptr<platform::AVAudioUnitEffect> effectAU_;
+    std::shared_ptr<Node> input_;
+    bool isStarted_ = true;
+};
+
+// The description of a built-in effect unit: 'aufx', the sub-type, 'appl', no flags.
+platform::AudioComponentDescription builtInEffectDescription(platform::OSType subType);
+
+// The three readings of the dynamics nodes: the values at positions 7, 8 and 9 of the unit's
+// allParameters (0 when the unit has no tree or fewer parameters).
+float allParametersValue(const platform::AVAudioNode& node, size_t position);
+
+}  // namespace sonora
