@@ -98,6 +98,8 @@ def filters_match_sox():
         residual = decibels(np.sqrt(np.mean((ours - theirs) ** 2)) / np.sqrt(np.mean(theirs ** 2)))
         check(f"{node} matches sox {' '.join(effect)} (lag 0, residual {residual:.1f} dB)",
               best == 0 and residual <= -80, f"lag {best}")
+    fx("lowPassFilter", noise, "stopped.wav", "--stop", params=["cutoffFrequency=1000"])
+    check("a stopped node passes its input through unchanged", np.array_equal(read("stopped.wav"), read("n.wav")))
 
 
 def delay_echoes():
