@@ -181,7 +181,9 @@ TEST(AVAudioUnitSampler, ResetSilencesTheVoicesAndKeepsTheInstrument) {
 TEST(AVAudioUnitSampler, AFailedLoadThrowsAndTheOldInstrumentKeepsPlaying) {
     if (!haveSoundFont()) GTEST_SKIP() << "no SoundFont";
     testsupport::ScratchDir dir;
-    testsupport::writeFile(dir / "corrupt.sf2", "RIFF\x10\x00\x00\x00sfbkLIST garbage garbage");
+    // A SoundFont header over a body that is none.
+    static const char corrupt[] = "RIFF\x10\x00\x00\x00sfbkLIST garbage garbage";
+    testsupport::writeFile(dir / "corrupt.sf2", std::string(corrupt, sizeof corrupt - 1));
     ASSERT_EQ(testsupport::run("sox -n -r 44100 " + testsupport::q(dir / "tone.wav") + " synth 0.2 sine 440"), 0);
     std::filesystem::copy_file(dir / "tone.wav", dir / "tone.sf2");
     testsupport::writeFile(dir / "piano.exs", "not an instrument");

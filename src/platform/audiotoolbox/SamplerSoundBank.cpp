@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 
 namespace platform::detail {
@@ -105,6 +107,11 @@ private:
         std::error_code ec;
         if (!std::filesystem::is_regular_file(url_.filePath(), ec))
             fail(kAudioUnitErr_FileNotFound, "The sound bank \"" + url_.path() + "\" does not exist.");
+        // Only SoundFonts: the synthesizer would also try other formats (DLS) on anything else.
+        char header[12] = {};
+        std::ifstream(url_.filePath(), std::ios::binary).read(header, sizeof header);
+        if (std::memcmp(header, "RIFF", 4) != 0 || std::memcmp(header + 8, "sfbk", 4) != 0)
+            fail(kAudioUnitErr_InvalidFile, "\"" + url_.path() + "\" is no SoundFont.");
         settings_ = new_fluid_settings();
         fluid_settings_setnum(settings_, "synth.sample-rate", sampleRate);
         fluid_settings_setint(settings_, "synth.threadsafe-api", 0);

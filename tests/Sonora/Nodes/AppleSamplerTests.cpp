@@ -1,11 +1,13 @@
 // The sampler node: file lookup, bank numbers, level controls, loaders and their failures,
 // rendered through an engine.
 #include "Sonora/Internals/Engine/AudioEngine.h"
+#include "Sonora/Internals/Settings/Settings.h"
 #include "Sonora/Nodes/Playback/AppleSampler/AppleSampler.h"
 #include "main/TestSupport.h"
 #include "platform/audiotoolbox/AVAudioUnitSampler.h"
 #include "platform/avfaudio/AVAudioFile.h"
 #include "platform/avfaudio/AVAudioPCMBuffer.h"
+#include "platform/foundation/OSLog.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +21,13 @@ namespace {
 
 const std::string kSoundFont = "/usr/share/sounds/sf2/TimGM6mb";
 bool haveSoundFont() { return std::filesystem::exists(kSoundFont + ".sf2"); }
+
+// Whether a log line since the last clear holds `text`.
+bool logged(const std::string& text) {
+    for (const auto& entry : platform::LogSink::entries())
+        if (entry.message.find(text) != std::string::npos) return true;
+    return false;
+}
 
 double rmsOf(const std::shared_ptr<platform::AVAudioPCMBuffer>& buffer) {
     if (!buffer || buffer->frameLength() == 0) return 0;
@@ -114,6 +123,8 @@ TEST(AppleSampler, LocatesAbsolutePathsThenBundleResources) {
 }
 
 TEST(AppleSampler, LookupFailuresThrowTheNotFoundError) {
+    Settings::setEnableLogging(true);
+    platform::LogSink::clear();
     AppleSampler sampler;
     const std::function<void()> loads[] = {
         [&] { sampler.loadWav("no-such-sample"); },
@@ -132,9 +143,14 @@ TEST(AppleSampler, LookupFailuresThrowTheNotFoundError) {
             EXPECT_EQ(e.error().code, 256) << i;
         }
     }
+    EXPECT_TRUE(logged("File not found: no-such-instrument"));
+    EXPECT_TRUE(logged("Soundfont file not found: /no/such/bank"));
     // The initializer logs and makes the object anyway.
+    platform::LogSink::clear();
     AppleSampler empty(std::string("no-such-sample"));
     EXPECT_TRUE(empty.audioFiles().empty());
+    EXPECT_TRUE(logged("WAV file not found."));
+    EXPECT_TRUE(logged("Could not load no-such-sample"));
 }
 
 TEST(AppleSampler, SoundFontPlaysThroughTheEngineAndABadBankKeepsIt) {
@@ -144,7 +160,10 @@ TEST(AppleSampler, SoundFontPlaysThroughTheEngineAndABadBankKeepsIt) {
     auto sampler = std::make_shared<AppleSampler>();
     EXPECT_EQ(renderedRMS(sampler, [&] { sampler->play(60, 100); }), 0.0);
     sampler->loadMelodicSoundFont(kSoundFont, 0);
+    Settings::setEnableLogging(true);
+    platform::LogSink::clear();
     EXPECT_THROW(sampler->loadMelodicSoundFont((dir / "bad").string(), 0), NSErrorException);
+    EXPECT_TRUE(logged("Error loading SoundFont " + (dir / "bad").string()));
     EXPECT_THROW(sampler->loadSoundFont(kSoundFont, 0, AppleSampler::Bank{3}), NSErrorException);
     EXPECT_GT(renderedRMS(sampler, [&] { sampler->play(60, 100); }), 0.001);
     sampler->loadPercussiveSoundFont(kSoundFont, 0);
@@ -159,7 +178,10 @@ TEST(AppleSampler, WritingAudioFilesThatFailLogsAndKeepsTheArray) {
     auto file = platform::AVAudioFile::forReading(platform::URL(dir / "a.wav"));
     std::filesystem::remove(dir / "a.wav");
     AppleSampler sampler;
+    Settings::setEnableLogging(true);
+    platform::LogSink::clear();
     sampler.setAudioFiles({file});
+    EXPECT_TRUE(logged("Could not load audio files"));
     ASSERT_EQ(sampler.audioFiles().size(), 1u);
     EXPECT_EQ(sampler.audioFiles()[0], file);
 }

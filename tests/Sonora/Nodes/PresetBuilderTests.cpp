@@ -1,7 +1,9 @@
 // The sampler preset writer: numbering, key ranges, trigger rules, envelopes, escaping and the
 // failures, read back by Python's plistlib and by the sampler unit.
 #include "Sonora/Nodes/Playback/AppleSampler/PresetBuilder.h"
+#include "Sonora/Internals/Settings/Settings.h"
 #include "main/TestSupport.h"
+#include "platform/foundation/OSLog.h"
 #include "platform/audiotoolbox/detail/SamplerInstrument.h"
 
 #include <gtest/gtest.h>
@@ -101,19 +103,31 @@ TEST(PresetBuilder, BadDescriptionsAndAMissingEnvelopeWriteNothing) {
     const struct {
         std::vector<SampleDescription> samples;
         std::optional<double> attack, release;
+        const char* message;
     } cases[] = {
-        {{sample(60, "a.wav", 0, 127)}, std::nullopt, 0.5},
-        {{sample(60, "a.wav", 0, 127)}, 0.1, std::nullopt},
-        {{SampleDescription{{"rootnote", int64_t(60)}}}, 0.1, 0.1},                        // no filename
-        {{sample(60, "a.wav", 0, 127), SampleDescription{{"filename", int64_t(3)}}}, 0.1, 0.1},  // not text
+        {{sample(60, "a.wav", 0, 127)}, std::nullopt, 0.5, "No attack or release provided in PresetBuilder"},
+        {{sample(60, "a.wav", 0, 127)}, 0.1, std::nullopt, "No attack or release provided in PresetBuilder"},
+        {{SampleDescription{{"rootnote", int64_t(60)}}}, 0.1, 0.1, "No filename provided in PresetBuilder"},
+        {{sample(60, "a.wav", 0, 127), SampleDescription{{"filename", int64_t(3)}}}, 0.1, 0.1,
+         "Unable to load new sound in PresetBuilder"},
     };
+    Settings::setEnableLogging(true);
     for (size_t i = 0; i < std::size(cases); ++i) {
         const auto path = dir / ("p" + std::to_string(i) + ".aupreset");
+        platform::LogSink::clear();
         PresetBuilder::createAUPreset(cases[i].samples, path.string(), "X", cases[i].attack, cases[i].release);
         EXPECT_FALSE(std::filesystem::exists(path)) << i;
+        size_t lines = 0;
+        for (const auto& entry : platform::LogSink::entries()) lines += entry.message.find(cases[i].message) != std::string::npos;
+        EXPECT_EQ(lines, 1u) << i;
     }
     // An unwritable path is logged, not thrown.
-    EXPECT_NO_THROW(PresetBuilder::createAUPreset({}, (dir / "no" / "such" / "p.aupreset").string(), "X", 0, 0));
+    platform::LogSink::clear();
+    const std::string unwritable = (dir / "no" / "such" / "p.aupreset").string();
+    EXPECT_NO_THROW(PresetBuilder::createAUPreset({}, unwritable, "X", 0, 0));
+    bool reported = false;
+    for (const auto& entry : platform::LogSink::entries()) reported |= entry.message.find("Could not write to " + unwritable) != std::string::npos;
+    EXPECT_TRUE(reported);
 }
 
 TEST(PresetBuilder, Fragments) {
