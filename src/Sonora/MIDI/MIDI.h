@@ -177,6 +177,8 @@ public:
     void stopReceivingSysEx();
     // Appends to the message being gathered; false (and gathering stopped) when it grew too long.
     bool appendIncomingSysEx(std::span<const uint8_t> bytes);
+    // Drops the message being gathered, which will never be finished, and stops gathering.
+    void dropIncomingSysEx();
     // Back to the state of a fresh object (tests).
     void resetSysExStateForTesting();
 
@@ -197,6 +199,7 @@ private:
     void createVirtual(bool inputs, int count, const std::optional<std::vector<MIDIUniqueID>>& uniqueIDs,
                        const std::optional<std::vector<std::string>>& names);
     bool destroyVirtual(bool inputs);
+    void clearIncomingSysEx();
     void sendList(const std::vector<uint8_t>& buffer, const UIDs& endpointsUIDs, const Ports& virtualOutputPorts);
 
     MIDIClientRef client_ = 0;

@@ -1,5 +1,8 @@
 #include "platform/coremidi/MIDIObjects.h"
 
+#include "platform/coremidi/MIDIAlsa.h"
+#include "platform/coremidi/MIDIBackend.h"
+
 #include "platform/foundation/HostTime.h"
 #include "platform/foundation/OSLog.h"
 
@@ -16,7 +19,6 @@
 #include <thread>
 #include <utility>
 
-#include <unistd.h>
 
 namespace platform {
 
@@ -110,6 +112,31 @@ struct Server {
     std::mt19937_64 random{std::random_device{}()};
     std::atomic<bool> eventLists{true};
     MIDIThread thread;
+    std::unique_ptr<MIDIBackend> backend;  // none: the loopback alone
+
+    // What the backend hears of the program's endpoints and connections.
+    bool ownEndpoint(const Object& object) const { return backend && object.owner != 0; }
+    void publishLocked(MIDIEndpointRef ref, const Object& object) {
+        if (!ownEndpoint(object)) return;
+        backend->published(ref, object.kind == Kind::source ? kMIDIObjectType_Source : kMIDIObjectType_Destination,
+                           object.strings.at(kMIDIPropertyName), !isPublic(object));
+    }
+    void republishLocked(MIDIEndpointRef ref, const Object& object) {
+        if (ownEndpoint(object)) backend->changed(ref, object.strings.at(kMIDIPropertyName), !isPublic(object));
+    }
+    void withdrawLocked(MIDIEndpointRef ref, const Object& object) {
+        if (ownEndpoint(object)) backend->withdrawn(ref);
+    }
+    // A port's connection to `source` ends.
+    void disconnectedLocked(MIDIEndpointRef source) {
+        const auto endpoint = find(source);
+        if (backend && endpoint && endpoint->owner == 0) backend->disconnected(source);
+    }
+    void disconnectAllLocked(Object& port) {
+        for (const auto& [source, refCon] : port.connections) disconnectedLocked(source);
+        port.connections.clear();
+        port.converters.clear();
+    }
 
     std::shared_ptr<Object> find(MIDIObjectRef ref) {
         const auto it = objects.find(ref);
@@ -173,17 +200,36 @@ struct Server {
     }
 };
 
-Server& server() {
-    static auto* instance = [] {
-        // Only the in-process loopback is built: say so once, whatever was asked for.
-        const char* asked = std::getenv("TAMBERLO_MIDI_BACKEND");
-        if (asked && std::string(asked) != "loopback")
-            logError(std::string("MIDI backend \"") + asked + "\" is not available here; using the loopback");
-        else if (!asked && ::access("/dev/snd/seq", F_OK) == 0)
-            logError("MIDI: the ALSA sequencer is present but not supported yet; using the loopback");
-        return new Server;  // lives to the process's end: the MIDI thread uses it
-    }();
+// The registry alone, for the backend's calls.
+Server& registry() {
+    static auto* instance = new Server;  // lives to the process's end: the MIDI thread uses it
     return *instance;
+}
+
+// The registry with its backend chosen: the ALSA sequencer unless TAMBERLO_MIDI_BACKEND says
+// "loopback"; the loopback, with one log line, when the sequencer cannot be opened.
+Server& server() {
+    static std::once_flag chosen;
+    auto& s = registry();
+    std::call_once(chosen, [&] {
+        const char* asked = std::getenv("TAMBERLO_MIDI_BACKEND");
+        const std::string wanted = asked ? asked : "";
+        if (wanted == "loopback") return;
+        if (!wanted.empty() && wanted != "alsa") {
+            logError("MIDI backend \"" + wanted + "\" is unknown; using the loopback");
+            return;
+        }
+        std::string error;
+        auto backend = alsa::open(&error);
+        if (!backend) {
+            os_log(OSLog{"com.tamberlo.coremidi", "midi"}, wanted.empty() ? OSLogType::default_ : OSLogType::error,
+                   "MIDI: the ALSA sequencer cannot be opened (" + error + "); using the loopback");
+            return;
+        }
+        std::lock_guard lock(s.mutex);
+        s.backend = std::move(backend);
+    });
+    return s;
 }
 
 bool isEndpoint(const Object& object) { return object.kind == Kind::source || object.kind == Kind::destination; }
@@ -297,7 +343,22 @@ OSStatus received(MIDIEndpointRef source, const MIDIPacketList* list, size_t lis
     if (object->kind != Kind::source) return kMIDIWrongEndpointType;
     if ((object->owner == 0) != external) return kMIDINotPermitted;
     deliverFromSourceLocked(s, source, packets);
+    if (!external && s.backend) s.backend->emitted(source, packets);
     return noErr;
+}
+
+// Queues the delivery of packets to a destination's read block.
+void deliverToDestinationLocked(Server& s, MIDIEndpointRef destination, const Object& object,
+                                const std::vector<loopback::ReceivedPacket>& packets) {
+    if (!object.read) return;
+    s.thread.post([&s, destination, list = packetList(packets), block = object.read] {
+        {
+            // A destination disposed while the list was on its way gets nothing.
+            std::lock_guard lock(s.mutex);
+            if (!s.find(destination, Kind::destination)) return;
+        }
+        block(reinterpret_cast<const MIDIPacketList*>(list.data()), list.size(), nullptr);
+    });
 }
 
 OSStatus createEndpoint(Kind kind, MIDIClientRef client, const std::string& name, MIDIEndpointRef* out,
@@ -311,6 +372,7 @@ OSStatus createEndpoint(Kind kind, MIDIClientRef client, const std::string& name
     object->read = std::move(read);
     const auto ref = s.add(object);
     if (out) *out = ref;
+    s.publishLocked(ref, *object);
     s.notifyLocked(kMIDIMsgObjectAdded, ref, *object);
     return noErr;
 }
@@ -345,7 +407,60 @@ MIDIEndpointRef nthOf(Kind kind, ItemCount index) {
     return 0;
 }
 
+// Removes an endpoint: every connection to it ends, the backend and every client hear of it.
+void disposeEndpointLocked(Server& s, MIDIEndpointRef endpoint, const Object& object) {
+    for (auto& [ref, port] : s.objects) {
+        if (port->connections.erase(endpoint)) s.disconnectedLocked(endpoint);
+        port->converters.erase(endpoint);
+    }
+    s.withdrawLocked(endpoint, object);
+    s.notifyLocked(kMIDIMsgObjectRemoved, endpoint, object);
+    s.objects.erase(endpoint);
+}
+
 }  // namespace
+
+namespace midiservice {
+
+MIDIEndpointRef addExternal(MIDIObjectType type, const std::string& name, MIDIUniqueID uniqueID) {
+    auto& s = registry();
+    std::lock_guard lock(s.mutex);
+    auto object = makeObject(type == kMIDIObjectType_Source ? Kind::source : Kind::destination, 0, name);
+    // Two ports whose names hash alike: the later one takes the next free ID.
+    while (uniqueID == 0 || s.uniqueIDTaken(uniqueID, 0)) ++uniqueID;
+    object->integers[kMIDIPropertyUniqueID] = uniqueID;
+    object->integers[kMIDIPropertyPrivate] = 0;
+    const auto ref = s.add(object);
+    s.notifyLocked(kMIDIMsgObjectAdded, ref, *object);
+    return ref;
+}
+
+void removeExternal(MIDIEndpointRef endpoint) {
+    auto& s = registry();
+    std::lock_guard lock(s.mutex);
+    const auto object = s.find(endpoint);
+    if (object && isEndpoint(*object) && object->owner == 0) disposeEndpointLocked(s, endpoint, *object);
+}
+
+void receivedFromExternal(MIDIEndpointRef source, const MIDIPackets& packets) {
+    auto& s = registry();
+    std::lock_guard lock(s.mutex);
+    if (s.find(source, Kind::source)) deliverFromSourceLocked(s, source, packets);
+}
+
+void receivedAtDestination(MIDIEndpointRef destination, const MIDIPackets& packets) {
+    auto& s = registry();
+    std::lock_guard lock(s.mutex);
+    if (const auto object = s.find(destination, Kind::destination)) deliverToDestinationLocked(s, destination, *object, packets);
+}
+
+void useBackendForTesting(std::unique_ptr<MIDIBackend> backend) {
+    auto& s = server();
+    std::lock_guard lock(s.mutex);
+    s.backend = std::move(backend);
+}
+
+}  // namespace midiservice
 
 OSStatus MIDIClientCreateWithBlock(const std::string& name, MIDIClientRef* outClient, MIDINotifyBlock notifyBlock) {
     auto& s = server();
@@ -363,7 +478,11 @@ OSStatus MIDIClientDispose(MIDIClientRef client) {
     if (!s.find(client, Kind::client)) return kMIDIInvalidClient;
     for (auto it = s.objects.begin(); it != s.objects.end();) {
         if (it->second->owner == client) {
-            if (isEndpoint(*it->second)) s.notifyLocked(kMIDIMsgObjectRemoved, it->first, *it->second);
+            if (isEndpoint(*it->second)) {
+                s.withdrawLocked(it->first, *it->second);
+                s.notifyLocked(kMIDIMsgObjectRemoved, it->first, *it->second);
+            }
+            s.disconnectAllLocked(*it->second);
             it = s.objects.erase(it);
         } else {
             ++it;
@@ -397,7 +516,10 @@ OSStatus MIDIObjectSetStringProperty(MIDIObjectRef ref, const std::string& prope
     if (!object) return kMIDIObjectNotFound;
     if (object->integers.count(property)) return kMIDIWrongPropertyType;
     object->strings[property] = value;
-    if (isEndpoint(*object)) s.notifyLocked(kMIDIMsgPropertyChanged, ref, *object, property);
+    if (isEndpoint(*object)) {
+        if (property == kMIDIPropertyName) s.republishLocked(ref, *object);
+        s.notifyLocked(kMIDIMsgPropertyChanged, ref, *object, property);
+    }
     return noErr;
 }
 
@@ -421,7 +543,10 @@ OSStatus MIDIObjectSetIntegerProperty(MIDIObjectRef ref, const std::string& prop
     if (object->strings.count(property)) return kMIDIWrongPropertyType;
     if (property == kMIDIPropertyUniqueID && s.uniqueIDTaken(value, ref)) return kMIDIIDNotUnique;
     object->integers[property] = value;
-    if (isEndpoint(*object)) s.notifyLocked(kMIDIMsgPropertyChanged, ref, *object, property);
+    if (isEndpoint(*object)) {
+        if (property == kMIDIPropertyPrivate) s.republishLocked(ref, *object);
+        s.notifyLocked(kMIDIMsgPropertyChanged, ref, *object, property);
+    }
     return noErr;
 }
 
@@ -449,7 +574,9 @@ OSStatus MIDIPortConnectSource(MIDIPortRef port, MIDIEndpointRef source, void* c
     const auto endpoint = s.find(source);
     if (!endpoint || !isEndpoint(*endpoint)) return kMIDIUnknownEndpoint;
     if (endpoint->kind != Kind::source) return kMIDIWrongEndpointType;
-    object->connections[source] = connRefCon;
+    const bool fresh = object->connections.emplace(source, connRefCon).second;
+    if (!fresh) object->connections[source] = connRefCon;
+    if (fresh && s.backend && endpoint->owner == 0) s.backend->connected(source);
     return noErr;
 }
 
@@ -460,6 +587,7 @@ OSStatus MIDIPortDisconnectSource(MIDIPortRef port, MIDIEndpointRef source) {
     if (!object) return kMIDIInvalidPort;
     if (object->connections.erase(source) == 0) return kMIDINoConnection;
     object->converters.erase(source);
+    s.disconnectedLocked(source);
     return noErr;
 }
 
@@ -468,6 +596,7 @@ OSStatus MIDIPortDispose(MIDIPortRef port) {
     std::lock_guard lock(s.mutex);
     const auto object = s.find(port);
     if (!object || (object->kind != Kind::inputPort && object->kind != Kind::outputPort)) return kMIDIInvalidPort;
+    s.disconnectAllLocked(*object);
     s.objects.erase(port);
     return noErr;
 }
@@ -488,12 +617,7 @@ OSStatus MIDIEndpointDispose(MIDIEndpointRef endpoint) {
     std::lock_guard lock(s.mutex);
     const auto object = s.find(endpoint);
     if (!object || !isEndpoint(*object)) return kMIDIUnknownEndpoint;
-    for (auto& [ref, port] : s.objects) {
-        port->connections.erase(endpoint);
-        port->converters.erase(endpoint);
-    }
-    s.notifyLocked(kMIDIMsgObjectRemoved, endpoint, *object);
-    s.objects.erase(endpoint);
+    disposeEndpointLocked(s, endpoint, *object);
     return noErr;
 }
 
@@ -510,18 +634,11 @@ OSStatus MIDISend(MIDIPortRef port, MIDIEndpointRef destination, const MIDIPacke
     if (!object || !isEndpoint(*object)) return kMIDIUnknownEndpoint;
     if (object->kind != Kind::destination) return kMIDIWrongEndpointType;
     if (object->owner == 0) {
-        object->received.insert(object->received.end(), packets.begin(), packets.end());
+        if (!s.backend || !s.backend->send(destination, packets))
+            object->received.insert(object->received.end(), packets.begin(), packets.end());
         return noErr;
     }
-    if (!object->read) return noErr;
-    s.thread.post([&s, destination, list = packetList(packets), block = object->read] {
-        {
-            // A destination disposed while the list was on its way gets nothing.
-            std::lock_guard lock(s.mutex);
-            if (!s.find(destination, Kind::destination)) return;
-        }
-        block(reinterpret_cast<const MIDIPacketList*>(list.data()), list.size(), nullptr);
-    });
+    deliverToDestinationLocked(s, destination, *object, packets);
     return noErr;
 }
 
@@ -529,7 +646,11 @@ OSStatus MIDIReceived(MIDIEndpointRef source, const MIDIPacketList* list, size_t
     return received(source, list, listBytes, false);
 }
 
-std::string MIDIBackendName() { return "loopback"; }
+std::string MIDIBackendName() {
+    auto& s = server();
+    std::lock_guard lock(s.mutex);
+    return s.backend ? s.backend->name() : "loopback";
+}
 
 bool MIDIEventListsAvailable() { return server().eventLists.load(); }
 void MIDISetEventListsAvailable(bool available) { server().eventLists.store(available); }
