@@ -193,6 +193,7 @@ private:
     void receivePackets(const platform::MIDIPacketList* list, size_t listBytes, MIDIUniqueID uid);
     void receiveEvents(const platform::MIDIEventList* list, size_t listBytes, MIDIUniqueID uid);
     void transformAndDispatch(std::vector<MIDIEvent> events, MIDIUniqueID uid);
+    void dispatch(const MIDIEvent& event, MIDIUniqueID fromInput, const Listeners& snapshot) const;
     // The platform's sources (destinations) that are not the program's own virtual endpoints.
     std::vector<MIDIEndpointRef> foreignSources() const;
     std::vector<MIDIEndpointRef> foreignDestinations() const;

@@ -281,8 +281,9 @@ void MIDI::closeAllInputs() {
 void MIDI::transformAndDispatch(std::vector<MIDIEvent> events, MIDIUniqueID uid) {
     const auto transformers = this->transformers();
     for (const auto& transformer : *transformers) events = transformer->transform(std::move(events));
+    const auto snapshot = listeners();  // one snapshot for the whole batch
     for (const auto& event : events)
-        if (passesFilter(event)) handleMIDIMessage(event, uid);
+        if (passesFilter(event)) dispatch(event, uid, *snapshot);
 }
 
 void MIDI::receivePackets(const MIDIPacketList* list, size_t listBytes, MIDIUniqueID uid) {
@@ -317,8 +318,11 @@ void MIDI::receiveEvents(const MIDIEventList* list, size_t listBytes, MIDIUnique
 }
 
 void MIDI::handleMIDIMessage(const MIDIEvent& event, MIDIUniqueID fromInput) const {
-    const auto snapshot = listeners();
-    if (snapshot->empty()) return;
+    dispatch(event, fromInput, *listeners());
+}
+
+void MIDI::dispatch(const MIDIEvent& event, MIDIUniqueID fromInput, const Listeners& snapshot) const {
+    if (snapshot.empty()) return;
     const auto& d = event.data;
     // A message shorter than its kind reads its missing bytes as 0.
     const auto at = [&](size_t i) -> uint8_t { return i < d.size() ? d[i] : 0; };
@@ -326,7 +330,7 @@ void MIDI::handleMIDIMessage(const MIDIEvent& event, MIDIUniqueID fromInput) con
     const uint8_t channel = status & 0x0F;
     const MIDIListener::PortID port = fromInput;
     const auto& time = event.timeStamp;
-    for (const auto& listener : *snapshot) {
+    for (const auto& listener : snapshot) {
         if (d.empty()) {
             Log({"No usable status detected in handleMIDIMessage"}, OSLog::midi());
             continue;
@@ -411,9 +415,10 @@ void MIDI::createVirtual(bool inputs, int count, const std::optional<std::vector
         if (inputs) {
             status = MIDIDestinationCreateWithBlock(
                 client_, name, &endpoint, [this, uid](const MIDIPacketList* list, size_t bytes, void*) {
+                    const auto snapshot = listeners();
                     MIDIPacketListIterator packets(list, bytes);
                     while (const auto packet = packets.next())
-                        for (const auto& event : packetEvents(*packet)) handleMIDIMessage(event, uid);
+                        for (const auto& event : packetEvents(*packet)) dispatch(event, uid, *snapshot);
                 });
         } else {
             status = MIDISourceCreate(client_, name, &endpoint);

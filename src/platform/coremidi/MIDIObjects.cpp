@@ -32,6 +32,7 @@ void logError(const std::string& message) {
 class MIDIThread {
 public:
     void post(std::function<void()> work) {
+        bool wake;
         {
             std::lock_guard lock(mutex_);
             if (!started_) {
@@ -39,8 +40,9 @@ public:
                 std::thread([this] { run(); }).detach();
             }
             queue_.push_back(std::move(work));
+            wake = waiting_;  // a busy thread finds the work without being woken
         }
-        wake_.notify_all();
+        if (wake) wake_.notify_one();
     }
 
     void drain() {
@@ -54,7 +56,9 @@ private:
         id_ = std::this_thread::get_id();
         std::unique_lock lock(mutex_);
         for (;;) {
+            waiting_ = true;
             wake_.wait(lock, [&] { return !queue_.empty(); });
+            waiting_ = false;
             auto work = std::move(queue_.front());
             queue_.pop_front();
             busy_ = true;
@@ -72,10 +76,22 @@ private:
     std::deque<std::function<void()>> queue_;
     bool started_ = false;
     bool busy_ = false;
+    bool waiting_ = false;
     std::atomic<std::thread::id> id_{};
 };
 
 enum class Kind { client, inputPort, outputPort, source, destination };
+
+// A flag that deliveries already queued read, without the registry's lock, to learn that their
+// target has gone.
+using Liveness = std::shared_ptr<std::atomic<bool>>;
+Liveness alive() { return std::make_shared<std::atomic<bool>>(true); }
+
+// An input port's connection to a source: the reference given at connection, and whether it lasts.
+struct Connection {
+    void* refCon = nullptr;
+    Liveness live = alive();
+};
 
 struct Object {
     Kind kind = Kind::client;
@@ -85,7 +101,8 @@ struct Object {
     MIDINotifyBlock notify;
     MIDIReadBlock read;
     MIDIReceiveBlock receive;
-    std::map<MIDIEndpointRef, void*> connections;                         // input port: source → refCon
+    Liveness live = alive();                                              // false once disposed
+    std::map<MIDIEndpointRef, Connection> connections;                    // input port: source → connection
     std::map<MIDIEndpointRef, std::shared_ptr<MIDIBytesToUMP>> converters;  // input port of events
     std::vector<loopback::ReceivedPacket> received;                       // external destination
 };
@@ -132,10 +149,26 @@ struct Server {
         const auto endpoint = find(source);
         if (backend && endpoint && endpoint->owner == 0) backend->disconnected(source);
     }
+    // Ends a port's connection to `source`; false when there was none.
+    bool endConnectionLocked(Object& port, MIDIEndpointRef source) {
+        const auto it = port.connections.find(source);
+        if (it == port.connections.end()) return false;
+        it->second.live->store(false, std::memory_order_release);
+        port.connections.erase(it);
+        port.converters.erase(source);
+        disconnectedLocked(source);
+        return true;
+    }
     void disconnectAllLocked(Object& port) {
-        for (const auto& [source, refCon] : port.connections) disconnectedLocked(source);
-        port.connections.clear();
-        port.converters.clear();
+        while (!port.connections.empty()) endConnectionLocked(port, port.connections.begin()->first);
+    }
+    // Removes an object from the registry; what was queued for it finds it gone.
+    void eraseLocked(MIDIObjectRef ref) {
+        const auto it = objects.find(ref);
+        if (it == objects.end()) return;
+        disconnectAllLocked(*it->second);
+        it->second->live->store(false, std::memory_order_release);
+        objects.erase(it);
     }
 
     std::shared_ptr<Object> find(MIDIObjectRef ref) {
@@ -295,26 +328,20 @@ std::vector<uint8_t> eventList(MIDIProtocolID protocol, const std::vector<MIDIEv
     return buffer;
 }
 
-// True while the input port `port` exists and is connected to `source`: a delivery queued before a
-// dispose or disconnect reaches nothing.
-bool stillConnected(Server& s, MIDIPortRef port, MIDIEndpointRef source) {
-    std::lock_guard lock(s.mutex);
-    const auto now = s.find(port, Kind::inputPort);
-    return now && now->connections.count(source);
-}
-
 // Queues the delivery of packets from `source` to every input port connected to it.
 void deliverFromSourceLocked(Server& s, MIDIEndpointRef source, const std::vector<loopback::ReceivedPacket>& packets) {
     for (const auto& [ref, port] : s.objects) {
         if (port->kind != Kind::inputPort) continue;
         const auto connection = port->connections.find(source);
         if (connection == port->connections.end()) continue;
-        void* refCon = connection->second;
+        // A delivery queued before a dispose or disconnect reaches nothing.
+        void* refCon = connection->second.refCon;
+        const Liveness live = connection->second.live;
         if (port->receive) {
             auto& converter = port->converters[source];
             if (!converter) converter = std::make_shared<MIDIBytesToUMP>();
-            s.thread.post([&s, ref, source, refCon, packets, converter, block = port->receive] {
-                if (!stillConnected(s, ref, source)) return;
+            s.thread.post([live, refCon, packets, converter, block = port->receive] {
+                if (!live->load(std::memory_order_acquire)) return;
                 std::vector<MIDIEventPacket> words;
                 for (const auto& p : packets) converter->convert(p.bytes.data(), p.bytes.size(), p.timeStamp, words);
                 if (words.empty()) return;
@@ -322,8 +349,8 @@ void deliverFromSourceLocked(Server& s, MIDIEndpointRef source, const std::vecto
                 block(reinterpret_cast<const MIDIEventList*>(list.data()), list.size(), refCon);
             });
         } else if (port->read) {
-            s.thread.post([&s, ref, source, refCon, list = packetList(packets), block = port->read] {
-                if (!stillConnected(s, ref, source)) return;
+            s.thread.post([live, refCon, list = packetList(packets), block = port->read] {
+                if (!live->load(std::memory_order_acquire)) return;
                 block(reinterpret_cast<const MIDIPacketList*>(list.data()), list.size(), refCon);
             });
         }
@@ -351,12 +378,9 @@ OSStatus received(MIDIEndpointRef source, const MIDIPacketList* list, size_t lis
 void deliverToDestinationLocked(Server& s, MIDIEndpointRef destination, const Object& object,
                                 const std::vector<loopback::ReceivedPacket>& packets) {
     if (!object.read) return;
-    s.thread.post([&s, destination, list = packetList(packets), block = object.read] {
-        {
-            // A destination disposed while the list was on its way gets nothing.
-            std::lock_guard lock(s.mutex);
-            if (!s.find(destination, Kind::destination)) return;
-        }
+    s.thread.post([live = object.live, list = packetList(packets), block = object.read] {
+        // A destination disposed while the list was on its way gets nothing.
+        if (!live->load(std::memory_order_acquire)) return;
         block(reinterpret_cast<const MIDIPacketList*>(list.data()), list.size(), nullptr);
     });
 }
@@ -409,13 +433,10 @@ MIDIEndpointRef nthOf(Kind kind, ItemCount index) {
 
 // Removes an endpoint: every connection to it ends, the backend and every client hear of it.
 void disposeEndpointLocked(Server& s, MIDIEndpointRef endpoint, const Object& object) {
-    for (auto& [ref, port] : s.objects) {
-        if (port->connections.erase(endpoint)) s.disconnectedLocked(endpoint);
-        port->converters.erase(endpoint);
-    }
+    for (auto& [ref, port] : s.objects) s.endConnectionLocked(*port, endpoint);
     s.withdrawLocked(endpoint, object);
     s.notifyLocked(kMIDIMsgObjectRemoved, endpoint, object);
-    s.objects.erase(endpoint);
+    s.eraseLocked(endpoint);
 }
 
 }  // namespace
@@ -476,19 +497,16 @@ OSStatus MIDIClientDispose(MIDIClientRef client) {
     auto& s = server();
     std::lock_guard lock(s.mutex);
     if (!s.find(client, Kind::client)) return kMIDIInvalidClient;
-    for (auto it = s.objects.begin(); it != s.objects.end();) {
-        if (it->second->owner == client) {
-            if (isEndpoint(*it->second)) {
-                s.withdrawLocked(it->first, *it->second);
-                s.notifyLocked(kMIDIMsgObjectRemoved, it->first, *it->second);
-            }
-            s.disconnectAllLocked(*it->second);
-            it = s.objects.erase(it);
-        } else {
-            ++it;
-        }
+    std::vector<std::pair<MIDIObjectRef, std::shared_ptr<Object>>> owned;
+    for (const auto& [ref, object] : s.objects)
+        if (object->owner == client) owned.emplace_back(ref, object);
+    for (const auto& [ref, object] : owned) {
+        if (isEndpoint(*object))
+            disposeEndpointLocked(s, ref, *object);
+        else
+            s.eraseLocked(ref);
     }
-    s.objects.erase(client);
+    s.eraseLocked(client);
     return noErr;
 }
 
@@ -574,8 +592,8 @@ OSStatus MIDIPortConnectSource(MIDIPortRef port, MIDIEndpointRef source, void* c
     const auto endpoint = s.find(source);
     if (!endpoint || !isEndpoint(*endpoint)) return kMIDIUnknownEndpoint;
     if (endpoint->kind != Kind::source) return kMIDIWrongEndpointType;
-    const bool fresh = object->connections.emplace(source, connRefCon).second;
-    if (!fresh) object->connections[source] = connRefCon;
+    const auto [connection, fresh] = object->connections.try_emplace(source);
+    connection->second.refCon = connRefCon;
     if (fresh && s.backend && endpoint->owner == 0) s.backend->connected(source);
     return noErr;
 }
@@ -585,9 +603,7 @@ OSStatus MIDIPortDisconnectSource(MIDIPortRef port, MIDIEndpointRef source) {
     std::lock_guard lock(s.mutex);
     const auto object = s.find(port, Kind::inputPort);
     if (!object) return kMIDIInvalidPort;
-    if (object->connections.erase(source) == 0) return kMIDINoConnection;
-    object->converters.erase(source);
-    s.disconnectedLocked(source);
+    if (!s.endConnectionLocked(*object, source)) return kMIDINoConnection;
     return noErr;
 }
 
@@ -596,8 +612,7 @@ OSStatus MIDIPortDispose(MIDIPortRef port) {
     std::lock_guard lock(s.mutex);
     const auto object = s.find(port);
     if (!object || (object->kind != Kind::inputPort && object->kind != Kind::outputPort)) return kMIDIInvalidPort;
-    s.disconnectAllLocked(*object);
-    s.objects.erase(port);
+    s.eraseLocked(port);
     return noErr;
 }
 
@@ -688,7 +703,8 @@ OSStatus injectEventList(MIDIEndpointRef source, const MIDIEventList* list, size
         if (port->kind != Kind::inputPort || !port->receive) continue;
         const auto connection = port->connections.find(source);
         if (connection == port->connections.end()) continue;
-        s.thread.post([copy, block = port->receive, refCon = connection->second] {
+        s.thread.post([copy, block = port->receive, refCon = connection->second.refCon, live = connection->second.live] {
+            if (!live->load(std::memory_order_acquire)) return;
             block(reinterpret_cast<const MIDIEventList*>(copy.data()), copy.size(), refCon);
         });
     }
