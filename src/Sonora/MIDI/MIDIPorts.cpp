@@ -117,14 +117,22 @@ MIDIPortRef MIDI::outputPort() const {
 
 namespace {
 template <class T, class Change>
-void publish(std::mutex& writers, std::atomic<std::shared_ptr<const std::vector<std::shared_ptr<T>>>>& slot,
-             Change change) {
+void publish(std::mutex& writers, PublishedSnapshot<std::vector<std::shared_ptr<T>>>& slot, Change change) {
     std::lock_guard lock(writers);
-    auto next = std::make_shared<std::vector<std::shared_ptr<T>>>(*slot.load());
+    auto next = std::make_shared<std::vector<std::shared_ptr<T>>>(*slot.owner());
     change(*next);
-    slot.store(std::move(next));
+    slot.replace(std::move(next));
 }
 }  // namespace
+
+std::shared_ptr<const MIDI::Listeners> MIDI::listeners() const {
+    std::lock_guard lock(writers_);
+    return listeners_.owner();
+}
+std::shared_ptr<const MIDI::Transformers> MIDI::transformers() const {
+    std::lock_guard lock(writers_);
+    return transformers_.owner();
+}
 
 void MIDI::addListener(std::shared_ptr<MIDIListener> listener) {
     if (!listener) return;
@@ -149,7 +157,7 @@ void MIDI::clearTransformers() {
 }
 
 void MIDI::handleNotification(const MIDINotification& notification) {
-    const auto snapshot = listeners();
+    const PublishedSnapshot<Listeners>::Reader snapshot(listeners_);
     for (const auto& listener : *snapshot) {
         if (notification.messageID == kMIDIMsgSetupChanged) {
             listener->receivedMIDISetupChange();
@@ -279,9 +287,11 @@ void MIDI::closeAllInputs() {
 // MARK: - Receiving
 
 void MIDI::transformAndDispatch(std::vector<MIDIEvent> events, MIDIUniqueID uid) {
-    const auto transformers = this->transformers();
-    for (const auto& transformer : *transformers) events = transformer->transform(std::move(events));
-    const auto snapshot = listeners();  // one snapshot for the whole batch
+    {
+        const PublishedSnapshot<Transformers>::Reader transformers(transformers_);
+        for (const auto& transformer : *transformers) events = transformer->transform(std::move(events));
+    }
+    const PublishedSnapshot<Listeners>::Reader snapshot(listeners_);  // one snapshot for the whole batch
     for (const auto& event : events)
         if (passesFilter(event)) dispatch(event, uid, *snapshot);
 }
@@ -318,7 +328,7 @@ void MIDI::receiveEvents(const MIDIEventList* list, size_t listBytes, MIDIUnique
 }
 
 void MIDI::handleMIDIMessage(const MIDIEvent& event, MIDIUniqueID fromInput) const {
-    dispatch(event, fromInput, *listeners());
+    dispatch(event, fromInput, *PublishedSnapshot<Listeners>::Reader(listeners_));
 }
 
 void MIDI::dispatch(const MIDIEvent& event, MIDIUniqueID fromInput, const Listeners& snapshot) const {
@@ -415,7 +425,7 @@ void MIDI::createVirtual(bool inputs, int count, const std::optional<std::vector
         if (inputs) {
             status = MIDIDestinationCreateWithBlock(
                 client_, name, &endpoint, [this, uid](const MIDIPacketList* list, size_t bytes, void*) {
-                    const auto snapshot = listeners();
+                    const PublishedSnapshot<Listeners>::Reader snapshot(listeners_);
                     MIDIPacketListIterator packets(list, bytes);
                     while (const auto packet = packets.next())
                         for (const auto& event : packetEvents(*packet)) dispatch(event, uid, *snapshot);

@@ -344,6 +344,45 @@ TEST(MIDIPorts, UnusableStatusesAndMIDI2ListsAreLoggedNotDispatched) {
     EXPECT_EQ(count(midi2), 1u);
     EXPECT_TRUE(first->take().empty());
     EXPECT_TRUE(second->take().empty());
+
+    // No source carries the unique ID 0: closing it names it and closes nothing.
+    midi.closeInput();
+    EXPECT_EQ(count("Trying to close midi input 0, but no name was found"), 1u);
+    EXPECT_EQ(midi.inputPorts().size(), 1u);
     pm::MIDIClientDispose(other);
     pm::MIDIEndpointDispose(device);
+}
+
+TEST(MIDIPorts, FreshVirtualInputsTakeGivenIDsFirstAndIdleSendsStayQuiet) {
+    MIDI midi;
+    pm::LogSink::clear();
+    midi.createVirtualPorts(0);
+    size_t refusals = 0;
+    for (const auto& entry : pm::LogSink::entries())
+        refusals += entry.message.find("Number of port to create can't be less than one") != std::string::npos;
+    EXPECT_EQ(refusals, 1u);
+    EXPECT_EQ(midi.virtualOutputs(), std::vector<MIDIEndpointRef>{0});
+
+    midi.createVirtualInputPorts(3, std::vector<MIDIUniqueID>{7, 8});
+    EXPECT_EQ(midi.virtualInputUIDs(), (std::vector<MIDIUniqueID>{7, 8, 2000000}));
+    EXPECT_EQ(midi.virtualInputNames(),
+              (std::vector<std::string>{"Sonora Input 1", "Sonora Input 2", "Sonora Input 3"}));
+
+    // Nothing open and no virtual output: a send does nothing and says nothing.
+    pm::LogSink::clear();
+    midi.sendMessage({0x90, 1, 2}, 0, std::nullopt, std::vector<MIDIEndpointRef>{midi.virtualInputs()[0]});
+    pm::MIDIDrain();
+    EXPECT_TRUE(pm::LogSink::entries().empty());
+
+    // Closing the last output disposes the port; opening again makes a new one.
+    pm::MIDIEndpointRef synth = 0;
+    pm::loopback::createExternalDestination("Synth", &synth);
+    midi.openOutput(uidOf(synth));
+    const auto first = midi.outputPort();
+    midi.closeOutput(uidOf(synth));
+    EXPECT_EQ(midi.outputPort(), 0u);
+    midi.openOutput(uidOf(synth));
+    EXPECT_NE(midi.outputPort(), 0u);
+    EXPECT_NE(midi.outputPort(), first);
+    pm::MIDIEndpointDispose(synth);
 }
