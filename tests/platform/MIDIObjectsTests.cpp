@@ -1,8 +1,10 @@
+#include "platform/coremidi/MIDIBackend.h"
 #include "platform/coremidi/MIDIObjects.h"
 #include "platform/foundation/HostTime.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -310,4 +312,120 @@ TEST(MIDIObjects, LongMessagesSplitIntoPacketsOfAtMost64Words) {
     EXPECT_EQ(words, 200u);
     EXPECT_EQ(packets.front().words[0] >> 20, 0x301u);
     EXPECT_EQ(packets.back().words[packets.back().wordCount - 2] >> 20, 0x303u);
+}
+
+namespace {
+
+// Records what the service tells a backend; owns one external destination.
+struct RecordingBackend : MIDIBackend {
+    std::mutex mutex;
+    std::vector<std::string> calls;
+    MIDIEndpointRef ownedDestination = 0;
+    void add(std::string call) {
+        std::lock_guard lock(mutex);
+        calls.push_back(std::move(call));
+    }
+    std::vector<std::string> take() {
+        std::lock_guard lock(mutex);
+        return std::exchange(calls, {});
+    }
+    std::string name() const override { return "recording"; }
+    void published(MIDIEndpointRef, MIDIObjectType type, const std::string& name, bool isPrivate) override {
+        add("published " + std::to_string(type) + " " + name + (isPrivate ? " private" : ""));
+    }
+    void changed(MIDIEndpointRef, const std::string& name, bool isPrivate) override {
+        add("changed " + name + (isPrivate ? " private" : ""));
+    }
+    void withdrawn(MIDIEndpointRef) override { add("withdrawn"); }
+    void emitted(MIDIEndpointRef, const MIDIPackets& packets) override {
+        add("emitted " + std::to_string(packets.size()));
+    }
+    bool send(MIDIEndpointRef destination, const MIDIPackets& packets) override {
+        if (destination != ownedDestination) return false;
+        add("send " + std::to_string(packets.front().bytes.size()));
+        return true;
+    }
+    void connected(MIDIEndpointRef) override { add("connected"); }
+    void disconnected(MIDIEndpointRef) override { add("disconnected"); }
+};
+
+}  // namespace
+
+TEST(MIDIObjects, BackendHearsOfOwnEndpointsConnectionsAndSends) {
+    auto owned = std::make_unique<RecordingBackend>();
+    auto& backend = *owned;
+    midiservice::useBackendForTesting(std::move(owned));
+    EXPECT_EQ(MIDIBackendName(), "recording");
+
+    Captured seen;
+    MIDIClientRef client = 0;
+    MIDIClientCreateWithBlock("c", &client, [&](const MIDINotification* n) {
+        std::lock_guard lock(seen.mutex);
+        seen.notifications.push_back(n->messageID);
+    });
+    MIDIEndpointRef source = 0, destination = 0;
+    MIDISourceCreate(client, "S", &source);
+    MIDIDestinationCreateWithBlock(client, "D", &destination, seen.readBlock());
+    MIDIObjectSetStringProperty(source, kMIDIPropertyName, "S2");
+    MIDIObjectSetIntegerProperty(source, kMIDIPropertyPrivate, 1);
+    EXPECT_EQ(backend.take(), (std::vector<std::string>{"published 2 S", "published 3 D", "changed S2", "changed S2 private"}));
+
+    // Endpoints the backend finds: listed, announced, unique IDs kept apart.
+    const auto sourcesBefore = MIDIGetNumberOfSources();
+    const auto device = midiservice::addExternal(kMIDIObjectType_Source, "Device", 77);
+    const auto twin = midiservice::addExternal(kMIDIObjectType_Source, "Twin", 77);
+    backend.ownedDestination = midiservice::addExternal(kMIDIObjectType_Destination, "Synth", 5);
+    EXPECT_EQ(MIDIGetNumberOfSources(), sourcesBefore + 2);
+    int32_t id = 0;
+    MIDIObjectGetIntegerProperty(twin, kMIDIPropertyUniqueID, &id);
+    EXPECT_EQ(id, 78);
+    MIDIDrain();
+    {
+        std::lock_guard lock(seen.mutex);
+        EXPECT_EQ(std::count(seen.notifications.begin(), seen.notifications.end(), kMIDIMsgObjectAdded), 5);
+    }
+
+    // Connections are counted per port; what the device sends reaches the ports connected to it.
+    MIDIPortRef a = 0, b = 0;
+    MIDIInputPortCreateWithBlock(client, "a", &a, seen.readBlock());
+    MIDIInputPortCreateWithBlock(client, "b", &b, seen.readBlock());
+    MIDIPortConnectSource(a, device, nullptr);
+    MIDIPortConnectSource(a, device, nullptr);
+    MIDIPortConnectSource(b, device, nullptr);
+    MIDIPortConnectSource(a, source, nullptr);  // the program's own source: nothing to subscribe
+    EXPECT_EQ(backend.take(), (std::vector<std::string>{"connected", "connected"}));
+    midiservice::receivedFromExternal(device, {{42, {0x90, 60, 100}}});
+    midiservice::receivedAtDestination(destination, {{43, {0xF8}}});
+    midiservice::receivedAtDestination(source, {{44, {0xF8}}});  // not a destination: nothing
+    MIDIDrain();
+    {
+        std::lock_guard lock(seen.mutex);
+        ASSERT_EQ(seen.packets.size(), 3u);
+        EXPECT_EQ(seen.packets[0].timeStamp, 42u);
+        EXPECT_EQ(seen.packets[2].bytes, std::vector<uint8_t>{0xF8});
+    }
+
+    // Sends: the backend's destination goes to it, the program's source goes to it as well.
+    MIDIPortRef out = 0;
+    MIDIOutputPortCreate(client, "o", &out);
+    const auto list = listOf({{0, {0x90, 1, 2}}});
+    EXPECT_EQ(MIDISend(out, backend.ownedDestination, asList(list), list.size()), noErr);
+    EXPECT_TRUE(loopback::takeReceived(backend.ownedDestination).empty());
+    EXPECT_EQ(MIDIReceived(source, asList(list), list.size()), noErr);
+    EXPECT_EQ(backend.take(), (std::vector<std::string>{"send 3", "emitted 1"}));
+
+    // Letting go: by disconnecting, disposing a port, the device leaving, the client going.
+    MIDIPortDisconnectSource(b, device);
+    MIDIPortDispose(a);
+    EXPECT_EQ(backend.take(), (std::vector<std::string>{"disconnected", "disconnected"}));
+    MIDIPortConnectSource(b, device, nullptr);
+    backend.take();
+    midiservice::removeExternal(device);
+    EXPECT_EQ(backend.take(), (std::vector<std::string>{"disconnected"}));
+    EXPECT_EQ(MIDIGetNumberOfSources(), sourcesBefore + 1);
+    MIDIClientDispose(client);
+    EXPECT_EQ(backend.take(), (std::vector<std::string>{"withdrawn", "withdrawn"}));
+    midiservice::removeExternal(twin);
+    midiservice::removeExternal(backend.ownedDestination);
+    MIDIDrain();  // the client's last notifications refer to `seen`
 }

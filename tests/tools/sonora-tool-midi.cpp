@@ -18,6 +18,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -47,6 +48,17 @@ std::string hex(uint8_t b) {
 
 std::string portText(MIDIListener::PortID p) { return p ? std::to_string(*p) : "none"; }
 
+// The length of the system message at the start of `d`: a Universal MIDI Packet brings a system
+// message together with the packet's unused bytes.
+size_t messageLength(const std::vector<MIDIByte>& d) {
+    switch (d.front()) {
+    case 0xF0: return d.size();
+    case 0xF1: case 0xF3: return std::min<size_t>(2, d.size());
+    case 0xF2: return std::min<size_t>(3, d.size());
+    default: return 1;
+    }
+}
+
 struct Printer : MIDIListener {
     void receivedMIDINoteOn(MIDIByte n, MIDIByte v, MIDIByte c, PortID p, Stamp) override {
         line("noteOn " + std::to_string(n) + " " + std::to_string(v) + " " + std::to_string(c) + " port " + portText(p));
@@ -65,8 +77,9 @@ struct Printer : MIDIListener {
         line("programChange " + std::to_string(v) + " " + std::to_string(c) + " port " + portText(p));
     }
     void receivedMIDISystemCommand(const std::vector<MIDIByte>& d, PortID p, Stamp) override {
-        const std::string last = d.size() > 1 ? " " + hex(d.back()) : "";
-        line("system " + std::to_string(d.size()) + " " + hex(d.front()) + last + " port " + portText(p));
+        const size_t n = messageLength(d);
+        const std::string last = n > 1 ? " " + hex(d[n - 1]) : "";
+        line("system " + std::to_string(n) + " " + hex(d.front()) + last + " port " + portText(p));
     }
 };
 

@@ -73,13 +73,22 @@ bool MIDI::appendIncomingSysEx(std::span<const uint8_t> bytes) {
     if (incomingSysEx_.size() + bytes.size() > maximumSysExSize) {
         // A message whose 0xF7 never comes would otherwise grow without bound.
         Log({"SysEx message longer than", maximumSysExSize, "bytes dropped"}, OSLog::midi(), OSLogType::error);
-        incomingSysEx_.clear();
-        incomingSysEx_.shrink_to_fit();
-        isReceivingSysEx_.store(false, std::memory_order_release);
+        clearIncomingSysEx();
         return false;
     }
     incomingSysEx_.insert(incomingSysEx_.end(), bytes.begin(), bytes.end());
     return true;
+}
+
+void MIDI::clearIncomingSysEx() {
+    incomingSysEx_.clear();
+    incomingSysEx_.shrink_to_fit();
+    isReceivingSysEx_.store(false, std::memory_order_release);
+}
+
+void MIDI::dropIncomingSysEx() {
+    Log({"SysEx message without its end dropped:", incomingSysEx_.size(), "bytes"}, OSLog::midi(), OSLogType::error);
+    clearIncomingSysEx();
 }
 
 void MIDI::resetSysExStateForTesting() {
@@ -106,7 +115,7 @@ std::vector<MIDIEvent> MIDI::processUMPMessages(std::span<const uint32_t> words,
         case UMPMessageType::Utility32bit:
         case UMPMessageType::SystemRealTimeAndCommon32bit:
         case UMPMessageType::MIDI1ChannelVoice32bit:
-            events.emplace_back(std::span<const uint8_t>(word.data() + 1, 3), timeStamp);
+            events.push_back(MIDIEvent::ofMessage(std::span<const uint8_t>(word.data() + 1, 3), timeStamp));
             i += 1;
             break;
         case UMPMessageType::DataAndSysEx64bit: {
@@ -115,8 +124,7 @@ std::vector<MIDIEvent> MIDI::processUMPMessages(std::span<const uint32_t> words,
             const auto second = bytesOf(words[i + 1]);
             const uint8_t bytes[7] = {word[1], word[2], word[3], second[0], second[1], second[2], second[3]};
             const auto message = processUMPSysExMessage(bytes);
-            MIDIEvent event(message, timeStamp);
-            events.push_back(std::move(event));
+            events.push_back(MIDIEvent::ofMessage(message, timeStamp));
             i += 2;
             break;
         }

@@ -25,6 +25,50 @@
 
 namespace sonora {
 
+// A value published as immutable snapshots: writers (serialised by their owner) replace it while
+// readers on the receive road see the current one without a lock. A replaced snapshot is freed
+// once no reader is inside; until then it waits among the retired ones.
+template <class T>
+class PublishedSnapshot {
+public:
+    PublishedSnapshot() : owner_(std::make_shared<const T>()) { current_.store(owner_.get()); }
+    PublishedSnapshot(const PublishedSnapshot&) = delete;
+    PublishedSnapshot& operator=(const PublishedSnapshot&) = delete;
+
+    // The snapshot current when the reader was made, valid while the reader lives.
+    class Reader {
+    public:
+        explicit Reader(const PublishedSnapshot& slot) : slot_(slot) {
+            slot_.readers_.fetch_add(1);
+            value_ = slot_.current_.load();
+        }
+        ~Reader() { slot_.readers_.fetch_sub(1); }
+        Reader(const Reader&) = delete;
+        Reader& operator=(const Reader&) = delete;
+        const T& operator*() const { return *value_; }
+        const T* operator->() const { return value_; }
+
+    private:
+        const PublishedSnapshot& slot_;
+        const T* value_;
+    };
+
+    // For the writers (under their lock): the current snapshot, and its replacement.
+    const std::shared_ptr<const T>& owner() const { return owner_; }
+    void replace(std::shared_ptr<const T> next) {
+        retired_.push_back(std::move(owner_));
+        owner_ = std::move(next);
+        current_.store(owner_.get());
+        if (readers_.load() == 0) retired_.clear();
+    }
+
+private:
+    std::shared_ptr<const T> owner_;
+    std::vector<std::shared_ptr<const T>> retired_;
+    std::atomic<const T*> current_{nullptr};
+    mutable std::atomic<size_t> readers_{0};
+};
+
 class MIDI {
 public:
     // A SysEx message that grows past this without its 0xF7 is dropped.
@@ -71,11 +115,11 @@ public:
     MIDIPortRef outputPort() const;
 
     // Listeners and transformers; removal compares identity and removes every entry.
-    std::shared_ptr<const Listeners> listeners() const { return listeners_.load(); }
+    std::shared_ptr<const Listeners> listeners() const;
     void addListener(std::shared_ptr<MIDIListener> listener);
     void removeListener(const MIDIListener& listener);
     void clearListeners();
-    std::shared_ptr<const Transformers> transformers() const { return transformers_.load(); }
+    std::shared_ptr<const Transformers> transformers() const;
     void addTransformer(std::shared_ptr<MIDITransformer> transformer);
     void removeTransformer(const MIDITransformer& transformer);
     void clearTransformers();
@@ -177,6 +221,8 @@ public:
     void stopReceivingSysEx();
     // Appends to the message being gathered; false (and gathering stopped) when it grew too long.
     bool appendIncomingSysEx(std::span<const uint8_t> bytes);
+    // Drops the message being gathered, which will never be finished, and stops gathering.
+    void dropIncomingSysEx();
     // Back to the state of a fresh object (tests).
     void resetSysExStateForTesting();
 
@@ -191,12 +237,14 @@ private:
     void receivePackets(const platform::MIDIPacketList* list, size_t listBytes, MIDIUniqueID uid);
     void receiveEvents(const platform::MIDIEventList* list, size_t listBytes, MIDIUniqueID uid);
     void transformAndDispatch(std::vector<MIDIEvent> events, MIDIUniqueID uid);
+    void dispatch(const MIDIEvent& event, MIDIUniqueID fromInput, const Listeners& snapshot) const;
     // The platform's sources (destinations) that are not the program's own virtual endpoints.
     std::vector<MIDIEndpointRef> foreignSources() const;
     std::vector<MIDIEndpointRef> foreignDestinations() const;
     void createVirtual(bool inputs, int count, const std::optional<std::vector<MIDIUniqueID>>& uniqueIDs,
                        const std::optional<std::vector<std::string>>& names);
     bool destroyVirtual(bool inputs);
+    void clearIncomingSysEx();
     void sendList(const std::vector<uint8_t>& buffer, const UIDs& endpointsUIDs, const Ports& virtualOutputPorts);
 
     MIDIClientRef client_ = 0;
@@ -206,9 +254,9 @@ private:
     MIDIPortRef outputPort_ = 0;
     std::vector<MIDIEndpointRef> virtualOutputs_{0};
     std::map<MIDIUniqueID, MIDIEndpointRef> endpoints_;
-    std::mutex writers_;  // serialises the writers of the two snapshots below
-    std::atomic<std::shared_ptr<const Listeners>> listeners_{std::make_shared<const Listeners>()};
-    std::atomic<std::shared_ptr<const Transformers>> transformers_{std::make_shared<const Transformers>()};
+    mutable std::mutex writers_;  // serialises the writers of the two snapshots below
+    PublishedSnapshot<Listeners> listeners_;
+    PublishedSnapshot<Transformers> transformers_;
 
     std::atomic<bool> isReceivingSysEx_{false};
     std::vector<uint8_t> incomingSysEx_;

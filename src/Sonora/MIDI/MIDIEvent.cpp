@@ -117,6 +117,12 @@ MIDIEvent MIDIEvent::wholeMessage(std::span<const uint8_t> bytes) {
     return event;
 }
 
+MIDIEvent MIDIEvent::ofMessage(std::span<const uint8_t> bytes, std::optional<MIDITimeStamp> timeStamp) {
+    MIDIEvent event = wholeMessage(bytes);
+    event.timeStamp = timeStamp;
+    return event;
+}
+
 MIDIEvent MIDIEvent::noteOn(uint8_t noteNumber, uint8_t velocity, uint8_t channel) {
     const uint8_t bytes[] = {uint8_t(0x90 | (channel & 0x0F)), noteNumber, velocity};
     return wholeMessage(bytes);
@@ -254,15 +260,21 @@ std::optional<MIDIEvent> MIDIPacketEventIterator::next() {
     if (ended_ || count_ >= packet_.bytes.size()) return std::nullopt;
     const size_t at = count_;
     const uint8_t s = read();
-    if (MIDI::sharedInstance().isReceivingSysEx()) {
-        auto event = MIDIEvent::appendIncomingSysEx(packet_);
-        if (!event) ended_ = true;
-        return event;
+    MIDI& midi = MIDI::sharedInstance();
+    if (midi.isReceivingSysEx()) {
+        if (s < 0x80 || s == 0xF7 || s >= 0xF8) {
+            auto event = MIDIEvent::appendIncomingSysEx(packet_);
+            if (!event) ended_ = true;
+            return event;
+        }
+        // A new status byte: the SysEx message before it never got its 0xF7.
+        midi.dropIncomingSysEx();
     }
+    // Every message of the packet carries the packet's time stamp.
     const auto message = [&](size_t more) {
         uint8_t bytes[3] = {s, 0, 0};
         for (size_t i = 1; i <= more; ++i) bytes[i] = read();
-        return MIDIEvent(std::span<const uint8_t>(bytes, more + 1));
+        return MIDIEvent(std::span<const uint8_t>(bytes, more + 1), packet_.timeStamp);
     };
     switch (s >> 4) {
     case 0x8: case 0x9: case 0xA: case 0xB: case 0xE: return message(2);

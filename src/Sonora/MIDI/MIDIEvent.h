@@ -68,6 +68,11 @@ struct MIDIEvent {
         return appendIncomingSysEx(MIDIPacketBytes::of(packet));
     }
 
+    // One whole message received on another road than legacy packets (Universal MIDI Packets): the
+    // bytes as init(data:timeStamp:) keeps them outside SysEx gathering, whatever the packet road's
+    // gathering state, so a SysEx message left open there does not swallow it.
+    static MIDIEvent ofMessage(std::span<const uint8_t> bytes, std::optional<MIDITimeStamp> timeStamp);
+
     // Builders; the channel is masked to 0 ... 15. They do not take part in SysEx gathering.
     static MIDIEvent noteOn(uint8_t noteNumber, uint8_t velocity, uint8_t channel);
     static MIDIEvent noteOff(uint8_t noteNumber, uint8_t velocity, uint8_t channel);

@@ -117,14 +117,22 @@ MIDIPortRef MIDI::outputPort() const {
 
 namespace {
 template <class T, class Change>
-void publish(std::mutex& writers, std::atomic<std::shared_ptr<const std::vector<std::shared_ptr<T>>>>& slot,
-             Change change) {
+void publish(std::mutex& writers, PublishedSnapshot<std::vector<std::shared_ptr<T>>>& slot, Change change) {
     std::lock_guard lock(writers);
-    auto next = std::make_shared<std::vector<std::shared_ptr<T>>>(*slot.load());
+    auto next = std::make_shared<std::vector<std::shared_ptr<T>>>(*slot.owner());
     change(*next);
-    slot.store(std::move(next));
+    slot.replace(std::move(next));
 }
 }  // namespace
+
+std::shared_ptr<const MIDI::Listeners> MIDI::listeners() const {
+    std::lock_guard lock(writers_);
+    return listeners_.owner();
+}
+std::shared_ptr<const MIDI::Transformers> MIDI::transformers() const {
+    std::lock_guard lock(writers_);
+    return transformers_.owner();
+}
 
 void MIDI::addListener(std::shared_ptr<MIDIListener> listener) {
     if (!listener) return;
@@ -149,7 +157,7 @@ void MIDI::clearTransformers() {
 }
 
 void MIDI::handleNotification(const MIDINotification& notification) {
-    const auto snapshot = listeners();
+    const PublishedSnapshot<Listeners>::Reader snapshot(listeners_);
     for (const auto& listener : *snapshot) {
         if (notification.messageID == kMIDIMsgSetupChanged) {
             listener->receivedMIDISetupChange();
@@ -279,10 +287,13 @@ void MIDI::closeAllInputs() {
 // MARK: - Receiving
 
 void MIDI::transformAndDispatch(std::vector<MIDIEvent> events, MIDIUniqueID uid) {
-    const auto transformers = this->transformers();
-    for (const auto& transformer : *transformers) events = transformer->transform(std::move(events));
+    {
+        const PublishedSnapshot<Transformers>::Reader transformers(transformers_);
+        for (const auto& transformer : *transformers) events = transformer->transform(std::move(events));
+    }
+    const PublishedSnapshot<Listeners>::Reader snapshot(listeners_);  // one snapshot for the whole batch
     for (const auto& event : events)
-        if (passesFilter(event)) handleMIDIMessage(event, uid);
+        if (passesFilter(event)) dispatch(event, uid, *snapshot);
 }
 
 void MIDI::receivePackets(const MIDIPacketList* list, size_t listBytes, MIDIUniqueID uid) {
@@ -317,8 +328,11 @@ void MIDI::receiveEvents(const MIDIEventList* list, size_t listBytes, MIDIUnique
 }
 
 void MIDI::handleMIDIMessage(const MIDIEvent& event, MIDIUniqueID fromInput) const {
-    const auto snapshot = listeners();
-    if (snapshot->empty()) return;
+    dispatch(event, fromInput, *PublishedSnapshot<Listeners>::Reader(listeners_));
+}
+
+void MIDI::dispatch(const MIDIEvent& event, MIDIUniqueID fromInput, const Listeners& snapshot) const {
+    if (snapshot.empty()) return;
     const auto& d = event.data;
     // A message shorter than its kind reads its missing bytes as 0.
     const auto at = [&](size_t i) -> uint8_t { return i < d.size() ? d[i] : 0; };
@@ -326,7 +340,7 @@ void MIDI::handleMIDIMessage(const MIDIEvent& event, MIDIUniqueID fromInput) con
     const uint8_t channel = status & 0x0F;
     const MIDIListener::PortID port = fromInput;
     const auto& time = event.timeStamp;
-    for (const auto& listener : *snapshot) {
+    for (const auto& listener : snapshot) {
         if (d.empty()) {
             Log({"No usable status detected in handleMIDIMessage"}, OSLog::midi());
             continue;
@@ -411,9 +425,10 @@ void MIDI::createVirtual(bool inputs, int count, const std::optional<std::vector
         if (inputs) {
             status = MIDIDestinationCreateWithBlock(
                 client_, name, &endpoint, [this, uid](const MIDIPacketList* list, size_t bytes, void*) {
+                    const PublishedSnapshot<Listeners>::Reader snapshot(listeners_);
                     MIDIPacketListIterator packets(list, bytes);
                     while (const auto packet = packets.next())
-                        for (const auto& event : packetEvents(*packet)) handleMIDIMessage(event, uid);
+                        for (const auto& event : packetEvents(*packet)) dispatch(event, uid, *snapshot);
                 });
         } else {
             status = MIDISourceCreate(client_, name, &endpoint);

@@ -1,5 +1,8 @@
 #include "platform/coremidi/MIDIObjects.h"
 
+#include "platform/coremidi/MIDIAlsa.h"
+#include "platform/coremidi/MIDIBackend.h"
+
 #include "platform/foundation/HostTime.h"
 #include "platform/foundation/OSLog.h"
 
@@ -16,7 +19,6 @@
 #include <thread>
 #include <utility>
 
-#include <unistd.h>
 
 namespace platform {
 
@@ -30,6 +32,7 @@ void logError(const std::string& message) {
 class MIDIThread {
 public:
     void post(std::function<void()> work) {
+        bool wake;
         {
             std::lock_guard lock(mutex_);
             if (!started_) {
@@ -37,8 +40,9 @@ public:
                 std::thread([this] { run(); }).detach();
             }
             queue_.push_back(std::move(work));
+            wake = waiting_;  // a busy thread finds the work without being woken
         }
-        wake_.notify_all();
+        if (wake) wake_.notify_one();
     }
 
     void drain() {
@@ -52,7 +56,9 @@ private:
         id_ = std::this_thread::get_id();
         std::unique_lock lock(mutex_);
         for (;;) {
+            waiting_ = true;
             wake_.wait(lock, [&] { return !queue_.empty(); });
+            waiting_ = false;
             auto work = std::move(queue_.front());
             queue_.pop_front();
             busy_ = true;
@@ -70,10 +76,22 @@ private:
     std::deque<std::function<void()>> queue_;
     bool started_ = false;
     bool busy_ = false;
+    bool waiting_ = false;
     std::atomic<std::thread::id> id_{};
 };
 
 enum class Kind { client, inputPort, outputPort, source, destination };
+
+// A flag that deliveries already queued read, without the registry's lock, to learn that their
+// target has gone.
+using Liveness = std::shared_ptr<std::atomic<bool>>;
+Liveness alive() { return std::make_shared<std::atomic<bool>>(true); }
+
+// An input port's connection to a source: the reference given at connection, and whether it lasts.
+struct Connection {
+    void* refCon = nullptr;
+    Liveness live = alive();
+};
 
 struct Object {
     Kind kind = Kind::client;
@@ -83,7 +101,8 @@ struct Object {
     MIDINotifyBlock notify;
     MIDIReadBlock read;
     MIDIReceiveBlock receive;
-    std::map<MIDIEndpointRef, void*> connections;                         // input port: source → refCon
+    Liveness live = alive();                                              // false once disposed
+    std::map<MIDIEndpointRef, Connection> connections;                    // input port: source → connection
     std::map<MIDIEndpointRef, std::shared_ptr<MIDIBytesToUMP>> converters;  // input port of events
     std::vector<loopback::ReceivedPacket> received;                       // external destination
 };
@@ -110,6 +129,47 @@ struct Server {
     std::mt19937_64 random{std::random_device{}()};
     std::atomic<bool> eventLists{true};
     MIDIThread thread;
+    std::unique_ptr<MIDIBackend> backend;  // none: the loopback alone
+
+    // What the backend hears of the program's endpoints and connections.
+    bool ownEndpoint(const Object& object) const { return backend && object.owner != 0; }
+    void publishLocked(MIDIEndpointRef ref, const Object& object) {
+        if (!ownEndpoint(object)) return;
+        backend->published(ref, object.kind == Kind::source ? kMIDIObjectType_Source : kMIDIObjectType_Destination,
+                           object.strings.at(kMIDIPropertyName), !isPublic(object));
+    }
+    void republishLocked(MIDIEndpointRef ref, const Object& object) {
+        if (ownEndpoint(object)) backend->changed(ref, object.strings.at(kMIDIPropertyName), !isPublic(object));
+    }
+    void withdrawLocked(MIDIEndpointRef ref, const Object& object) {
+        if (ownEndpoint(object)) backend->withdrawn(ref);
+    }
+    // A port's connection to `source` ends.
+    void disconnectedLocked(MIDIEndpointRef source) {
+        const auto endpoint = find(source);
+        if (backend && endpoint && endpoint->owner == 0) backend->disconnected(source);
+    }
+    // Ends a port's connection to `source`; false when there was none.
+    bool endConnectionLocked(Object& port, MIDIEndpointRef source) {
+        const auto it = port.connections.find(source);
+        if (it == port.connections.end()) return false;
+        it->second.live->store(false, std::memory_order_release);
+        port.connections.erase(it);
+        port.converters.erase(source);
+        disconnectedLocked(source);
+        return true;
+    }
+    void disconnectAllLocked(Object& port) {
+        while (!port.connections.empty()) endConnectionLocked(port, port.connections.begin()->first);
+    }
+    // Removes an object from the registry; what was queued for it finds it gone.
+    void eraseLocked(MIDIObjectRef ref) {
+        const auto it = objects.find(ref);
+        if (it == objects.end()) return;
+        disconnectAllLocked(*it->second);
+        it->second->live->store(false, std::memory_order_release);
+        objects.erase(it);
+    }
 
     std::shared_ptr<Object> find(MIDIObjectRef ref) {
         const auto it = objects.find(ref);
@@ -173,17 +233,36 @@ struct Server {
     }
 };
 
-Server& server() {
-    static auto* instance = [] {
-        // Only the in-process loopback is built: say so once, whatever was asked for.
-        const char* asked = std::getenv("TAMBERLO_MIDI_BACKEND");
-        if (asked && std::string(asked) != "loopback")
-            logError(std::string("MIDI backend \"") + asked + "\" is not available here; using the loopback");
-        else if (!asked && ::access("/dev/snd/seq", F_OK) == 0)
-            logError("MIDI: the ALSA sequencer is present but not supported yet; using the loopback");
-        return new Server;  // lives to the process's end: the MIDI thread uses it
-    }();
+// The registry alone, for the backend's calls.
+Server& registry() {
+    static auto* instance = new Server;  // lives to the process's end: the MIDI thread uses it
     return *instance;
+}
+
+// The registry with its backend chosen: the ALSA sequencer unless TAMBERLO_MIDI_BACKEND says
+// "loopback"; the loopback, with one log line, when the sequencer cannot be opened.
+Server& server() {
+    static std::once_flag chosen;
+    auto& s = registry();
+    std::call_once(chosen, [&] {
+        const char* asked = std::getenv("TAMBERLO_MIDI_BACKEND");
+        const std::string wanted = asked ? asked : "";
+        if (wanted == "loopback") return;
+        if (!wanted.empty() && wanted != "alsa") {
+            logError("MIDI backend \"" + wanted + "\" is unknown; using the loopback");
+            return;
+        }
+        std::string error;
+        auto backend = alsa::open(&error);
+        if (!backend) {
+            os_log(OSLog{"com.tamberlo.coremidi", "midi"}, wanted.empty() ? OSLogType::default_ : OSLogType::error,
+                   "MIDI: the ALSA sequencer cannot be opened (" + error + "); using the loopback");
+            return;
+        }
+        std::lock_guard lock(s.mutex);
+        s.backend = std::move(backend);
+    });
+    return s;
 }
 
 bool isEndpoint(const Object& object) { return object.kind == Kind::source || object.kind == Kind::destination; }
@@ -249,26 +328,20 @@ std::vector<uint8_t> eventList(MIDIProtocolID protocol, const std::vector<MIDIEv
     return buffer;
 }
 
-// True while the input port `port` exists and is connected to `source`: a delivery queued before a
-// dispose or disconnect reaches nothing.
-bool stillConnected(Server& s, MIDIPortRef port, MIDIEndpointRef source) {
-    std::lock_guard lock(s.mutex);
-    const auto now = s.find(port, Kind::inputPort);
-    return now && now->connections.count(source);
-}
-
 // Queues the delivery of packets from `source` to every input port connected to it.
 void deliverFromSourceLocked(Server& s, MIDIEndpointRef source, const std::vector<loopback::ReceivedPacket>& packets) {
     for (const auto& [ref, port] : s.objects) {
         if (port->kind != Kind::inputPort) continue;
         const auto connection = port->connections.find(source);
         if (connection == port->connections.end()) continue;
-        void* refCon = connection->second;
+        // A delivery queued before a dispose or disconnect reaches nothing.
+        void* refCon = connection->second.refCon;
+        const Liveness live = connection->second.live;
         if (port->receive) {
             auto& converter = port->converters[source];
             if (!converter) converter = std::make_shared<MIDIBytesToUMP>();
-            s.thread.post([&s, ref, source, refCon, packets, converter, block = port->receive] {
-                if (!stillConnected(s, ref, source)) return;
+            s.thread.post([live, refCon, packets, converter, block = port->receive] {
+                if (!live->load(std::memory_order_acquire)) return;
                 std::vector<MIDIEventPacket> words;
                 for (const auto& p : packets) converter->convert(p.bytes.data(), p.bytes.size(), p.timeStamp, words);
                 if (words.empty()) return;
@@ -276,8 +349,8 @@ void deliverFromSourceLocked(Server& s, MIDIEndpointRef source, const std::vecto
                 block(reinterpret_cast<const MIDIEventList*>(list.data()), list.size(), refCon);
             });
         } else if (port->read) {
-            s.thread.post([&s, ref, source, refCon, list = packetList(packets), block = port->read] {
-                if (!stillConnected(s, ref, source)) return;
+            s.thread.post([live, refCon, list = packetList(packets), block = port->read] {
+                if (!live->load(std::memory_order_acquire)) return;
                 block(reinterpret_cast<const MIDIPacketList*>(list.data()), list.size(), refCon);
             });
         }
@@ -297,7 +370,19 @@ OSStatus received(MIDIEndpointRef source, const MIDIPacketList* list, size_t lis
     if (object->kind != Kind::source) return kMIDIWrongEndpointType;
     if ((object->owner == 0) != external) return kMIDINotPermitted;
     deliverFromSourceLocked(s, source, packets);
+    if (!external && s.backend) s.backend->emitted(source, packets);
     return noErr;
+}
+
+// Queues the delivery of packets to a destination's read block.
+void deliverToDestinationLocked(Server& s, MIDIEndpointRef destination, const Object& object,
+                                const std::vector<loopback::ReceivedPacket>& packets) {
+    if (!object.read) return;
+    s.thread.post([live = object.live, list = packetList(packets), block = object.read] {
+        // A destination disposed while the list was on its way gets nothing.
+        if (!live->load(std::memory_order_acquire)) return;
+        block(reinterpret_cast<const MIDIPacketList*>(list.data()), list.size(), nullptr);
+    });
 }
 
 OSStatus createEndpoint(Kind kind, MIDIClientRef client, const std::string& name, MIDIEndpointRef* out,
@@ -311,6 +396,7 @@ OSStatus createEndpoint(Kind kind, MIDIClientRef client, const std::string& name
     object->read = std::move(read);
     const auto ref = s.add(object);
     if (out) *out = ref;
+    s.publishLocked(ref, *object);
     s.notifyLocked(kMIDIMsgObjectAdded, ref, *object);
     return noErr;
 }
@@ -345,7 +431,57 @@ MIDIEndpointRef nthOf(Kind kind, ItemCount index) {
     return 0;
 }
 
+// Removes an endpoint: every connection to it ends, the backend and every client hear of it.
+void disposeEndpointLocked(Server& s, MIDIEndpointRef endpoint, const Object& object) {
+    for (auto& [ref, port] : s.objects) s.endConnectionLocked(*port, endpoint);
+    s.withdrawLocked(endpoint, object);
+    s.notifyLocked(kMIDIMsgObjectRemoved, endpoint, object);
+    s.eraseLocked(endpoint);
+}
+
 }  // namespace
+
+namespace midiservice {
+
+MIDIEndpointRef addExternal(MIDIObjectType type, const std::string& name, MIDIUniqueID uniqueID) {
+    auto& s = registry();
+    std::lock_guard lock(s.mutex);
+    auto object = makeObject(type == kMIDIObjectType_Source ? Kind::source : Kind::destination, 0, name);
+    // Two ports whose names hash alike: the later one takes the next free ID.
+    while (uniqueID == 0 || s.uniqueIDTaken(uniqueID, 0)) ++uniqueID;
+    object->integers[kMIDIPropertyUniqueID] = uniqueID;
+    object->integers[kMIDIPropertyPrivate] = 0;
+    const auto ref = s.add(object);
+    s.notifyLocked(kMIDIMsgObjectAdded, ref, *object);
+    return ref;
+}
+
+void removeExternal(MIDIEndpointRef endpoint) {
+    auto& s = registry();
+    std::lock_guard lock(s.mutex);
+    const auto object = s.find(endpoint);
+    if (object && isEndpoint(*object) && object->owner == 0) disposeEndpointLocked(s, endpoint, *object);
+}
+
+void receivedFromExternal(MIDIEndpointRef source, const MIDIPackets& packets) {
+    auto& s = registry();
+    std::lock_guard lock(s.mutex);
+    if (s.find(source, Kind::source)) deliverFromSourceLocked(s, source, packets);
+}
+
+void receivedAtDestination(MIDIEndpointRef destination, const MIDIPackets& packets) {
+    auto& s = registry();
+    std::lock_guard lock(s.mutex);
+    if (const auto object = s.find(destination, Kind::destination)) deliverToDestinationLocked(s, destination, *object, packets);
+}
+
+void useBackendForTesting(std::unique_ptr<MIDIBackend> backend) {
+    auto& s = server();
+    std::lock_guard lock(s.mutex);
+    s.backend = std::move(backend);
+}
+
+}  // namespace midiservice
 
 OSStatus MIDIClientCreateWithBlock(const std::string& name, MIDIClientRef* outClient, MIDINotifyBlock notifyBlock) {
     auto& s = server();
@@ -361,15 +497,16 @@ OSStatus MIDIClientDispose(MIDIClientRef client) {
     auto& s = server();
     std::lock_guard lock(s.mutex);
     if (!s.find(client, Kind::client)) return kMIDIInvalidClient;
-    for (auto it = s.objects.begin(); it != s.objects.end();) {
-        if (it->second->owner == client) {
-            if (isEndpoint(*it->second)) s.notifyLocked(kMIDIMsgObjectRemoved, it->first, *it->second);
-            it = s.objects.erase(it);
-        } else {
-            ++it;
-        }
+    std::vector<std::pair<MIDIObjectRef, std::shared_ptr<Object>>> owned;
+    for (const auto& [ref, object] : s.objects)
+        if (object->owner == client) owned.emplace_back(ref, object);
+    for (const auto& [ref, object] : owned) {
+        if (isEndpoint(*object))
+            disposeEndpointLocked(s, ref, *object);
+        else
+            s.eraseLocked(ref);
     }
-    s.objects.erase(client);
+    s.eraseLocked(client);
     return noErr;
 }
 
@@ -397,7 +534,10 @@ OSStatus MIDIObjectSetStringProperty(MIDIObjectRef ref, const std::string& prope
     if (!object) return kMIDIObjectNotFound;
     if (object->integers.count(property)) return kMIDIWrongPropertyType;
     object->strings[property] = value;
-    if (isEndpoint(*object)) s.notifyLocked(kMIDIMsgPropertyChanged, ref, *object, property);
+    if (isEndpoint(*object)) {
+        if (property == kMIDIPropertyName) s.republishLocked(ref, *object);
+        s.notifyLocked(kMIDIMsgPropertyChanged, ref, *object, property);
+    }
     return noErr;
 }
 
@@ -421,7 +561,10 @@ OSStatus MIDIObjectSetIntegerProperty(MIDIObjectRef ref, const std::string& prop
     if (object->strings.count(property)) return kMIDIWrongPropertyType;
     if (property == kMIDIPropertyUniqueID && s.uniqueIDTaken(value, ref)) return kMIDIIDNotUnique;
     object->integers[property] = value;
-    if (isEndpoint(*object)) s.notifyLocked(kMIDIMsgPropertyChanged, ref, *object, property);
+    if (isEndpoint(*object)) {
+        if (property == kMIDIPropertyPrivate) s.republishLocked(ref, *object);
+        s.notifyLocked(kMIDIMsgPropertyChanged, ref, *object, property);
+    }
     return noErr;
 }
 
@@ -449,7 +592,9 @@ OSStatus MIDIPortConnectSource(MIDIPortRef port, MIDIEndpointRef source, void* c
     const auto endpoint = s.find(source);
     if (!endpoint || !isEndpoint(*endpoint)) return kMIDIUnknownEndpoint;
     if (endpoint->kind != Kind::source) return kMIDIWrongEndpointType;
-    object->connections[source] = connRefCon;
+    const auto [connection, fresh] = object->connections.try_emplace(source);
+    connection->second.refCon = connRefCon;
+    if (fresh && s.backend && endpoint->owner == 0) s.backend->connected(source);
     return noErr;
 }
 
@@ -458,8 +603,7 @@ OSStatus MIDIPortDisconnectSource(MIDIPortRef port, MIDIEndpointRef source) {
     std::lock_guard lock(s.mutex);
     const auto object = s.find(port, Kind::inputPort);
     if (!object) return kMIDIInvalidPort;
-    if (object->connections.erase(source) == 0) return kMIDINoConnection;
-    object->converters.erase(source);
+    if (!s.endConnectionLocked(*object, source)) return kMIDINoConnection;
     return noErr;
 }
 
@@ -468,7 +612,7 @@ OSStatus MIDIPortDispose(MIDIPortRef port) {
     std::lock_guard lock(s.mutex);
     const auto object = s.find(port);
     if (!object || (object->kind != Kind::inputPort && object->kind != Kind::outputPort)) return kMIDIInvalidPort;
-    s.objects.erase(port);
+    s.eraseLocked(port);
     return noErr;
 }
 
@@ -488,12 +632,7 @@ OSStatus MIDIEndpointDispose(MIDIEndpointRef endpoint) {
     std::lock_guard lock(s.mutex);
     const auto object = s.find(endpoint);
     if (!object || !isEndpoint(*object)) return kMIDIUnknownEndpoint;
-    for (auto& [ref, port] : s.objects) {
-        port->connections.erase(endpoint);
-        port->converters.erase(endpoint);
-    }
-    s.notifyLocked(kMIDIMsgObjectRemoved, endpoint, *object);
-    s.objects.erase(endpoint);
+    disposeEndpointLocked(s, endpoint, *object);
     return noErr;
 }
 
@@ -510,18 +649,11 @@ OSStatus MIDISend(MIDIPortRef port, MIDIEndpointRef destination, const MIDIPacke
     if (!object || !isEndpoint(*object)) return kMIDIUnknownEndpoint;
     if (object->kind != Kind::destination) return kMIDIWrongEndpointType;
     if (object->owner == 0) {
-        object->received.insert(object->received.end(), packets.begin(), packets.end());
+        if (!s.backend || !s.backend->send(destination, packets))
+            object->received.insert(object->received.end(), packets.begin(), packets.end());
         return noErr;
     }
-    if (!object->read) return noErr;
-    s.thread.post([&s, destination, list = packetList(packets), block = object->read] {
-        {
-            // A destination disposed while the list was on its way gets nothing.
-            std::lock_guard lock(s.mutex);
-            if (!s.find(destination, Kind::destination)) return;
-        }
-        block(reinterpret_cast<const MIDIPacketList*>(list.data()), list.size(), nullptr);
-    });
+    deliverToDestinationLocked(s, destination, *object, packets);
     return noErr;
 }
 
@@ -529,7 +661,11 @@ OSStatus MIDIReceived(MIDIEndpointRef source, const MIDIPacketList* list, size_t
     return received(source, list, listBytes, false);
 }
 
-std::string MIDIBackendName() { return "loopback"; }
+std::string MIDIBackendName() {
+    auto& s = server();
+    std::lock_guard lock(s.mutex);
+    return s.backend ? s.backend->name() : "loopback";
+}
 
 bool MIDIEventListsAvailable() { return server().eventLists.load(); }
 void MIDISetEventListsAvailable(bool available) { server().eventLists.store(available); }
@@ -567,7 +703,8 @@ OSStatus injectEventList(MIDIEndpointRef source, const MIDIEventList* list, size
         if (port->kind != Kind::inputPort || !port->receive) continue;
         const auto connection = port->connections.find(source);
         if (connection == port->connections.end()) continue;
-        s.thread.post([copy, block = port->receive, refCon = connection->second] {
+        s.thread.post([copy, block = port->receive, refCon = connection->second.refCon, live = connection->second.live] {
+            if (!live->load(std::memory_order_acquire)) return;
             block(reinterpret_cast<const MIDIEventList*>(copy.data()), copy.size(), refCon);
         });
     }

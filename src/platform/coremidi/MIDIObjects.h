@@ -10,7 +10,9 @@
 // once; a packet longer than 256 bytes arrives as several packets of at most 256 bytes with its
 // stamp.
 //
-// Backend: the in-process loopback. Besides the endpoints clients create, tests make "external"
+// Backend: the ALSA sequencer where it can be opened (other programs' ports are the external
+// endpoints, the program's endpoints become sequencer ports), else the in-process loopback;
+// TAMBERLO_MIDI_BACKEND=loopback|alsa chooses. Under either, tests make loopback "external"
 // sources and destinations (standing for devices), inject into the sources and read what reached
 // the destinations.
 #pragma once
@@ -125,7 +127,7 @@ OSStatus MIDISend(MIDIPortRef port, MIDIEndpointRef destination, const MIDIPacke
 // A source created with MIDISourceCreate sends the list to every port connected to it.
 OSStatus MIDIReceived(MIDIEndpointRef source, const MIDIPacketList* list, size_t listBytes);
 
-// The name of the backend in use: "loopback".
+// The name of the backend in use: "alsa" or "loopback".
 std::string MIDIBackendName();
 
 // Whether input ports of the event-list kind exist (on by default; off for tests of the older

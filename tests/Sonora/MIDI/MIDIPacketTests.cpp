@@ -98,11 +98,28 @@ TEST_F(MIDIPacketTest, EventsOfAPacket) {
     };
     for (const auto& c : cases) EXPECT_EQ(eventData(bytesPacket(c.bytes)), c.events);
 
-    const auto events = packetEvents(bytesPacket({0x90, 60, 100, 0xF8}, 42));
-    ASSERT_EQ(events.size(), 2u);
-    EXPECT_FALSE(events[0].timeStamp);
-    EXPECT_EQ(events[1].data, Bytes{0xF8});
-    EXPECT_EQ(events[1].timeStamp, 42u);
+    // Channel and system messages alike carry the packet's time stamp.
+    const auto events = packetEvents(bytesPacket({0x90, 60, 100, 0xC0, 5, 0xF8}, 42));
+    ASSERT_EQ(events.size(), 3u);
+    for (const auto& event : events) EXPECT_EQ(event.timeStamp, 42u);
+    EXPECT_EQ(events[2].data, Bytes{0xF8});
+}
+
+TEST_F(MIDIPacketTest, SysExLeftOpenEndsAtTheNextStatusByte) {
+    auto& shared = MIDI::sharedInstance();
+    EXPECT_EQ(eventData(bytesPacket({0xF0, 0x43, 0x12})), std::vector<Bytes>{{}});
+    ASSERT_TRUE(shared.isReceivingSysEx());
+    // Messages on the event-list road are not taken for the open message's continuation.
+    MIDI midi;
+    const auto ump = midi.processUMPMessages(std::vector<uint32_t>{0x20903C64}, 5);
+    ASSERT_EQ(ump.size(), 1u);
+    EXPECT_EQ(ump[0].data, (Bytes{0x90, 0x3C, 0x64}));
+    // Data and real-time bytes continue it; a status byte drops it and is read as its own message.
+    EXPECT_TRUE(eventData(bytesPacket({0x01, 0x02})).empty());
+    EXPECT_TRUE(shared.isReceivingSysEx());
+    EXPECT_EQ(eventData(bytesPacket({0x90, 60, 100, 0xF0, 0x01, 0xF7})),
+              (std::vector<Bytes>{{0x90, 60, 100}, {0xF0, 0x01, 0xF7}}));
+    EXPECT_FALSE(shared.isReceivingSysEx());
 }
 
 TEST_F(MIDIPacketTest, SysExSpanningTwoOfThreePackets) {

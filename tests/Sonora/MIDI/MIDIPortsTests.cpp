@@ -1,5 +1,6 @@
 #include "Sonora/MIDI/MIDI.h"
 #include "platform/coremidi/MIDIObjects.h"
+#include "platform/foundation/OSLog.h"
 
 #include <gtest/gtest.h>
 
@@ -294,4 +295,94 @@ TEST(MIDIPorts, RegisteringListenersWhileDispatching) {
     churn.join();
     EXPECT_EQ(keep->take().size(), 2000u);
     pm::MIDIEndpointDispose(device);
+}
+
+TEST(MIDIPorts, UnusableStatusesAndMIDI2ListsAreLoggedNotDispatched) {
+    const auto count = [](const std::string& text) {
+        pm::MIDIDrain();
+        size_t n = 0;
+        for (const auto& entry : pm::LogSink::entries()) n += entry.message.find(text) != std::string::npos;
+        return n;
+    };
+    const std::string unusable = "No usable status detected in handleMIDIMessage";
+    const std::string midi2 = "Got unsupported MIDI 2.0 MIDIEventList, skipping";
+    MIDI midi;
+    midi.createVirtualInputPorts(1);
+    pm::MIDIEndpointRef device = 0;
+    pm::loopback::createExternalSource("D", &device);
+    midi.openInput(uidOf(device));
+    auto first = std::make_shared<Recorder>(), second = std::make_shared<Recorder>();
+    midi.addListener(first);
+    midi.addListener(second);
+    first->take();
+    second->take();
+    pm::LogSink::clear();
+
+    // 0xFF through a virtual input reaches dispatch: one line per listener.
+    pm::MIDIClientRef other = 0;
+    pm::MIDIPortRef out = 0;
+    pm::MIDIClientCreateWithBlock("sender", &other, nullptr);
+    pm::MIDIOutputPortCreate(other, "out", &out);
+    const auto list = listOf({0xFF});
+    pm::MIDISend(out, midi.virtualInputs()[0], reinterpret_cast<const pm::MIDIPacketList*>(list.data()), list.size());
+    EXPECT_EQ(count(unusable), 2u);
+
+    // From an input port the receive filter drops it silently.
+    inject(device, {0xFF});
+    EXPECT_EQ(count(unusable), 2u);
+
+    // A MIDI 2.0 event list is dropped whole with one line.
+    std::vector<uint8_t> buffer(sizeof(pm::MIDIEventList));
+    auto* events = reinterpret_cast<pm::MIDIEventList*>(buffer.data());
+    pm::MIDIEventListInit(events, pm::kMIDIProtocol_2_0);
+    events->numPackets = 1;
+    events->packet[0].timeStamp = 1;
+    events->packet[0].wordCount = 2;
+    events->packet[0].words[0] = 0x40903C00;
+    events->packet[0].words[1] = 0xFFFF0000;
+    ASSERT_EQ(pm::loopback::injectEventList(device, events, buffer.size()), pm::noErr);
+    EXPECT_EQ(count(midi2), 1u);
+    EXPECT_TRUE(first->take().empty());
+    EXPECT_TRUE(second->take().empty());
+
+    // No source carries the unique ID 0: closing it names it and closes nothing.
+    midi.closeInput();
+    EXPECT_EQ(count("Trying to close midi input 0, but no name was found"), 1u);
+    EXPECT_EQ(midi.inputPorts().size(), 1u);
+    pm::MIDIClientDispose(other);
+    pm::MIDIEndpointDispose(device);
+}
+
+TEST(MIDIPorts, FreshVirtualInputsTakeGivenIDsFirstAndIdleSendsStayQuiet) {
+    MIDI midi;
+    pm::LogSink::clear();
+    midi.createVirtualPorts(0);
+    size_t refusals = 0;
+    for (const auto& entry : pm::LogSink::entries())
+        refusals += entry.message.find("Number of port to create can't be less than one") != std::string::npos;
+    EXPECT_EQ(refusals, 1u);
+    EXPECT_EQ(midi.virtualOutputs(), std::vector<MIDIEndpointRef>{0});
+
+    midi.createVirtualInputPorts(3, std::vector<MIDIUniqueID>{7, 8});
+    EXPECT_EQ(midi.virtualInputUIDs(), (std::vector<MIDIUniqueID>{7, 8, 2000000}));
+    EXPECT_EQ(midi.virtualInputNames(),
+              (std::vector<std::string>{"Sonora Input 1", "Sonora Input 2", "Sonora Input 3"}));
+
+    // Nothing open and no virtual output: a send does nothing and says nothing.
+    pm::LogSink::clear();
+    midi.sendMessage({0x90, 1, 2}, 0, std::nullopt, std::vector<MIDIEndpointRef>{midi.virtualInputs()[0]});
+    pm::MIDIDrain();
+    EXPECT_TRUE(pm::LogSink::entries().empty());
+
+    // Closing the last output disposes the port; opening again makes a new one.
+    pm::MIDIEndpointRef synth = 0;
+    pm::loopback::createExternalDestination("Synth", &synth);
+    midi.openOutput(uidOf(synth));
+    const auto first = midi.outputPort();
+    midi.closeOutput(uidOf(synth));
+    EXPECT_EQ(midi.outputPort(), 0u);
+    midi.openOutput(uidOf(synth));
+    EXPECT_NE(midi.outputPort(), 0u);
+    EXPECT_NE(midi.outputPort(), first);
+    pm::MIDIEndpointDispose(synth);
 }
