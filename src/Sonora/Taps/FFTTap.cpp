@@ -52,8 +52,13 @@ std::vector<float> FFTTap::performFFT(const platform::AVAudioPCMBuffer& buffer, 
     const size_t h = n / 2;
 
     // Channel 0's frames, then zeros up to the transform size.
-    std::vector<float> window(n), transfer(n, 0.0f);
-    vDSP_hann_window(window.data(), n, vDSP_HANN_NORM);
+    // The window of the last size, kept per thread: its cosines cost as much as the transform.
+    thread_local std::vector<float> window;
+    if (window.size() != n) {
+        window.resize(n);
+        vDSP_hann_window(window.data(), n, vDSP_HANN_NORM);
+    }
+    std::vector<float> transfer(n, 0.0f);
     const size_t copied = std::min<size_t>(n, frameLength);
     vDSP_vmul(channels[0], vDSP_Stride(buffer.stride()), window.data(), 1, transfer.data(), 1, copied);
 
