@@ -58,3 +58,54 @@ platform::AVAudioSettings floatStereoSettings(double sampleRate) {
 }
 
 }  // namespace tool
+
+// ---------------------------------------------------------------------------------------------
+// The engine commands' source.
+
+#include "platform/avfaudio/AVAudioFile.h"
+#include "platform/avfaudio/AVAudioPCMBuffer.h"
+#include "platform/avfaudio/AVAudioSourceNode.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace tool {
+
+std::vector<std::vector<float>> readInput(const std::string& path) {
+    const auto file = platform::AVAudioFile::forReading(path);
+    const auto& format = file->processingFormat();
+    if (format.sampleRate() != kInputRate || format.channelCount() < 1 || format.channelCount() > 2)
+        throw std::runtime_error(path + " is not 44100 Hz mono or stereo: " + format.description());
+    const auto frames = platform::AVAudioFrameCount(file->length());
+    auto buffer = platform::AVAudioPCMBuffer::make(format, std::max<platform::AVAudioFrameCount>(frames, 1));
+    if (!buffer) throw std::runtime_error("cannot hold " + path + " in memory");
+    file->read(*buffer, frames);
+    std::vector<std::vector<float>> samples(2);
+    for (uint32_t c = 0; c < 2; ++c) {
+        const float* data = buffer->floatChannelData()[std::min(c, format.channelCount() - 1)];
+        samples[c].assign(data, data + buffer->frameLength());
+    }
+    return samples;
+}
+
+BufferSource::BufferSource(std::vector<std::vector<float>> samples) {
+    auto data = std::make_shared<std::vector<std::vector<float>>>(std::move(samples));
+    auto position = std::make_shared<size_t>(0);
+    node_ = std::make_shared<platform::AVAudioSourceNode>(
+        [data, position](bool&, const platform::AudioTimeStamp&, platform::AVAudioFrameCount frames, platform::AudioBufferList* out) {
+            for (uint32_t c = 0; c < out->mNumberBuffers; ++c) {
+                auto* channel = static_cast<float*>(out->mBuffers[c].mData);
+                const auto& source = (*data)[std::min<size_t>(c, data->size() - 1)];
+                for (platform::AVAudioFrameCount i = 0; i < frames; ++i) {
+                    const size_t at = *position + i;
+                    channel[i] = at < source.size() ? source[at] : 0.0f;
+                }
+            }
+            *position += frames;
+            return platform::noErr;
+        });
+}
+
+std::shared_ptr<platform::AVAudioNode> BufferSource::avAudioNode() const { return node_; }
+
+}  // namespace tool

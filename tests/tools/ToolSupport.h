@@ -1,13 +1,16 @@
 // Argument parsing and error printing shared by sonora-tool's commands.
 #pragma once
 
+#include "Sonora/Nodes/Node.h"
 #include "platform/avfaudio/AVAudioSettings.h"
 #include "platform/foundation/NSError.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <memory>
 #include <utility>
+#include <vector>
 
 namespace tool {
 
@@ -34,5 +37,22 @@ void printError(const platform::NSError& error);
 
 // Settings of a 32-bit float stereo file at `sampleRate`, the form the tool writes rendered audio in.
 platform::AVAudioSettings floatStereoSettings(double sampleRate);
+
+// The rate of the files the engine commands play.
+inline constexpr double kInputRate = 44100;
+
+// IN (44100 Hz, mono or stereo) as two channels of samples; throws for anything else.
+std::vector<std::vector<float>> readInput(const std::string& path);
+
+// A source node that plays its samples from its first render on, then silence.
+class BufferSource : public sonora::Node {
+public:
+    explicit BufferSource(std::vector<std::vector<float>> samples);
+    std::vector<std::shared_ptr<sonora::Node>> connections() const override { return {}; }
+    std::shared_ptr<platform::AVAudioNode> avAudioNode() const override;
+
+private:
+    std::shared_ptr<platform::AVAudioNode> node_;
+};
 
 }  // namespace tool

@@ -66,7 +66,7 @@ int callbackCommand(int argc, char** argv);
 
 namespace {
 
-constexpr double kRate = 44100;
+constexpr double kRate = tool::kInputRate;
 
 int fxUsage() {
     std::string names;
@@ -78,52 +78,6 @@ int fxUsage() {
         "       POINT: V@T[+R][^TAPER][~SKEW]\n";
     return tool::printUsage(text.c_str());
 }
-
-// IN as two channels of samples.
-std::vector<std::vector<float>> readInput(const std::string& path) {
-    const auto file = platform::AVAudioFile::forReading(path);
-    const auto& format = file->processingFormat();
-    if (format.sampleRate() != kRate || format.channelCount() < 1 || format.channelCount() > 2)
-        throw std::runtime_error(path + " is not 44100 Hz mono or stereo: " + format.description());
-    const auto frames = platform::AVAudioFrameCount(file->length());
-    auto buffer = platform::AVAudioPCMBuffer::make(format, std::max<platform::AVAudioFrameCount>(frames, 1));
-    if (!buffer) throw std::runtime_error("cannot hold " + path + " in memory");
-    file->read(*buffer, frames);
-    std::vector<std::vector<float>> samples(2);
-    for (uint32_t c = 0; c < 2; ++c) {
-        const float* data = buffer->floatChannelData()[std::min(c, format.channelCount() - 1)];
-        samples[c].assign(data, data + buffer->frameLength());
-    }
-    return samples;
-}
-
-// Plays its samples from its first render on, then silence.
-class BufferSource : public sonora::Node {
-public:
-    explicit BufferSource(std::vector<std::vector<float>> samples) {
-        auto data = std::make_shared<std::vector<std::vector<float>>>(std::move(samples));
-        auto position = std::make_shared<size_t>(0);
-        node_ = std::make_shared<platform::AVAudioSourceNode>(
-            [data, position](bool&, const platform::AudioTimeStamp&, platform::AVAudioFrameCount frames,
-                             platform::AudioBufferList* out) {
-                for (uint32_t c = 0; c < out->mNumberBuffers; ++c) {
-                    auto* channel = static_cast<float*>(out->mBuffers[c].mData);
-                    const auto& source = (*data)[std::min<size_t>(c, data->size() - 1)];
-                    for (platform::AVAudioFrameCount i = 0; i < frames; ++i) {
-                        const size_t at = *position + i;
-                        channel[i] = at < source.size() ? source[at] : 0.0f;
-                    }
-                }
-                *position += frames;
-                return platform::noErr;
-            });
-    }
-    std::vector<std::shared_ptr<sonora::Node>> connections() const override { return {}; }
-    std::shared_ptr<platform::AVAudioNode> avAudioNode() const override { return node_; }
-
-private:
-    std::shared_ptr<platform::AVAudioSourceNode> node_;
-};
 
 fx::Subject faderSubject(const std::shared_ptr<sonora::Node>& input) {
     auto fader = std::make_shared<sonora::Fader>(input);
@@ -377,9 +331,9 @@ int fxCommand(int argc, char** argv) {
     }
     if (positional.size() != 3) return fxUsage();
 
-    auto input = readInput(positional[1]);
+    auto input = tool::readInput(positional[1]);
     const auto total = platform::AVAudioFramePosition(input[0].size()) + platform::AVAudioFramePosition(std::llround(tail * kRate));
-    auto source = std::make_shared<BufferSource>(std::move(input));
+    auto source = std::make_shared<tool::BufferSource>(std::move(input));
     const auto maker = fx::makers().find(positional[0]);
     if (maker == fx::makers().end()) {
         tool::printError("no node is called " + positional[0]);

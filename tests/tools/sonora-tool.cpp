@@ -9,6 +9,7 @@
 //   sonora-tool table / osc                  wavetable samples; a wavetable oscillator rendered to a file
 //   sonora-tool smf FILE                     what the MIDI file reader sees in a Standard MIDI File
 //   sonora-tool fx / callback                the kernel nodes: a file through a Fader or limiter, a callback instrument
+//   sonora-tool tap / record / record-input  taps and recorders: a file through a tap, a node or input recorder
 //   sonora-tool midi-endpoints               the MIDI backend, sources and destinations
 //   sonora-tool midi-loop [--via virtual|source] [--receive packets|events] [--linger S]
 //                                            MIDI in and out through the shared MIDI object
@@ -55,6 +56,9 @@ int midiEndpointsCommand(int argc, char** argv);
 int midiLoopCommand(int argc, char** argv);
 int presetCommand(int argc, char** argv);
 int samplerRenderCommand(int argc, char** argv);
+int tapCommand(int argc, char** argv);
+int recordCommand(int argc, char** argv);
+int recordInputCommand(int argc, char** argv);
 
 namespace {
 
@@ -77,6 +81,10 @@ int usage() {
                             "       sonora-tool fx NODE IN OUT [--param NAME=VALUE]... [--automate NAME:POINT[,POINT]...]\n"
                             "                      [--resolution R] [--tail S] [--cycle N] [--realtime] [--stop] [--meters]\n"
                             "       sonora-tool callback [--notes K]\n"
+                            "       sonora-tool tap amplitude|fft|raw IN [--buffer N] [--mode rms|peak] [--stereo left|right|center]\n"
+                            "                      [--bins N] [--padding F] [--not-normalized] [--realtime]\n"
+                            "       sonora-tool record IN OUT [--duration S] [--realtime]\n"
+                            "       sonora-tool record-input --input FILE --channels C[,C...] --dir DIR [--latency N] [--realtime]\n"
                             "       sonora-tool midi-endpoints\n"
                             "       sonora-tool midi-loop [--via virtual|source] [--receive packets|events] [--linger S]\n"
                             "       sonora-tool preset OUT --name NAME [--attack A --release R] [--sample ROOT:START:END:MODE:FILE ...]\n"
@@ -202,6 +210,9 @@ int runCommand(const std::vector<std::string>& args) {
     if (command == "osc") return runExternal(oscCommand, args);
     if (command == "smf") return runExternal(smfCommand, args);
     if (command == "fx") return runExternal(fxCommand, args);
+    if (command == "tap") return runExternal(tapCommand, args);
+    if (command == "record") return runExternal(recordCommand, args);
+    if (command == "record-input") return runExternal(recordInputCommand, args);
     if (command == "callback") return runExternal(callbackCommand, args);
     if (command == "midi-endpoints") return runExternal(midiEndpointsCommand, args);
     if (command == "midi-loop") return runExternal(midiLoopCommand, args);

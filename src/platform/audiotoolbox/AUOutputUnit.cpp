@@ -15,6 +15,14 @@ AUOutputUnit::AUOutputUnit(std::shared_ptr<AudioDeviceStream> stream)
 
 OSStatus AUOutputUnit::getProperty(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element,
                                    void* outData, uint32_t* ioDataSize) {
+    if (id == kAudioOutputUnitProperty_ChannelMap && channelMap_.get) {
+        const std::vector<int32_t> map = channelMap_.get();
+        const uint32_t bytes = uint32_t(map.size() * sizeof(int32_t));
+        if (!ioDataSize || (outData && *ioDataSize < bytes)) return kAudioUnitErr_InvalidPropertyValue;
+        if (outData && bytes) std::memcpy(outData, map.data(), bytes);
+        *ioDataSize = bytes;
+        return noErr;
+    }
     if (!stream_ || (id != kAudioOutputUnitProperty_CurrentDevice && id != kAudioUnitProperty_DeviceBufferFrameSize))
         return AUAudioUnit::getProperty(id, scope, element, outData, ioDataSize);
     if (*ioDataSize < sizeof(uint32_t)) return kAudioUnitErr_InvalidPropertyValue;
@@ -27,6 +35,10 @@ OSStatus AUOutputUnit::getProperty(AudioUnitPropertyID id, AudioUnitScope scope,
 
 OSStatus AUOutputUnit::setProperty(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element,
                                    const void* inData, uint32_t inDataSize) {
+    if (id == kAudioOutputUnitProperty_ChannelMap && channelMap_.set) {
+        if (scope != kAudioUnitScope_Output || element != 1) return kAudioUnitErr_InvalidScope;
+        return channelMap_.set(inData, inDataSize);
+    }
     if (!stream_ || id != kAudioOutputUnitProperty_CurrentDevice)
         return AUAudioUnit::setProperty(id, scope, element, inData, inDataSize);
     if (inDataSize < sizeof(AudioDeviceID)) return kAudioUnitErr_InvalidPropertyValue;

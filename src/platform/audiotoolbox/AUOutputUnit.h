@@ -5,6 +5,9 @@
 #include "platform/audiotoolbox/AUAudioUnit.h"
 #include "platform/coreaudio/AudioDeviceStream.h"
 
+#include <functional>
+#include <vector>
+
 namespace platform {
 
 class AUOutputUnit : public AUAudioUnit {
@@ -12,6 +15,13 @@ public:
     explicit AUOutputUnit(std::shared_ptr<AudioDeviceStream> stream);
 
     const std::shared_ptr<AudioDeviceStream>& deviceStream() const { return stream_; }
+
+    // The owner of the channel map (property 2002): sets it from the raw Int32 values, and reads it.
+    struct ChannelMapHandlers {
+        std::function<OSStatus(const void* data, uint32_t size)> set;
+        std::function<std::vector<int32_t>()> get;
+    };
+    void setChannelMapHandlers(ChannelMapHandlers handlers) { channelMap_ = std::move(handlers); }
 
     OSStatus getProperty(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element, void* outData,
                          uint32_t* ioDataSize) override;
@@ -22,6 +32,7 @@ public:
 
 private:
     std::shared_ptr<AudioDeviceStream> stream_;
+    ChannelMapHandlers channelMap_;
 };
 
 }  // namespace platform

@@ -12,6 +12,9 @@ inline constexpr AudioUnitScope kAudioUnitScope_Output = 2;
 
 // The output unit's current device (AudioDeviceID, 4 bytes); settable while running.
 inline constexpr AudioUnitPropertyID kAudioOutputUnitProperty_CurrentDevice = 2000;
+// Int32 device channel numbers, one per channel of the I/O unit's output (input side: scope
+// output, element 1).
+inline constexpr AudioUnitPropertyID kAudioOutputUnitProperty_ChannelMap = 2002;
 // The output unit's frames per device cycle (UInt32, 4 bytes).
 inline constexpr AudioUnitPropertyID kAudioUnitProperty_DeviceBufferFrameSize = FourCC("fsiz");
 

@@ -5,6 +5,7 @@
 #include "platform/avfaudio/AVAudioMixerNode.h"
 #include "platform/avfaudio/detail/CompletionQueue.h"
 #include "platform/avfaudio/detail/FileFeed.h"
+#include "platform/avfaudio/detail/NodeTap.h"
 #include "platform/avfaudio/detail/RenderPlan.h"
 #include "platform/coreaudio/AudioDeviceStream.h"
 #include "platform/foundation/OSLog.h"
@@ -45,15 +46,21 @@ std::shared_ptr<AVAudioEngine> AVAudioEngine::make() {
 }
 
 AVAudioEngine::AVAudioEngine()
-    : completions_(std::make_unique<detail::CompletionQueue>()), reader_(std::make_unique<detail::FileFeedReader>()) {}
+    : completions_(std::make_unique<detail::CompletionQueue>()), reader_(std::make_unique<detail::FileFeedReader>()),
+      taps_(std::make_unique<detail::TapQueue>()) {}
 
 AVAudioEngine::~AVAudioEngine() {
     // The device thread goes first: nothing may render while the nodes are released.
     if (deviceRunning_) outputNode_->deviceStream()->stop();
+    if (inputDeviceRunning_ && inputNode_) inputNode_->deviceStream()->stop();
     deviceRunning_ = false;
+    inputDeviceRunning_ = false;
     running_ = false;
     reader_->stop();
     completions_.reset();
+    // Nodes may outlive the engine: their taps go with its queue.
+    for (auto& node : nodes_) node->tap_.store(nullptr);
+    taps_.reset();
     plan_.store(nullptr);
     retired_.clear();
     ownedPlan_.reset();
@@ -86,10 +93,15 @@ void AVAudioEngine::attach(const std::shared_ptr<AVAudioNode>& node) {
 void AVAudioEngine::detach(const std::shared_ptr<AVAudioNode>& node) {
     if (!node || !isAttached(node.get())) return log(OSLogType::info, "detach: the node is not attached to this engine");
     if (node == outputNode_) return log(OSLogType::error, "detach: the output node stays attached");
+    node->removeTapOnBus(0);
     removeConnections(node.get(), true, true, std::nullopt);
     std::erase(nodes_, node);
     if (node == mainMixer_) mainMixer_.reset();
-    if (node == inputNode_) inputNode_.reset();
+    if (node == inputNode_) {
+        if (inputDeviceRunning_) inputNode_->stopCapture();
+        inputDeviceRunning_ = false;
+        inputNode_.reset();
+    }
     graphChanged();
     // The render thread lets go of the node before it forgets its render state.
     retirePlans(true);
@@ -318,11 +330,25 @@ std::unique_ptr<detail::RenderPlan> AVAudioEngine::compilePlan() {
         return index;
     };
     plan->output = visit(visit, outputNode_.get());
+    // Tapped nodes that nothing pulls render every cycle all the same (in real time the input node
+    // renders on its device's cycles instead).
+    for (const auto& node : nodes_) {
+        if (!node->currentTap() || slotOf.count(node.get())) continue;
+        if (node == inputNode_ && !manual_) continue;
+        plan->extraRoots.push_back(visit(visit, node.get()));
+    }
 
     // Buffer sizes, from the output towards the sources: a source feeding a converting input may
     // be asked for more frames than its destination renders.
     std::vector<AVAudioFrameCount> need(plan->slots.size(), 0);
     need[plan->output] = planFrames();
+    const double outputRate = plan->slots[plan->output].format.isValid() ? plan->slots[plan->output].format.sampleRate() : 0;
+    for (int root : plan->extraRoots) {
+        const double rate = plan->slots[root].format.isValid() ? plan->slots[root].format.sampleRate() : 0;
+        need[root] = (rate == outputRate || rate <= 0 || outputRate <= 0)
+                         ? planFrames()
+                         : AVAudioFrameCount(std::ceil(planFrames() * rate / outputRate)) + 1;
+    }
     for (int i = int(plan->slots.size()) - 1; i >= 0; --i) {
         const auto& slot = plan->slots[i];
         const double rate = slot.format.isValid() ? slot.format.sampleRate() : 0;
@@ -346,6 +372,7 @@ void AVAudioEngine::graphChanged() {
         return;
     }
     rebuildPlan();
+    updateInputDevice();
 }
 
 void AVAudioEngine::rebuildPlan() {
@@ -418,6 +445,7 @@ void AVAudioEngine::renderRealtime(AVAudioFrameCount frames, AudioBufferList* bu
     } while (plan_.load(std::memory_order_seq_cst) != plan);
 
     const double rate = realtimeRate_.load(std::memory_order_relaxed);
+    taps_->beginRender(0);
     AVAudioFrameCount done = 0;
     while (done < frames) {
         const AVAudioFrameCount n = std::min<AVAudioFrameCount>(frames - done, kRealtimeMaximumFrames);
@@ -438,11 +466,13 @@ void AVAudioEngine::renderRealtime(AVAudioFrameCount frames, AudioBufferList* bu
         cycle.hostTime = hostTime + uint64_t(std::llround(double(done) * 1e9 / rate));
         cycle.hostTimeValid = true;
         cycle.completions = completions_.get();
+        cycle.taps = taps_.get();
         if (plan) plan->render(cycle, *list);
         else detail::zeroFill(*list, 0, n);
         realtimeSampleTime_ += n;
         done += n;
     }
+    taps_->endRender(0);
     planInUse_.store(nullptr, std::memory_order_seq_cst);
 }
 
@@ -481,10 +511,38 @@ void AVAudioEngine::start() {
         realtimeRate_.store(outputNode_->hardwareFormat().sampleRate());
         rebuildPlan();
     }
+    updateInputDevice();
+}
+
+void AVAudioEngine::tapInstalled(AVAudioNode& node) {
+    if (running_ && ownedPlan_ && ownedPlan_->slotOf(&node) < 0 && !(&node == inputNode_.get() && !manual_)) rebuildPlan();
+    else if (!running_) planDirty_ = true;
+    if (&node == inputNode_.get()) updateInputDevice();
+}
+
+void AVAudioEngine::updateInputDevice() {
+    const bool wanted = running_ && !manual_ && inputNode_ &&
+                        (inputNode_->hasTap() || (ownedPlan_ && ownedPlan_->slotOf(inputNode_.get()) >= 0));
+    if (wanted == inputDeviceRunning_) return;
+    if (!wanted) {
+        if (inputNode_) inputNode_->stopCapture();
+        inputDeviceRunning_ = false;
+        return;
+    }
+    try {
+        inputNode_->startCapture(*taps_);
+        inputDeviceRunning_ = true;
+    } catch (const NSErrorException& e) {
+        log(OSLogType::error, "start: the input device cannot start: " + e.error().localizedDescription);
+    }
 }
 
 void AVAudioEngine::pause() {
     if (!running_) return;
+    if (inputDeviceRunning_) {
+        if (inputNode_) inputNode_->stopCapture();
+        inputDeviceRunning_ = false;
+    }
     if (deviceRunning_) {
         outputNode_->deviceStream()->stop();
         reader_->stop();
@@ -561,11 +619,16 @@ AVAudioEngineManualRenderingStatus AVAudioEngine::renderOffline(AVAudioFrameCoun
     cycle.sampleRate = manualFormat_.sampleRate();
     cycle.offline = true;
     cycle.completions = completions_.get();
+    cycle.taps = taps_.get();
     AudioBufferList* list = buffer.mutableAudioBufferList();
     OSStatus status = noErr;
+    taps_->beginRender(0);
     if (numberOfFrames > 0) status = ownedPlan_->render(cycle, *list);
+    taps_->endRender(0);
     buffer.setFrameLength(numberOfFrames);
     manualSampleTime_ += numberOfFrames;
+    // Offline, taps are delivered before the call returns, on this thread.
+    taps_->drain();
     return status == noErr ? AVAudioEngineManualRenderingStatus::success : AVAudioEngineManualRenderingStatus::error;
 }
 

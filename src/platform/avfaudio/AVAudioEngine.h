@@ -28,6 +28,7 @@ namespace detail {
 class RenderPlan;
 class CompletionQueue;
 class FileFeedReader;
+class TapQueue;
 }  // namespace detail
 
 enum class AVAudioEngineManualRenderingMode : int { offline = 0, realtime = 1 };
@@ -136,6 +137,8 @@ public:
     detail::CompletionQueue& completionQueue() { return *completions_; }
     // The thread that pre-fills the players' file rings in real-time mode.
     detail::FileFeedReader& fileFeedReader() { return *reader_; }
+    // The taps of the attached nodes and the thread that delivers them.
+    detail::TapQueue& tapQueue() { return *taps_; }
 
 private:
     AVAudioEngine();
@@ -169,6 +172,12 @@ private:
     friend class AVAudioNode;
     friend class AVAudioMixerNode;
     friend class AVAudioOutputNode;
+    friend class AVAudioInputNode;
+    // A node got a tap: a node outside the plan joins it, the input device may have to start.
+    void tapInstalled(AVAudioNode& node);
+    // Runs the input device while the input node is tapped or pulled in real time.
+    void updateInputDevice();
+    bool inputDeviceRunning_ = false;
     std::optional<AVAudioFormat> connectionFormat(const AVAudioNode* node, bool input, AVAudioNodeBus bus) const;
 
     std::vector<std::shared_ptr<AVAudioNode>> nodes_;
@@ -197,6 +206,7 @@ private:
 
     std::unique_ptr<detail::CompletionQueue> completions_;
     std::unique_ptr<detail::FileFeedReader> reader_;
+    std::unique_ptr<detail::TapQueue> taps_;
 };
 
 }  // namespace platform

@@ -110,6 +110,16 @@ std::shared_ptr<AVAudioFile> AVAudioFile::forWriting(const URL& url, const AVAud
     return file;
 }
 
+std::shared_ptr<AVAudioFile> AVAudioFile::forWriting(const URL& url, const AVAudioSettings& settings,
+                                                     AVAudioCommonFormat commonFormat, bool interleaved) {
+    if (commonFormat != AVAudioCommonFormat::pcmFormatFloat32)
+        fail(kAudioFileUnsupportedDataFormatError, "Only Float32 is offered as the processing format.");
+    auto file = forWriting(url, settings);
+    const auto& f = file->processingFormat_;
+    file->processingFormat_ = AVAudioFormat(commonFormat, f.sampleRate(), f.channelCount(), interleaved);
+    return file;
+}
+
 AVAudioFile::~AVAudioFile() {
     try {
         close();
@@ -143,10 +153,27 @@ void AVAudioFile::read(AVAudioPCMBuffer& buffer, AVAudioFrameCount frameCount) {
 void AVAudioFile::write(const AVAudioPCMBuffer& buffer) {
     if (!backend_) fail(kAudioFileNotOpenError, "The file " + quoted(url_) + " is closed.");
     if (!writing_) fail(kAudioFileNotOpenError, "The file " + quoted(url_) + " is open for reading, not writing.");
-    if (!(buffer.format() == processingFormat_))
-        fail(kAudio_ParamError, "The buffer's format is not the file's processing format.");
+    const AVAudioFormat& format = buffer.format();
+    if (format.commonFormat() != AVAudioCommonFormat::pcmFormatFloat32 || format.sampleRate() != processingFormat_.sampleRate() ||
+        format.channelCount() != processingFormat_.channelCount())
+        fail(kAudio_ParamError, "The buffer's format " + format.description() + " does not match the file's " +
+                                    processingFormat_.description() + ".");
     if (backend_->position() != framePosition_) backend_->seek(framePosition_);
-    backend_->write(buffer.floatChannelData(), buffer.frameLength());
+    const AVAudioFrameCount frames = buffer.frameLength();
+    if (format.isInterleaved() && format.channelCount() > 1) {
+        const uint32_t channels = format.channelCount();
+        deinterleaved_.resize(size_t(frames) * channels);
+        std::vector<const float*> pointers(channels);
+        const float* in = buffer.floatChannelData()[0];
+        for (uint32_t c = 0; c < channels; ++c) {
+            float* out = deinterleaved_.data() + size_t(c) * frames;
+            for (AVAudioFrameCount i = 0; i < frames; ++i) out[i] = in[size_t(i) * channels + c];
+            pointers[c] = out;
+        }
+        backend_->write(pointers.data(), frames);
+    } else {
+        backend_->write(buffer.floatChannelData(), frames);
+    }
     framePosition_ = backend_->position();
 }
 

@@ -14,6 +14,7 @@
 #include "platform/foundation/URL.h"
 
 #include <memory>
+#include <vector>
 
 namespace platform {
 
@@ -34,6 +35,10 @@ public:
     // init(forWriting:settings:). Replaces an existing file. Throws NSErrorException when the file
     // cannot be created or the settings describe no writable format.
     static std::shared_ptr<AVAudioFile> forWriting(const URL& url, const AVAudioSettings& settings);
+    // init(forWriting:settings:commonFormat:interleaved:): the processing format is Float32 (the only
+    // common format offered here; others are refused) and interleaved or not as asked.
+    static std::shared_ptr<AVAudioFile> forWriting(const URL& url, const AVAudioSettings& settings,
+                                                   AVAudioCommonFormat commonFormat, bool interleaved);
 
     ~AVAudioFile();
     AVAudioFile(const AVAudioFile&) = delete;
@@ -57,8 +62,10 @@ public:
     void read(AVAudioPCMBuffer& buffer);
     void read(AVAudioPCMBuffer& buffer, AVAudioFrameCount frameCount);
 
-    // write(from:): appends the buffer's frameLength frames. The buffer must be in the processing
-    // format. Throws NSErrorException on failure.
+    // write(from:): appends the buffer's frameLength frames. The buffer holds Float32 samples,
+    // interleaved or not, at the file's rate and channel count; integer files clip them. The
+    // header is updated, so a reader opened meanwhile sees every frame. Throws NSErrorException on
+    // failure.
     void write(const AVAudioPCMBuffer& buffer);
 
     // Flushes and closes; later calls fail. The destructor closes too.
@@ -75,6 +82,7 @@ private:
     AVAudioFramePosition closedLength_ = 0;  // the length once closed
     bool writing_ = false;
     std::unique_ptr<detail::AudioFileBackend> backend_;
+    std::vector<float> deinterleaved_;  // scratch for interleaved buffers
 };
 
 // Error codes the file layer reports (NSOSStatusErrorDomain), with the platform's values.

@@ -84,6 +84,12 @@ AVAudioFormat::AVAudioFormat(AVAudioCommonFormat format, double sampleRate, AVAu
     finish();
 }
 
+AVAudioFormat AVAudioFormat::standardFormatWithSampleRate(double sampleRate, const AVAudioChannelLayout& layout) {
+    AVAudioFormat format = standardFormatWithSampleRate(sampleRate, layout.channelCount());
+    if (format.isValid()) format.layout_ = layout;
+    return format;
+}
+
 AVAudioFormat::AVAudioFormat(const AudioStreamBasicDescription& asbd) : asbd_(asbd) {
     if (asbd_.mFormatID == kAudioFormatLinearPCM) {
         // Fill what a caller may leave out of an otherwise complete PCM description.

@@ -2,9 +2,11 @@
 // A refused combination gives an empty format (isValid() false), as a plain AVAudioFormat() is.
 #pragma once
 
+#include "platform/avfaudio/AVAudioChannelLayout.h"
 #include "platform/avfaudio/AVAudioSettings.h"
 #include "platform/coreaudio/CoreAudioTypes.h"
 
+#include <optional>
 #include <string>
 
 namespace platform {
@@ -24,6 +26,8 @@ public:
     // init(standardFormatWithSampleRate:channels:): Float32, non-interleaved. Invalid for a rate
     // that is not finite and positive, or for 0 channels.
     static AVAudioFormat standardFormatWithSampleRate(double sampleRate, AVAudioChannelCount channels);
+    // init(standardFormatWithSampleRate:channelLayout:): as many channels as the layout has.
+    static AVAudioFormat standardFormatWithSampleRate(double sampleRate, const AVAudioChannelLayout& layout);
 
     // init(commonFormat:sampleRate:channels:interleaved:). Invalid for otherFormat.
     AVAudioFormat(AVAudioCommonFormat format, double sampleRate, AVAudioChannelCount channels, bool interleaved);
@@ -39,6 +43,8 @@ public:
     double sampleRate() const { return asbd_.mSampleRate; }
     AVAudioChannelCount channelCount() const { return asbd_.mChannelsPerFrame; }
     AVAudioCommonFormat commonFormat() const { return common_; }
+    // The layout the format was made with, if any.
+    const std::optional<AVAudioChannelLayout>& channelLayout() const { return layout_; }
     bool isInterleaved() const;
     // Float32 non-interleaved.
     bool isStandard() const;
@@ -58,6 +64,7 @@ private:
     AudioStreamBasicDescription asbd_{};
     AVAudioCommonFormat common_ = AVAudioCommonFormat::otherFormat;
     bool valid_ = false;
+    std::optional<AVAudioChannelLayout> layout_;
 };
 
 }  // namespace platform

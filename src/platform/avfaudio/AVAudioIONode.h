@@ -1,13 +1,18 @@
 // The engine's two device-facing nodes. The output node takes the graph's final signal on input
 // bus 0 and converts it into the device format (in manual rendering: manualRenderingFormat). The
-// input node gives what the input device captures (the null input: 2-channel silence at 44100 Hz).
+// input node gives what the input device captures, through its channel map (offline: what the
+// manual rendering input block hands it).
 #pragma once
 
 #include "platform/audiotoolbox/AUAudioUnit.h"
 #include "platform/avfaudio/AVAudioMixing.h"
 #include "platform/avfaudio/AVAudioNode.h"
 
+#include <array>
+#include <atomic>
+#include <functional>
 #include <memory>
+#include <vector>
 
 namespace platform {
 
@@ -50,16 +55,56 @@ private:
     AVAudioFormat sourceFormat_;
 };
 
+// The block that hands the input node `frames` frames offline (deinterleaved Float32 in the format
+// given with it); null when there are none (the node then renders silence).
+using AVAudioIONodeInputBlock = std::function<const AudioBufferList*(AVAudioFrameCount frames)>;
+
 class AVAudioInputNode : public AVAudioIONode, public AVAudioMixing {
 public:
+    static constexpr uint32_t kMaximumChannels = 64;
+
     AVAudioInputNode();
     ~AVAudioInputNode() override;
     std::string className() const override { return "AVAudioInputNode"; }
+
+    // setManualRenderingInputPCMFormat(_:inputBlock:): offline, the node renders what the block
+    // gives, in `format` (its rate and channels become the node's device format). False for a
+    // format that is not standard (Float32 deinterleaved).
+    bool setManualRenderingInputPCMFormat(const AVAudioFormat& format, AVAudioIONodeInputBlock block);
+
+    // The device channels bus 0 gives, in order (empty: all of them). Set through the I/O unit's
+    // property 2002 (kAudioOutputUnitProperty_ChannelMap, output scope, element 1).
+    std::vector<int32_t> channelMap() const;
+
+    // Engine (main thread): the input device runs while the node is tapped or pulled in real time.
+    void startCapture(detail::TapQueue& taps);
+    void stopCapture();
 
 protected:
     AVAudioFormat defaultOutputFormat(AVAudioNodeBus bus) const override;
     OSStatus render(const detail::RenderCycle& cycle, int64_t sampleTime, AVAudioFrameCount frames,
                     AudioBufferList& output, detail::RenderInputs& inputs) override;
+    bool feedsTapItself(const detail::RenderCycle& cycle) const override { return !cycle.offline; }
+
+private:
+    // What the device (or the manual input) has: channels and rate.
+    uint32_t sourceChannels() const;
+    double sourceRate() const;
+    OSStatus setChannelMap(const void* data, uint32_t size);
+    // Copies the mapped channels of `source` into `output`; missing ones are silent.
+    void mapChannels(const AudioBufferList* source, AudioBufferList& output, AVAudioFrameCount frames) const;
+    // Input device thread.
+    void captureCycle(AVAudioFrameCount frames, AudioBufferList* buffers, uint64_t hostTime, int64_t sampleTime);
+
+    AVAudioFormat manualFormat_;
+    AVAudioIONodeInputBlock manualBlock_;
+    std::array<std::atomic<int32_t>, kMaximumChannels> map_{};
+    std::atomic<uint32_t> mapCount_{0};
+    detail::TapQueue* taps_ = nullptr;
+    double captureRate_ = 44100;
+    // Captured frames waiting for the engine's render (the device thread writes, the render reads).
+    struct Monitor;
+    std::unique_ptr<Monitor> monitor_;
 };
 
 }  // namespace platform

@@ -97,6 +97,43 @@ OSStatus AVAudioNode::render(const detail::RenderCycle& cycle, int64_t sampleTim
     return (*block)(&flags, &stamp, frames, 0, &output, pull);
 }
 
+void AVAudioNode::installTapOnBus(AVAudioNodeBus bus, AVAudioFrameCount bufferSize,
+                                  const std::optional<AVAudioFormat>& format, AVAudioNodeTapBlock block) {
+    const OSLog log{"platform", "AVAudioNode"};
+    auto engine = engine_.lock();
+    if (!engine) return os_log(log, OSLogType::error, "installTapOnBus: " + description() + " is not attached to an engine");
+    // Only output bus 0 is rendered.
+    if (bus != 0 || bus >= numberOfOutputs())
+        return os_log(log, OSLogType::error, "installTapOnBus: " + description() + " has no tappable bus " + std::to_string(bus));
+    if (bufferSize == 0) return os_log(log, OSLogType::error, "installTapOnBus: the buffer size is 0");
+    const AVAudioFormat busFormat = outputFormat(bus);
+    if (format && (!format->isValid() || format->sampleRate() != busFormat.sampleRate() ||
+                   format->channelCount() != busFormat.channelCount()))
+        return os_log(log, OSLogType::error, "installTapOnBus: the format " + (format ? format->description() : "") +
+                                                 " differs from the bus format " + busFormat.description());
+    if (tap_.load(std::memory_order_acquire))
+        return os_log(log, OSLogType::error, "installTapOnBus: bus " + std::to_string(bus) + " of " + description() +
+                                                 " already has a tap");
+    const AVAudioFormat tapFormat = AVAudioFormat::standardFormatWithSampleRate(busFormat.sampleRate(), busFormat.channelCount());
+    auto tap = std::make_shared<detail::NodeTap>(bufferSize, tapFormat, std::move(block));
+    engine->tapQueue().add(tap);
+    tap_.store(tap.get(), std::memory_order_release);
+    engine->tapInstalled(*this);
+}
+
+void AVAudioNode::removeTapOnBus(AVAudioNodeBus bus) {
+    if (bus != 0) return;
+    detail::NodeTap* tap = tap_.exchange(nullptr, std::memory_order_acq_rel);
+    if (!tap) return;
+    if (auto engine = engine_.lock()) engine->tapQueue().retire(tap);
+    else tap->markDead();
+}
+
+uint64_t AVAudioNode::tapOverflowCount(AVAudioNodeBus bus) const {
+    const detail::NodeTap* tap = bus == 0 ? tap_.load(std::memory_order_acquire) : nullptr;
+    return tap ? tap->overflows() : 0;
+}
+
 void AVAudioNode::didAttach(const std::shared_ptr<AVAudioEngine>&) {}
 
 void AVAudioNode::didDetach() {}

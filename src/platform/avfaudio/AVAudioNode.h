@@ -5,6 +5,7 @@
 
 #include "platform/avfaudio/AVAudioFormat.h"
 #include "platform/avfaudio/AVAudioTime.h"
+#include "platform/avfaudio/detail/NodeTap.h"
 #include "platform/avfaudio/detail/RenderContext.h"
 
 #include <atomic>
@@ -48,6 +49,22 @@ public:
     // The node's audio unit (every node has one).
     std::shared_ptr<AUAudioUnit> auAudioUnit() const { return auAudioUnit_; }
 
+    // installTapOnBus(_:bufferSize:format:block:): from the node's next rendered frame on, the
+    // tap thread of the engine calls `block` with every `bufferSize` consecutive frames of the
+    // bus (offline: at the end of each renderOffline call, on its caller's thread). A null
+    // format means the bus's output format. Refused with a log line, installing nothing: no
+    // engine, a bus the node does not render, bufferSize 0, a format of another rate or channel
+    // count, or a second tap on the bus. A tapped node is rendered every cycle even when nothing
+    // pulls it.
+    void installTapOnBus(AVAudioNodeBus bus, AVAudioFrameCount bufferSize, const std::optional<AVAudioFormat>& format,
+                         AVAudioNodeTapBlock block);
+    // removeTapOnBus(_:): no buffer is delivered after it returns (but the one being delivered).
+    // Never waits: a tap's block may remove its own tap.
+    void removeTapOnBus(AVAudioNodeBus bus);
+    // Slices of the tapped bus dropped because the tap thread fell behind (0 without a tap).
+    uint64_t tapOverflowCount(AVAudioNodeBus bus) const;
+    bool hasTap() const { return tap_.load(std::memory_order_acquire) != nullptr; }
+
     // The class name ("AVAudioMixerNode") and "<AVAudioMixerNode: 0x...>" as the platform prints a node.
     virtual std::string className() const { return "AVAudioNode"; }
     std::string description() const;
@@ -78,6 +95,10 @@ protected:
     // The engine stopped: no render runs until it starts again (main thread).
     virtual void engineDidStop() {}
 
+    // True when the node's tap is fed by a cycle of its own (a device's), not by the engine's render.
+    virtual bool feedsTapItself(const detail::RenderCycle&) const { return false; }
+    detail::NodeTap* currentTap() const { return tap_.load(std::memory_order_acquire); }
+
     // Render thread (or main while no render runs): the node's sample time after its last render.
     int64_t renderSampleTime() const { return renderSampleTime_; }
     void setNumberOfInputs(AVAudioNodeBus count) { numberOfInputs_.store(count, std::memory_order_relaxed); }
@@ -90,6 +111,8 @@ private:
     std::atomic<AVAudioNodeBus> numberOfInputs_;
     AVAudioNodeBus numberOfOutputs_;
     std::shared_ptr<AUAudioUnit> auAudioUnit_;
+    // The tap on bus 0, owned by the engine's tap queue; read by the render thread.
+    std::atomic<detail::NodeTap*> tap_{nullptr};
 
     // Plan bookkeeping, main thread only.
     std::optional<detail::RenderConfig> preparedConfig_;

@@ -2,8 +2,11 @@
 
 #include "platform/coreaudio/PortAudioHost.h"
 
+#include <sndfile.h>
+
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace platform::AudioDeviceRegistry {
 
@@ -15,7 +18,23 @@ std::string forcedDevice() {
 }
 
 AudioDevice nullOutput() { return {kAudioDeviceNullOutput, "Null Output", 0, 2, 44100, 512, true}; }
-AudioDevice nullInput() { return {kAudioDeviceNullInput, "Null Input", 2, 0, 44100, 512, true}; }
+std::mutex& signalMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+std::shared_ptr<const NullInputSignal>& currentSignal() {
+    static std::shared_ptr<const NullInputSignal> signal;
+    return signal;
+}
+
+AudioDevice nullInput() {
+    AudioDevice device{kAudioDeviceNullInput, "Null Input", 2, 0, 44100, 512, true};
+    if (auto signal = nullInputSignal()) {
+        device.inputChannels = signal->channels;
+        device.sampleRate = signal->sampleRate;
+    }
+    return device;
+}
 AudioDevice failingOutput() { return {kAudioDeviceFailing, "Failing Output", 0, 2, 44100, 512, true}; }
 
 std::vector<AudioDevice> realDevices() {
@@ -26,6 +45,35 @@ std::vector<AudioDevice> realDevices() {
 }  // namespace
 
 bool nullDevicesForced() { return forcedDevice() == "null"; }
+
+bool setNullInputFile(const std::filesystem::path& path) {
+    if (path.empty()) {
+        std::lock_guard lock(signalMutex());
+        currentSignal().reset();
+        return true;
+    }
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file) return false;
+    auto signal = std::make_shared<NullInputSignal>();
+    signal->sampleRate = info.samplerate;
+    signal->channels = uint32_t(info.channels);
+    bool ok = info.channels > 0 && info.samplerate > 0;
+    if (ok) {
+        signal->samples.resize(size_t(info.frames) * size_t(info.channels));
+        ok = sf_readf_float(file, signal->samples.data(), info.frames) == info.frames;
+    }
+    sf_close(file);
+    if (!ok) return false;
+    std::lock_guard lock(signalMutex());
+    currentSignal() = std::move(signal);
+    return true;
+}
+
+std::shared_ptr<const NullInputSignal> nullInputSignal() {
+    std::lock_guard lock(signalMutex());
+    return currentSignal();
+}
 
 std::vector<AudioDevice> devices() {
     std::vector<AudioDevice> list{nullOutput(), nullInput()};

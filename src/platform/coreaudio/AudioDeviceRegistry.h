@@ -5,6 +5,8 @@
 
 #include "platform/coreaudio/AudioDevice.h"
 
+#include <filesystem>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -26,6 +28,19 @@ AudioDeviceID defaultInputDevice();
 
 // True when the environment forces the null devices.
 bool nullDevicesForced();
+
+// A test seam: the null input plays this file (from its start at each device start, at real-time
+// pace, then silence) and takes its rate and channel count. An empty path restores the silent
+// 2-channel 44100 Hz null input. False (and nothing changes) when the file cannot be read.
+bool setNullInputFile(const std::filesystem::path& path);
+
+// The file the null input plays: interleaved samples, rate and channels (empty when none).
+struct NullInputSignal {
+    std::vector<float> samples;
+    double sampleRate = 0;
+    uint32_t channels = 0;
+};
+std::shared_ptr<const NullInputSignal> nullInputSignal();
 
 }  // namespace AudioDeviceRegistry
 

@@ -82,6 +82,7 @@ public:
         channels = channelCount;
         frames = frameCount;
         if (!capture.empty() && direction == AudioDeviceStream::Direction::output) openCapture(capture);
+        if (direction == AudioDeviceStream::Direction::input) signal_ = AudioDeviceRegistry::nullInputSignal();
         // The clock starts on the device thread itself, so thread start-up does not make cycle 0 late.
         std::promise<uint64_t> started;
         std::future<uint64_t> t0 = started.get_future();
@@ -147,11 +148,20 @@ private:
                 if (wake_.wait_until(lock, until, [this] { return stopping_; })) return;
             }
             AudioBufferList* list = buffers_.prepare();
+            if (signal_) play(list);
             callback_(frames, list, due, firstSampleTime_ + cycle * int64_t(frames));
             if (capture_) writeCapture(list);
             cycles_.store(cycle + 1, std::memory_order_release);
             if (mach_absolute_time() > dueTime(cycle + 1)) overruns_.fetch_add(1, std::memory_order_relaxed);
         }
+    }
+
+    // The null input's file, from its start, then silence.
+    void play(AudioBufferList* list) {
+        const size_t total = signal_->channels ? signal_->samples.size() / signal_->channels : 0;
+        for (uint32_t i = 0; i < frames && played_ < total; ++i, ++played_)
+            for (uint32_t c = 0; c < channels && c < signal_->channels; ++c)
+                static_cast<float*>(list->mBuffers[c].mData)[i] = signal_->samples[played_ * signal_->channels + c];
     }
 
     void writeCapture(const AudioBufferList* list) {
@@ -171,6 +181,8 @@ private:
     std::atomic<int64_t> cycles_{0};
     SNDFILE* capture_ = nullptr;
     std::vector<float> interleaved_;
+    std::shared_ptr<const AudioDeviceRegistry::NullInputSignal> signal_;
+    size_t played_ = 0;
     std::mutex mutex_;
     std::condition_variable wake_;
     bool stopping_ = false;

@@ -210,18 +210,19 @@ public:
         for (QObject* target : wake) QCoreApplication::postEvent(target, new MainQueueEvent);
     }
 
-    // Runs the oldest waiting item (on the main thread, from the receiver).
-    void runNext() {
+    // Runs the oldest waiting item (on the main thread, from the receiver). False when none waits.
+    bool runNext() {
         std::function<void()> work;
         {
             std::lock_guard lock(mutex_);
-            if (pending_.empty()) return;
+            if (pending_.empty()) return false;
             work = std::move(pending_.front());
             pending_.pop_front();
             if (posted_ > 0) --posted_;
         }
         RunningScope scope(this);
         runLogged(work, label());
+        return true;
     }
 
     bool isCurrent() const override {
@@ -455,6 +456,18 @@ DispatchQueue::~DispatchQueue() {
 DispatchQueue& DispatchQueue::main() {
     static DispatchQueue* queue = new DispatchQueue(std::make_shared<detail::MainQueueCore>());
     return *queue;
+}
+
+size_t DispatchQueue::pumpMainQueue() {
+    if (QCoreApplication::instance()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        QCoreApplication::sendPostedEvents();
+        return 0;
+    }
+    auto core = std::static_pointer_cast<detail::MainQueueCore>(main().core_);
+    size_t ran = 0;
+    while (core->runNext()) ++ran;
+    return ran;
 }
 
 DispatchQueue& DispatchQueue::global() {

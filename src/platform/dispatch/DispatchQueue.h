@@ -35,6 +35,12 @@ public:
     // The process's shared concurrent queue (barriers are ignored on it).
     static DispatchQueue& global();
 
+    // For programs without an event loop of their own (command-line tools): runs the main queue's
+    // waiting work on the calling thread, which must be the main thread, through the Qt event loop
+    // when an application object exists and directly otherwise. Returns the number of items run
+    // when there is no application object (0 with one).
+    static size_t pumpMainQueue();
+
     // A new serial queue, or a concurrent one with Attributes::concurrent.
     explicit DispatchQueue(std::string label, Attributes attributes = Attributes::serial);
     // Waits until the work already queued has run (not when called from that work itself).

@@ -18,6 +18,7 @@ using AVAudioNodeBus = uint32_t;
 namespace platform::detail {
 
 class CompletionQueue;
+class TapQueue;
 }
 namespace platform {
 class AVAudioMixing;
@@ -34,6 +35,7 @@ struct RenderCycle {
     bool hostTimeValid = false;
     bool offline = false;           // manual rendering on the caller's thread
     CompletionQueue* completions = nullptr;
+    TapQueue* taps = nullptr;       // woken after a tap was fed (real time); offline taps drain after the call
 };
 
 // The input side of one render call.

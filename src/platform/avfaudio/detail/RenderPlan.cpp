@@ -1,6 +1,9 @@
 #include "platform/avfaudio/detail/RenderPlan.h"
 
+#include "platform/avfaudio/detail/NodeTap.h"
+
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace platform::detail {
@@ -88,6 +91,23 @@ OSStatus RenderPlan::render(const RenderCycle& cycle, AudioBufferList& into) {
     }
     const OSStatus status = renderSlot(output, cycle.frames, into);
     if (status != noErr && cycleStatus_ == noErr) cycleStatus_ = status;
+    for (int root : extraRoots) {
+        Slot& slot = slots[root];
+        if (slot.cycle == cycle.token) continue;
+        // As many frames of the node's own rate as the cycle covers.
+        const double rate = slot.format.isValid() ? slot.format.sampleRate() : cycle.sampleRate;
+        AVAudioFrameCount frames = cycle.frames;
+        if (rate != cycle.sampleRate && cycle.sampleRate > 0) {
+            const auto at = [&](int64_t t) { return int64_t(std::floor(double(t) * rate / cycle.sampleRate)); };
+            frames = AVAudioFrameCount(at(cycle.sampleTime + cycle.frames) - at(cycle.sampleTime));
+        }
+        frames = std::min(frames, slot.capacity);
+        for (uint32_t c = 0; c < slot.list->mNumberBuffers; ++c) slot.list->mBuffers[c].mDataByteSize = frames * sizeof(float);
+        slot.cycle = cycle.token;
+        slot.pulls = 0;
+        slot.frames = frames;
+        slot.status = renderSlot(root, frames, *slot.list);
+    }
     cycle_ = nullptr;
     return cycleStatus_;
 }
@@ -107,6 +127,10 @@ OSStatus RenderPlan::renderSlot(int index, AVAudioFrameCount frames, AudioBuffer
     const int64_t sampleTime = node.renderSampleTime_;
     SlotInputs inputs(*this, index);
     OSStatus status = node.render(cycle, sampleTime, frames, into, inputs);
+    if (NodeTap* tap = node.currentTap(); tap && !node.feedsTapItself(cycle)) {
+        tap->write(into, frames, sampleTime, cycle.hostTime, cycle.hostTimeValid);
+        if (!cycle.offline && cycle.taps) cycle.taps->notify();
+    }
     node.renderSampleTime_ += frames;
     node.lastSampleTime_.store(sampleTime, std::memory_order_relaxed);
     node.lastHostTime_.store(cycle.hostTime, std::memory_order_relaxed);

@@ -45,6 +45,7 @@ public:
 
     std::vector<Slot> slots;  // pull order: every node after the nodes that feed it
     int output = -1;
+    std::vector<int> extraRoots;  // tapped nodes that nothing pulls, rendered after the output
 
 private:
     friend class SlotInputs;
