@@ -1,8 +1,10 @@
 // sonora-tool's kernel-node commands (dispatched from sonora-tool.cpp with argv[0] = the command):
 //
 //   sonora-tool fx NODE IN OUT [--param NAME=VALUE]... [--automate NAME:POINT[,POINT]...]
-//                  [--resolution R] [--tail S] [--cycle N] [--realtime]
-//        IN (44100 Hz, mono or stereo) plays from frame 0 through NODE (fader, stereoFieldLimiter),
+//                  [--resolution R] [--tail S] [--cycle N] [--realtime] [--stop]
+//        IN (44100 Hz, mono or stereo) plays from frame 0 through NODE (fader, stereoFieldLimiter,
+//        reverb, timePitch, variSpeed; `--param preset=N` loads a reverb preset; --stop calls the
+//        node's stop() before rendering),
 //        the engine's output; rendered offline in calls of N frames (default 512) for IN's length
 //        plus S seconds into OUT (32-bit float, 44100 Hz stereo, container by extension). With
 //        --realtime the graph plays on the output device (the null device) and OUT is what it
@@ -15,6 +17,7 @@
 // Exit status: 0 on success, 1 on an error (one line on stderr), 2 on bad arguments.
 
 #include "ToolSupport.h"
+#include "sonora-tool-fx-time.h"
 
 #include "Sonora/Internals/Engine/AudioEngine.h"
 #include "Sonora/Internals/Settings/Settings.h"
@@ -54,8 +57,8 @@ constexpr double kRate = 44100;
 int fxUsage() {
     return tool::printUsage(
         "usage: sonora-tool fx NODE IN OUT [--param NAME=VALUE]... [--automate NAME:POINT[,POINT]...]\n"
-        "                      [--resolution R] [--tail S] [--cycle N] [--realtime]\n"
-        "       NODE: fader | stereoFieldLimiter; POINT: V@T[+R][^TAPER][~SKEW]\n");
+        "                      [--resolution R] [--tail S] [--cycle N] [--realtime] [--stop]\n"
+        "       NODE: fader | stereoFieldLimiter | reverb | timePitch | variSpeed; POINT: V@T[+R][^TAPER][~SKEW]\n");
 }
 
 // IN as two channels of samples.
@@ -108,6 +111,7 @@ struct NodeUnderTest {
     std::shared_ptr<sonora::Node> node;
     std::shared_ptr<sonora::Fader> fader;
     std::map<std::string, std::shared_ptr<sonora::NodeParameter>> parameters;
+    std::optional<TimeEffectSubject> timeEffect;
 };
 
 NodeUnderTest makeNode(const std::string& name, const std::shared_ptr<sonora::Node>& input) {
@@ -117,8 +121,10 @@ NodeUnderTest makeNode(const std::string& name, const std::shared_ptr<sonora::No
         made.node = made.fader;
     } else if (name == "stereoFieldLimiter") {
         made.node = std::make_shared<sonora::StereoFieldLimiter>(input);
+    } else if ((made.timeEffect = makeTimeEffectNode(name, input))) {
+        made.node = made.timeEffect->node;
     } else {
-        throw std::invalid_argument("NODE is fader or stereoFieldLimiter, not " + name);
+        throw std::invalid_argument("NODE is fader, stereoFieldLimiter, reverb, timePitch or variSpeed, not " + name);
     }
     for (const auto& parameter : made.node->parameters()) made.parameters[parameter->def().identifier] = parameter;
     return made;
@@ -127,6 +133,7 @@ NodeUnderTest makeNode(const std::string& name, const std::shared_ptr<sonora::No
 void setProperty(NodeUnderTest& made, const std::string& name, float value) {
     if (made.fader && name == "gain") return made.fader->setGain(value);
     if (made.fader && name == "gainDecibels") return made.fader->setGainDecibels(value);
+    if (made.timeEffect) return made.timeEffect->set(name, value);
     const auto it = made.parameters.find(name);
     if (it == made.parameters.end()) throw std::invalid_argument("the node has no property " + name);
     it->second->setValue(value);
@@ -260,10 +267,15 @@ int fxCommand(int argc, char** argv) {
     double tail = 0;
     uint32_t cycle = 512;
     bool realtime = false;
+    bool stop = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--realtime") {
             realtime = true;
+            continue;
+        }
+        if (arg == "--stop") {
+            stop = true;
             continue;
         }
         if (!arg.starts_with("--")) {
@@ -316,6 +328,7 @@ int fxCommand(int argc, char** argv) {
     auto source = std::make_shared<BufferSource>(std::move(input));
     NodeUnderTest made = makeNode(positional[0], source);
     for (const auto& [name, value] : params) setProperty(made, name, value);
+    if (stop) made.timeEffect ? made.timeEffect->stop() : made.node->stop();
 
     sonora::AudioEngine engine;
     engine.setOutput(made.node);

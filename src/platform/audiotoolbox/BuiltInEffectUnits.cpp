@@ -1,5 +1,6 @@
 // Registration of the built-in effect units under their component descriptions.
 #include "platform/audiotoolbox/AVAudioUnitEffect.h"
+#include "platform/audiotoolbox/AVAudioUnitReverb.h"
 
 #include <mutex>
 
@@ -8,6 +9,7 @@ namespace platform {
 void registerBuiltInEffectUnits() {
     static std::once_flag once;
     std::call_once(once, [] {
+        registerReverbAndTimeEffectUnits();
     });
 }
 
