@@ -99,7 +99,10 @@ private:
         while (produced < frames && rounds++ < kMaximumRounds) {
             if (inputRead_ == inputFrames_) {
                 const double due = std::ceil(owed_) - double(supplied_);
-                const size_t wanted = due >= 1 ? std::min<size_t>(size_t(due), chunk_) : (rounds > 1 ? 1 : 0);
+                // Short of output after its share: what the rest of the cycle needs, in one piece
+                // rather than frame by frame (the balance is kept in supplied_).
+                const double shortfall = rounds > 1 ? std::max(16.0, std::ceil(double(frames - produced) * target)) : 0;
+                const size_t wanted = std::min<size_t>(size_t(std::max(due, shortfall)), chunk_);
                 if (wanted > 0) {
                     const AUAudioUnitStatus status = input_.pull(pull, timestamp, wanted);
                     if (status != noErr) return status;
