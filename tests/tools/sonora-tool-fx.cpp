@@ -18,6 +18,7 @@
 
 #include "ToolSupport.h"
 #include "sonora-tool-fx.h"
+#include "sonora-tool-fx-time.h"
 
 #include "Sonora/Internals/Engine/AudioEngine.h"
 #include "Sonora/Internals/Settings/Settings.h"
@@ -108,11 +109,25 @@ fx::Maker metered() {
     };
 }
 
+// The reverb and time nodes: their properties are plain ones, set by name.
+fx::Maker timeEffect(const std::string& name) {
+    return [name](const std::shared_ptr<sonora::Node>& input) {
+        auto made = makeTimeEffectNode(name, input);
+        if (!made) throw std::invalid_argument("no node is called " + name);
+        fx::Subject subject = fx::subjectOf(made->node);
+        subject.stop = made->stop;
+        subject.setByName = made->set;
+        subject.loadFactoryPreset = [set = made->set](int preset) { set("preset", float(preset)); };
+        return subject;
+    };
+}
+
 void setProperty(fx::Subject& subject, const std::string& name, float value) {
     if (name == "preset" && subject.loadFactoryPreset) return subject.loadFactoryPreset(int(value));
     const auto it = subject.properties.find(name);
-    if (it == subject.properties.end()) throw std::invalid_argument("the node has no property " + name);
-    it->second.set(value);
+    if (it != subject.properties.end()) return it->second.set(value);
+    if (subject.setByName) return subject.setByName(name, value);
+    throw std::invalid_argument("the node has no property " + name);
 }
 
 // V@T[+R][^TAPER][~SKEW].
@@ -264,6 +279,9 @@ const std::map<std::string, Maker>& makers() {
         {"lowPassFilter", plain<sonora::LowPassFilter>()},
         {"lowShelfFilter", plain<sonora::LowShelfFilter>()},
         {"parametricEQ", plain<sonora::ParametricEQ>()},
+        {"reverb", timeEffect("reverb")},
+        {"timePitch", timeEffect("timePitch")},
+        {"variSpeed", timeEffect("variSpeed")},
     };
     return table;
 }

@@ -31,6 +31,8 @@ struct Subject {
     std::function<void(int)> loadFactoryPreset;
     // What --meters prints after rendering; null for nodes without meters.
     std::function<std::array<float, 3>()> meters;
+    // Properties that are not NodeParameters (the time effects' plain properties); null: none.
+    std::function<void(const std::string& name, float value)> setByName;
 };
 
 // A subject over `node` with every NodeParameter of the node as a property and Node::stop().

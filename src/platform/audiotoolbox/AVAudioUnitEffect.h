@@ -32,6 +32,7 @@ public:
     void setBypass(bool bypass) { auAudioUnit()->setShouldBypassEffect(bypass); }
 
     std::string className() const override { return "AVAudioUnitTimeEffect"; }
+    bool pullsAtOwnPace() const override { return true; }
 
 protected:
     explicit AVAudioUnitTimeEffect(std::shared_ptr<AUAudioUnit> unit) : AVAudioUnit(std::move(unit)) {}

@@ -1,6 +1,7 @@
 // Registration of the built-in effect units under their component descriptions.
 #include "platform/audiotoolbox/AVAudioUnitEffect.h"
 #include "platform/audiotoolbox/EffectAudioUnit.h"
+#include "platform/audiotoolbox/AVAudioUnitReverb.h"
 
 #include <mutex>
 
@@ -10,6 +11,7 @@ void registerBuiltInEffectUnits() {
     static std::once_flag once;
     std::call_once(once, [] {
         registerEffectUnits();
+        registerReverbAndTimeEffectUnits();
     });
 }
 

@@ -337,6 +337,13 @@ std::unique_ptr<detail::RenderPlan> AVAudioEngine::compilePlan() {
         if (node == inputNode_ && !manual_) continue;
         plan->extraRoots.push_back(visit(visit, node.get()));
     }
+    // Sources come before their destinations: walking back marks everything upstream of a time effect.
+    for (int i = int(plan->slots.size()) - 1; i >= 0; --i) {
+        const auto& slot = plan->slots[i];
+        if (!slot.ownClock && !slot.node->pullsAtOwnPace()) continue;
+        for (const auto& edge : slot.inputs)
+            if (edge.source >= 0) plan->slots[edge.source].ownClock = true;
+    }
 
     // Buffer sizes, from the output towards the sources: a source feeding a converting input may
     // be asked for more frames than its destination renders.

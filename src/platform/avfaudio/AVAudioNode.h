@@ -69,6 +69,10 @@ public:
     virtual std::string className() const { return "AVAudioNode"; }
     std::string description() const;
 
+    // True for nodes that pull their inputs at a pace of their own (time effects): the nodes that
+    // feed them keep their own sample time even through cycles in which they are not pulled.
+    virtual bool pullsAtOwnPace() const { return false; }
+
 protected:
     // A node with the given buses. Without a unit, a plain one with as many buses is made.
     AVAudioNode(AVAudioNodeBus inputs, AVAudioNodeBus outputs, std::shared_ptr<AUAudioUnit> unit = nullptr);

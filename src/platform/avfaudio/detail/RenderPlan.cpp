@@ -116,8 +116,10 @@ OSStatus RenderPlan::renderSlot(int index, AVAudioFrameCount frames, AudioBuffer
     Slot& slot = slots[index];
     AVAudioNode& node = *slot.node;
     const RenderCycle& cycle = *cycle_;
-    // A node keeps its own sample time; it restarts from the engine's when the node missed cycles.
-    if (!node.renderSampleTimeValid_ || (node.renderCycleIndex_ + 1 != cycle.token && node.renderCycleIndex_ != cycle.token)) {
+    // A node keeps its own sample time; it restarts from the engine's when the node missed cycles,
+    // unless a time effect pulls it, which may well skip a cycle.
+    const bool missedCycles = node.renderCycleIndex_ + 1 != cycle.token && node.renderCycleIndex_ != cycle.token;
+    if (!node.renderSampleTimeValid_ || (missedCycles && !slot.ownClock)) {
         const double rate = slot.format.isValid() ? slot.format.sampleRate() : cycle.sampleRate;
         node.renderSampleTime_ = rate == cycle.sampleRate ? cycle.sampleTime
                                                           : int64_t(double(cycle.sampleTime) * rate / cycle.sampleRate);

@@ -24,6 +24,7 @@ public:
         AVAudioFormat format;               // output bus 0
         AURenderBlock renderBlock;          // the allocated unit's block (empty: the node renders itself)
         AVAudioFrameCount capacity = 0;
+        bool ownClock = false;              // fed into a node that pulls at its own pace
         std::vector<float> storage;
         std::unique_ptr<unsigned char[]> listStorage;
         AudioBufferList* list = nullptr;
