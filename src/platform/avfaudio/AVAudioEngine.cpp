@@ -3,6 +3,7 @@
 #include "platform/audiotoolbox/AUAudioUnit.h"
 #include "platform/avfaudio/AVAudioIONode.h"
 #include "platform/avfaudio/AVAudioMixerNode.h"
+#include "platform/avfaudio/RenderThreadMark.h"
 #include "platform/avfaudio/detail/CompletionQueue.h"
 #include "platform/avfaudio/detail/FileFeed.h"
 #include "platform/avfaudio/detail/RenderPlan.h"
@@ -53,7 +54,8 @@ AVAudioEngine::~AVAudioEngine() {
     deviceRunning_ = false;
     running_ = false;
     reader_->stop();
-    completions_.reset();
+    // A completion handler may hold the engine's last owner: then this runs on the callback thread.
+    detail::CompletionQueue::release(std::move(completions_));
     plan_.store(nullptr);
     retired_.clear();
     ownedPlan_.reset();
@@ -411,6 +413,8 @@ void AVAudioEngine::quiesce() {
 }
 
 void AVAudioEngine::renderRealtime(AVAudioFrameCount frames, AudioBufferList* buffers, uint64_t hostTime, int64_t) {
+    const RenderThreadScope mark;
+    const FlushDenormalsScope flush;
     detail::RenderPlan* plan;
     do {
         plan = plan_.load(std::memory_order_seq_cst);
@@ -563,7 +567,13 @@ AVAudioEngineManualRenderingStatus AVAudioEngine::renderOffline(AVAudioFrameCoun
     cycle.completions = completions_.get();
     AudioBufferList* list = buffer.mutableAudioBufferList();
     OSStatus status = noErr;
-    if (numberOfFrames > 0) status = ownedPlan_->render(cycle, *list);
+    if (numberOfFrames > 0) {
+        // The players' file rings are filled here, so that the render itself reads no file.
+        reader_->fillNow();
+        const RenderThreadScope mark;
+        const FlushDenormalsScope flush;
+        status = ownedPlan_->render(cycle, *list);
+    }
     buffer.setFrameLength(numberOfFrames);
     manualSampleTime_ += numberOfFrames;
     return status == noErr ? AVAudioEngineManualRenderingStatus::success : AVAudioEngineManualRenderingStatus::error;

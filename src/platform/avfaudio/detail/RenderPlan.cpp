@@ -1,5 +1,7 @@
 #include "platform/avfaudio/detail/RenderPlan.h"
 
+#include "platform/avfaudio/RenderThreadMark.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -106,7 +108,11 @@ OSStatus RenderPlan::renderSlot(int index, AVAudioFrameCount frames, AudioBuffer
     node.renderCycleIndex_ = cycle.token;
     const int64_t sampleTime = node.renderSampleTime_;
     SlotInputs inputs(*this, index);
-    OSStatus status = node.render(cycle, sampleTime, frames, into, inputs);
+    OSStatus status;
+    {
+        const RenderingNodeScope rendering(&node);
+        status = node.render(cycle, sampleTime, frames, into, inputs);
+    }
     node.renderSampleTime_ += frames;
     node.lastSampleTime_.store(sampleTime, std::memory_order_relaxed);
     node.lastHostTime_.store(cycle.hostTime, std::memory_order_relaxed);
