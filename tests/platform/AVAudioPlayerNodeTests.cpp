@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cmath>
 #include <mutex>
+#include <chrono>
 #include <thread>
 
 using namespace platform;
@@ -285,4 +286,26 @@ TEST(AVAudioPlayerNode, TwoPlayersFromOneFileOfflineNeverDropData) {
     for (auto& p : rig.players) p->play();
     auto out = rig.render(210000);
     expectRamp(out[0], 0, 0, 200000, "long file");
+}
+
+// A handler that drops the engine's last owner makes the engine go on the callback thread, which
+// cannot join itself: it ends on its own once the handler returns.
+TEST(AVAudioPlayerNode, CompletionHandlerMayReleaseTheEngine) {
+    Rig rig(1, 256);
+    auto owner = std::make_shared<std::shared_ptr<AVAudioEngine>>(rig.engine);
+    std::atomic<bool> ownerDropped{false};
+    std::atomic<bool> released{false};
+    rig.player()->scheduleBuffer(rampBuffer(100), [owner, &ownerDropped, &released] {
+        while (!ownerDropped.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        owner->reset();
+        released = true;
+    });
+    rig.player()->play();
+    rig.render(256);
+    std::weak_ptr<AVAudioEngine> engine = rig.engine;
+    rig.engine.reset();
+    ownerDropped = true;
+    for (int i = 0; i < 5000 && !released.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(released.load());
+    EXPECT_TRUE(engine.expired());
 }

@@ -3,6 +3,7 @@
 #include "platform/audiotoolbox/AUAudioUnit.h"
 #include "platform/avfaudio/AVAudioIONode.h"
 #include "platform/avfaudio/AVAudioMixerNode.h"
+#include "platform/avfaudio/RenderThreadMark.h"
 #include "platform/avfaudio/detail/CompletionQueue.h"
 #include "platform/avfaudio/detail/FileFeed.h"
 #include "platform/avfaudio/detail/NodeTap.h"
@@ -57,7 +58,8 @@ AVAudioEngine::~AVAudioEngine() {
     inputDeviceRunning_ = false;
     running_ = false;
     reader_->stop();
-    completions_.reset();
+    // A completion handler may hold the engine's last owner: then this runs on the callback thread.
+    detail::CompletionQueue::release(std::move(completions_));
     // Nodes may outlive the engine: their taps go with its queue.
     for (auto& node : nodes_) node->tap_.store(nullptr);
     taps_.reset();
@@ -445,6 +447,8 @@ void AVAudioEngine::quiesce() {
 }
 
 void AVAudioEngine::renderRealtime(AVAudioFrameCount frames, AudioBufferList* buffers, uint64_t hostTime, int64_t) {
+    const RenderThreadScope mark;
+    const FlushDenormalsScope flush;
     detail::RenderPlan* plan;
     do {
         plan = plan_.load(std::memory_order_seq_cst);
@@ -629,8 +633,14 @@ AVAudioEngineManualRenderingStatus AVAudioEngine::renderOffline(AVAudioFrameCoun
     cycle.taps = taps_.get();
     AudioBufferList* list = buffer.mutableAudioBufferList();
     OSStatus status = noErr;
+    // The players' file rings are filled here, so that the render itself reads no file.
+    if (numberOfFrames > 0) reader_->fillNow();
     taps_->beginRender(0);
-    if (numberOfFrames > 0) status = ownedPlan_->render(cycle, *list);
+    if (numberOfFrames > 0) {
+        const RenderThreadScope mark;
+        const FlushDenormalsScope flush;
+        status = ownedPlan_->render(cycle, *list);
+    }
     taps_->endRender(0);
     buffer.setFrameLength(numberOfFrames);
     manualSampleTime_ += numberOfFrames;

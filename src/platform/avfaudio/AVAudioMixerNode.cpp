@@ -76,6 +76,7 @@ void AVAudioMixerNode::allocateRenderResources(const detail::RenderConfig& confi
         state->maximumInput = maximumInput;
         if (in.sampleRate() != out.sampleRate() || in.channelCount() != out.channelCount()) {
             state->converter = std::make_unique<detail::PCMConverter>(in, out, maximumInput);
+            state->converter->prepareForRender();
             state->converted = AVAudioPCMBuffer::make(out, config.maximumFrames);
         }
     }

@@ -549,7 +549,8 @@ OSStatus AVAudioPlayerNode::render(const detail::RenderCycle& cycle, int64_t sam
             item->position += n;
         } else if (item->feed) {
             n = AVAudioFrameCount(std::min<int64_t>(n, item->length - item->position));
-            // Offline the frames are read right here, so none is ever missing.
+            // Offline the engine fills the ring before each cycle; a cycle longer than the ring
+            // reads the rest right here, so no frame is ever missing.
             if (cycle.offline)
                 while (item->feed->available() < int64_t(n) && !item->feed->isFilled())
                     if (item->feed->fill(n) == 0) break;

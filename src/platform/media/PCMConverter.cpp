@@ -8,6 +8,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <numeric>
 #include <optional>
 #include <vector>
 
@@ -274,6 +275,7 @@ public:
     virtual void reset() = 0;
     virtual size_t maximumOutputFrames(size_t inputFrames) const = 0;
     virtual bool resamples() const = 0;
+    virtual void prepareForRender() = 0;
 };
 
 namespace {
@@ -285,7 +287,7 @@ class Core final : public PCMConverterCore {
 public:
     Core(const SampleLayout& in, const SampleLayout& out, double inRate, double outRate, size_t maxFrames)
         : in_(in), out_(out), maxFrames_(std::max<size_t>(maxFrames, 1)), core_(std::min(in.channels, out.channels)),
-          ratio_(outRate / inRate), inPlanes_(in.channels), outPlanes_(out.channels) {
+          ratio_(outRate / inRate), inRate_(inRate), outRate_(outRate), inPlanes_(in.channels), outPlanes_(out.channels) {
         if (inRate != outRate) {
             soxr_error_t error = nullptr;
             const soxr_datatype_t type = std::is_same_v<T, float> ? SOXR_FLOAT32_S : SOXR_FLOAT64_S;
@@ -380,7 +382,34 @@ public:
     void reset() override {
         read_ = write_ = 0;
         drained_ = false;
+        silenceAhead_ = 0;
         if (soxr_) soxr_clear(soxr_);
+    }
+
+    // The resampler grows its internal queues (realloc) the first times it sees larger amounts,
+    // which must not happen on the render thread. Silence of a whole number of rate periods, in
+    // calls as large as any later one, grows them now; the output it gives is dropped, so the
+    // stream that follows keeps its phase and its length.
+    void prepareForRender() override {
+        if (!soxr_ || write_ != 0 || inRate_ != std::floor(inRate_) || outRate_ != std::floor(outRate_)) return;
+        const auto inRate = uint64_t(inRate_);
+        const auto outRate = uint64_t(outRate_);
+        const uint64_t divisor = std::gcd(inRate, outRate);
+        const uint64_t period = inRate / divisor;  // input frames that give a whole number of output frames
+        const uint64_t frames = std::max<uint64_t>(4 * maxFrames_ + kResamplerBurst, 1);
+        if (period > frames) return;
+        const uint64_t input = (frames / period + 1) * period;
+        silenceAhead_ = size_t(input / period * (outRate / divisor));
+        std::fill(mapped_.begin(), mapped_.end(), T(0));
+        for (uint64_t done = 0; done < input;) {
+            const size_t chunk = size_t(std::min<uint64_t>(input - done, maxFrames_));
+            for (uint32_t c = 0; c < core_; ++c) tailPtrs_[c] = pendingChannel(c);
+            size_t made = 0;
+            soxr_process(soxr_, reinterpret_cast<soxr_in_t>(mappedPtrs_.data()), chunk, nullptr,
+                         reinterpret_cast<soxr_out_t>(tailPtrs_.data()), pendingCapacity_, &made);
+            silenceAhead_ -= std::min(silenceAhead_, made);
+            done += chunk;
+        }
     }
 
 private:
@@ -439,7 +468,18 @@ private:
         size_t done = 0;
         soxr_process(soxr_, reinterpret_cast<soxr_in_t>(mappedPtrs_.data()), frames, nullptr,
                      reinterpret_cast<soxr_out_t>(tailPtrs_.data()), pendingCapacity_ - write_, &done);
-        write_ += done;
+        write_ += keepAfterSilence(done);
+    }
+
+    // Of `made` frames just written at write_, drops those that still belong to the silence of
+    // prepareForRender; returns the frames kept.
+    size_t keepAfterSilence(size_t made) {
+        const size_t dropped = std::min(silenceAhead_, made);
+        if (dropped == 0) return made;
+        silenceAhead_ -= dropped;
+        for (uint32_t c = 0; c < core_; ++c)
+            std::memmove(pendingChannel(c) + write_, pendingChannel(c) + write_ + dropped, (made - dropped) * sizeof(T));
+        return made - dropped;
     }
 
     // Moves what the resampler holds into the held output; at the end of the stream its tail too.
@@ -450,8 +490,9 @@ private:
         // A null input tells soxr the stream has ended; an empty non-null one only drains.
         soxr_process(soxr_, endOfInput ? nullptr : reinterpret_cast<soxr_in_t>(mappedPtrs_.data()), 0, nullptr,
                      reinterpret_cast<soxr_out_t>(tailPtrs_.data()), pendingCapacity_ - write_, &done);
-        write_ += done;
-        return done;
+        const size_t kept = keepAfterSilence(done);
+        write_ += kept;
+        return endOfInput ? done : kept;
     }
 
     // Packs up to `count` held frames into the output planes at frame `at`; returns frames packed.
@@ -473,6 +514,8 @@ private:
     size_t maxFrames_;
     uint32_t core_;  // channels carried between the two channel maps
     double ratio_;
+    double inRate_, outRate_;
+    size_t silenceAhead_ = 0;  // output frames of prepareForRender's silence still to drop
     soxr_t soxr_ = nullptr;
     bool failed_ = false;
     bool drained_ = false;
@@ -532,6 +575,10 @@ size_t PCMConverter::convert(AudioBufferList* out, size_t outFrames, InputBlock 
 
 size_t PCMConverter::flush(AudioBufferList* out, size_t outCapacity) {
     return core_ ? core_->flush(out, outCapacity) : 0;
+}
+
+void PCMConverter::prepareForRender() {
+    if (core_) core_->prepareForRender();
 }
 
 void PCMConverter::reset() {

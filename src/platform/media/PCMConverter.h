@@ -79,6 +79,11 @@ public:
     // so call it off the render thread.
     void reset();
 
+    // Before the first conversion of a stream the render thread will convert: grows the
+    // resampler's internal buffers now, so that converting allocates nothing later. The output
+    // stays the same stream, with the same length.
+    void prepareForRender();
+
     // Buffer forms: `out` receives frames from 0 and its frameLength is set to the frames written.
     size_t convert(const AVAudioPCMBuffer& in, AVAudioPCMBuffer& out);
     size_t flush(AVAudioPCMBuffer& out);

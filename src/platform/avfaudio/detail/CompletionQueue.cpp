@@ -16,8 +16,16 @@ CompletionQueue::CompletionQueue() {
 CompletionQueue::~CompletionQueue() {
     quit_.store(true);
     sem_post(&wake_);
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
     sem_destroy(&wake_);
+}
+
+void CompletionQueue::release(std::unique_ptr<CompletionQueue> queue) {
+    if (!queue || !queue->isCallbackThread()) return;  // the unique_ptr joins the thread
+    queue->quit_.store(true);
+    queue->freeOnExit_ = true;
+    queue->thread_.detach();
+    queue.release();  // run() deletes it once the handler in progress returns
 }
 
 bool CompletionQueue::post(CompletionNotice&& notice) {
@@ -47,6 +55,7 @@ void CompletionQueue::run() {
         }
         idle_.notify_all();
     }
+    if (freeOnExit_) delete this;
 }
 
 void CompletionQueue::waitUntilIdle() {

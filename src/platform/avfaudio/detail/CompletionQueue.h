@@ -35,6 +35,11 @@ public:
     CompletionQueue();
     ~CompletionQueue();  // joins the thread; notices still waiting are dropped
 
+    // Lets the queue go from any thread. On its own callback thread (a handler dropped the last
+    // owner of the engine) the thread cannot join itself: it stops and frees the queue when the
+    // handler returns.
+    static void release(std::unique_ptr<CompletionQueue> queue);
+
     // Render thread (one producer at a time). False when the queue is full.
     bool post(CompletionNotice&& notice);
 
@@ -52,6 +57,7 @@ private:
     std::atomic<uint64_t> delivered_{0};
     std::mutex idleMutex_;
     std::condition_variable idle_;
+    bool freeOnExit_ = false;  // callback thread only
     std::thread thread_;
 };
 

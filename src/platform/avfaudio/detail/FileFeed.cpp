@@ -173,6 +173,25 @@ void FileFeedReader::stop() {
     thread_.join();
 }
 
+void FileFeedReader::collect(std::vector<std::shared_ptr<FileFeed>>& feeds) {
+    feeds.clear();
+    std::erase_if(feeds_, [&](const std::weak_ptr<FileFeed>& weak) {
+        auto feed = weak.lock();
+        if (!feed || feed->isFilled()) return true;
+        feeds.push_back(std::move(feed));
+        return false;
+    });
+}
+
+void FileFeedReader::fillNow() {
+    std::vector<std::shared_ptr<FileFeed>> feeds;
+    {
+        std::lock_guard lock(mutex_);
+        collect(feeds);
+    }
+    for (auto& feed : feeds) feed->fill();
+}
+
 void FileFeedReader::run() {
     using namespace std::chrono_literals;
     std::vector<std::shared_ptr<FileFeed>> feeds;
@@ -180,13 +199,7 @@ void FileFeedReader::run() {
         {
             std::unique_lock lock(mutex_);
             if (quit_) return;
-            feeds.clear();
-            std::erase_if(feeds_, [&](const std::weak_ptr<FileFeed>& weak) {
-                auto feed = weak.lock();
-                if (!feed || feed->isFilled()) return true;
-                feeds.push_back(std::move(feed));
-                return false;
-            });
+            collect(feeds);
         }
         size_t added = 0;
         for (auto& feed : feeds) added += feed->fill();

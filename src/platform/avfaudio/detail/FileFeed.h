@@ -81,9 +81,13 @@ public:
     void add(const std::shared_ptr<FileFeed>& feed);
     void start();
     void stop();  // joins
+    // Offline: tops up every feed's ring on the caller's thread, before a render reads them.
+    void fillNow();
 
 private:
     void run();
+    // The feeds still to fill, taken under the mutex; finished and released ones are forgotten.
+    void collect(std::vector<std::shared_ptr<FileFeed>>& feeds);
     std::mutex mutex_;
     std::condition_variable wake_;
     std::vector<std::weak_ptr<FileFeed>> feeds_;

@@ -1,6 +1,7 @@
 #include "platform/avfaudio/detail/RenderPlan.h"
 
 #include "platform/avfaudio/detail/NodeTap.h"
+#include "platform/avfaudio/RenderThreadMark.h"
 
 #include <algorithm>
 #include <cmath>
@@ -128,7 +129,11 @@ OSStatus RenderPlan::renderSlot(int index, AVAudioFrameCount frames, AudioBuffer
     node.renderCycleIndex_ = cycle.token;
     const int64_t sampleTime = node.renderSampleTime_;
     SlotInputs inputs(*this, index);
-    OSStatus status = node.render(cycle, sampleTime, frames, into, inputs);
+    OSStatus status;
+    {
+        const RenderingNodeScope rendering(&node);
+        status = node.render(cycle, sampleTime, frames, into, inputs);
+    }
     if (NodeTap* tap = node.currentTap(); tap && !node.feedsTapItself(cycle)) {
         tap->write(into, frames, sampleTime, cycle.hostTime, cycle.hostTimeValid);
         if (!cycle.offline && cycle.taps) cycle.taps->notify();

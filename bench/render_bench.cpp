@@ -1,0 +1,230 @@
+// The render thread's budget, measured in one run (costs are the render thread's CPU time):
+//  1. the real-time check graph (8 clip players, fader with 5,000 automation events, stereo field
+//     limiter, callback instrument, oscillator; parameters and automation changing on another
+//     thread) on the null device at 512 frames for S seconds (default 60): the graph's render
+//     cost per cycle as a share of the cycle's duration (average and worst) and the device's
+//     overruns;
+//  2. a silent tail through a feedback-heavy node (a comb-and-allpass reverb stand-in after one
+//     impulse) rendered offline for T seconds (default 30) in 512-frame cycles, with the engine's
+//     denormal flushing on and off: the worst cycle against the median (goal with flushing: <= 10).
+//
+//   render_bench [S] [T]
+#include "BenchSupport.h"
+
+#include "../tests/tools/RtCheckGraph.h"
+
+#include "Sonora/Internals/Engine/AudioEngine.h"
+#include "platform/avfaudio/AVAudioEngine.h"
+#include "platform/avfaudio/AVAudioIONode.h"
+#include "platform/avfaudio/AVAudioNode.h"
+#include "platform/avfaudio/AVAudioPCMBuffer.h"
+#include "platform/avfaudio/AVAudioSourceNode.h"
+#include "platform/avfaudio/RenderThreadMark.h"
+#include "platform/coreaudio/AudioDeviceStream.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <thread>
+#include <vector>
+
+using namespace bench;
+
+namespace {
+
+constexpr platform::AVAudioFrameCount kFrames = 512;
+constexpr double kRate = 44100;
+
+// CPU time of the calling thread: what a cycle costs, without the time the loaded machine gave to
+// other threads meanwhile.
+uint64_t nowNanoseconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return uint64_t(t.tv_sec) * 1'000'000'000u + uint64_t(t.tv_nsec);
+}
+
+// Passes its input through and records how long the graph below it took, per cycle.
+class TimingNode final : public platform::AVAudioNode {
+public:
+    explicit TimingNode(size_t capacity) : AVAudioNode(1, 1), costs_(capacity) {}
+    std::vector<uint64_t> costs() const { return {costs_.begin(), costs_.begin() + std::min(count_.load(), costs_.size())}; }
+
+protected:
+    platform::OSStatus render(const platform::detail::RenderCycle&, int64_t, platform::AVAudioFrameCount frames,
+                    platform::AudioBufferList& output, platform::detail::RenderInputs& inputs) override {
+        const uint64_t start = nowNanoseconds();
+        platform::OSStatus status = platform::noErr;
+        const platform::AudioBufferList* input = inputs.pull(0, frames, status);
+        platform::detail::copyOrSilence(output, input, frames);
+        const size_t at = count_.fetch_add(1, std::memory_order_relaxed);
+        if (at < costs_.size()) costs_[at] = nowNanoseconds() - start;
+        return platform::noErr;
+    }
+
+private:
+    std::vector<uint64_t> costs_;
+    std::atomic<size_t> count_{0};
+};
+
+// Freeverb's shape: eight damped combs into four allpasses, feedback high enough that an impulse
+// rings for many seconds and its tail decays through the denormal range.
+class FeedbackNode final : public platform::AVAudioNode {
+public:
+    FeedbackNode() : AVAudioNode(1, 1) {
+        constexpr std::array<size_t, 8> combs{1116, 1188, 1277, 1356, 1422, 1491, 1557, 1617};
+        constexpr std::array<size_t, 4> allpasses{556, 441, 341, 225};
+        for (size_t d : combs) combs_.push_back({std::vector<float>(d, 0.0f), 0, 0.0f});
+        for (size_t d : allpasses) allpasses_.push_back({std::vector<float>(d, 0.0f), 0, 0.0f});
+    }
+
+protected:
+    platform::OSStatus render(const platform::detail::RenderCycle&, int64_t, platform::AVAudioFrameCount frames,
+                    platform::AudioBufferList& output, platform::detail::RenderInputs& inputs) override {
+        platform::OSStatus status = platform::noErr;
+        const platform::AudioBufferList* input = inputs.pull(0, frames, status);
+        const float* in = input ? static_cast<const float*>(input->mBuffers[0].mData) : nullptr;
+        for (platform::AVAudioFrameCount i = 0; i < frames; ++i) {
+            const float x = in ? in[i] * 0.015f : 0.0f;
+            float sum = 0;
+            for (auto& comb : combs_) {
+                float& cell = comb.line[comb.at];
+                comb.state = cell * 0.8f + comb.state * 0.2f;  // damping
+                sum += cell;
+                cell = x + comb.state * 0.84f;
+                comb.at = comb.at + 1 == comb.line.size() ? 0 : comb.at + 1;
+            }
+            for (auto& allpass : allpasses_) {
+                float& cell = allpass.line[allpass.at];
+                const float y = cell - sum;
+                cell = sum + cell * 0.5f;
+                sum = y;
+                allpass.at = allpass.at + 1 == allpass.line.size() ? 0 : allpass.at + 1;
+            }
+            for (uint32_t c = 0; c < output.mNumberBuffers; ++c) static_cast<float*>(output.mBuffers[c].mData)[i] = sum;
+        }
+        return platform::noErr;
+    }
+
+private:
+    struct Line {
+        std::vector<float> line;
+        size_t at;
+        float state;
+    };
+    std::vector<Line> combs_;
+    std::vector<Line> allpasses_;
+};
+
+// A Sonora node over a platform node with one input.
+class Wrapper final : public sonora::Node {
+public:
+    Wrapper(std::shared_ptr<platform::AVAudioNode> node, std::shared_ptr<sonora::Node> input)
+        : node_(std::move(node)), input_(std::move(input)) {}
+    std::vector<std::shared_ptr<sonora::Node>> connections() const override {
+        return input_ ? std::vector<std::shared_ptr<sonora::Node>>{input_} : std::vector<std::shared_ptr<sonora::Node>>{};
+    }
+    std::shared_ptr<platform::AVAudioNode> avAudioNode() const override { return node_; }
+
+private:
+    std::shared_ptr<platform::AVAudioNode> node_;
+    std::shared_ptr<sonora::Node> input_;
+};
+
+void realtimeGraph(double seconds) {
+    const auto folder = makeFixtureFolder();
+    rtcheck::RtCheckGraph graph(folder);
+    const double cycle = double(kFrames) / kRate * 1e9;
+    auto timing = std::make_shared<TimingNode>(size_t(seconds * kRate / kFrames) + 1000);
+    sonora::AudioEngine engine;
+    engine.setOutput(std::make_shared<Wrapper>(timing, graph.output()));
+    const auto stream = engine.avEngine()->outputNode()->deviceStream();
+    stream->open(stream->deviceID(), kRate, 2, kFrames);
+    const uint64_t overrunsBefore = stream->overrunCount();
+    engine.start();
+    graph.start();
+    graph.startControl(true);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    graph.stopControl();
+    engine.stop();
+    const uint64_t overruns = stream->overrunCount() - overrunsBefore;
+    auto costs = timing->costs();
+    // The first cycles include the players' start-up; they count like any other.
+    if (costs.empty()) {
+        std::printf("realtime graph: no cycle rendered\n");
+        return;
+    }
+    double total = 0;
+    for (auto c : costs) total += double(c);
+    const double average = total / double(costs.size()) / cycle * 100;
+    const double worst = double(*std::max_element(costs.begin(), costs.end())) / cycle * 100;
+    std::printf("realtime graph, %zu cycles of 512 frames in %.0f s: average render %.2f %% of the cycle (goal <= 25), "
+                "worst %.2f %% (goal <= 60), overruns %llu (goal 0)\n",
+                costs.size(), seconds, average, worst, (unsigned long long)overruns);
+}
+
+// Worst and median cycle of a silent tail after one impulse through the feedback node.
+std::pair<double, double> tail(double seconds, bool flush) {
+    platform::FlushDenormalsScope::setEnabled(flush);
+    auto impulse = std::make_shared<std::atomic<bool>>(false);
+    auto source = std::make_shared<platform::AVAudioSourceNode>(
+        [impulse](bool&, const platform::AudioTimeStamp&, platform::AVAudioFrameCount frames, platform::AudioBufferList* out) {
+            for (uint32_t c = 0; c < out->mNumberBuffers; ++c) {
+                auto* data = static_cast<float*>(out->mBuffers[c].mData);
+                std::fill_n(data, frames, 0.0f);
+                if (!impulse->exchange(true)) data[0] = 1.0f;
+            }
+            return platform::noErr;
+        });
+    auto input = std::make_shared<Wrapper>(source, nullptr);
+    sonora::AudioEngine engine;
+    engine.setOutput(std::make_shared<Wrapper>(std::make_shared<FeedbackNode>(), input));
+    const auto format = platform::AVAudioFormat::standardFormatWithSampleRate(kRate, 2);
+    engine.avEngine()->enableManualRenderingMode(platform::AVAudioEngineManualRenderingMode::offline, format, kFrames);
+    engine.start();
+    const auto buffer = platform::AVAudioPCMBuffer::make(format, kFrames);
+    // The first cycle compiles the plan: a few cycles go before the timed ones.
+    for (int i = 0; i < 8; ++i) engine.avEngine()->renderOffline(kFrames, *buffer);
+    std::vector<uint64_t> costs;
+    for (int64_t done = 0; done < int64_t(seconds * kRate); done += kFrames) {
+        const uint64_t start = nowNanoseconds();
+        engine.avEngine()->renderOffline(kFrames, *buffer);
+        costs.push_back(nowNanoseconds() - start);
+    }
+    engine.stop();
+    platform::FlushDenormalsScope::setEnabled(true);
+    std::vector<uint64_t> sorted = costs;
+    std::sort(sorted.begin(), sorted.end());
+    std::printf("  %s: p99 %.1f us\n", flush ? "with FTZ/DAZ" : "without", double(sorted[sorted.size() * 99 / 100]) / 1e3);
+    return {double(sorted.back()), double(sorted[sorted.size() / 2])};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const double realtimeSeconds = argc > 1 ? std::atof(argv[1]) : 60;
+    const double tailSeconds = argc > 2 ? std::atof(argv[2]) : 30;
+    setenv("TAMBERLO_AUDIO_DEVICE", "null", 1);
+    int qtArgc = 1;
+    char name[] = "render_bench";
+    char* qtArgv[] = {name, nullptr};
+    QCoreApplication application(qtArgc, qtArgv);
+
+    if (realtimeSeconds > 0) realtimeGraph(realtimeSeconds);
+    const auto [worstOn, medianOn] = tail(tailSeconds, true);
+    const auto [worstOff, medianOff] = tail(tailSeconds, false);
+    std::printf("silent tail, %.0f s through the feedback node: with FTZ/DAZ worst %.1f us, median %.1f us, "
+                "ratio %.1f (goal <= 10); without: worst %.1f us, median %.1f us, ratio %.1f\n",
+                tailSeconds, worstOn / 1e3, medianOn / 1e3, worstOn / medianOn, worstOff / 1e3, medianOff / 1e3,
+                worstOff / medianOff);
+    return 0;
+}

@@ -1,0 +1,241 @@
+#include "RtCheckGraph.h"
+
+#include "Sonora/Internals/Table/Table.h"
+#include "Sonora/Nodes/Generators/PlaygroundOscillator.h"
+#include "Sonora/Nodes/Playback/AudioPlayer/AudioPlayer.h"
+#include "SonoraEX/Node+SonoraAU.h"
+#include "SonoraEX/Nodes/CallbackInstrument.h"
+#include "SonoraEX/Nodes/Fader.h"
+#include "SonoraEX/Nodes/StereoFieldLimiter.h"
+#include "SonoraEX/SonoraAU.h"
+#include "platform/avfaudio/AVAudioFile.h"
+#include "platform/avfaudio/AVAudioMixerNode.h"
+#include "platform/avfaudio/AVAudioPCMBuffer.h"
+#include "platform/avfaudio/AVAudioSettings.h"
+#include "platform/avfaudio/AVAudioSourceNode.h"
+#include "platform/coreaudio/CoreAudioTypes.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+
+namespace rtcheck {
+
+namespace {
+
+// A clip: two seconds of a tone at its own rate, channel count and sample type.
+struct ClipSpec {
+    const char* name;
+    double rate;
+    uint32_t channels;
+    int bits;  // 32: float
+    bool buffered;
+};
+
+constexpr ClipSpec kClips[] = {
+    {"clip0.wav", 44100, 2, 32, false}, {"clip1.wav", 48000, 2, 16, false}, {"clip2.wav", 22050, 1, 16, false},
+    {"clip3.flac", 44100, 2, 24, false}, {"clip4.wav", 44100, 2, 16, true}, {"clip5.wav", 48000, 1, 32, true},
+    {"clip6.wav", 96000, 2, 24, true},   {"clip7.aiff", 32000, 2, 16, true},
+};
+constexpr double kClipSeconds = 2;
+constexpr int kAutomationEvents = 5000;
+
+std::filesystem::path writeClip(const std::filesystem::path& folder, const ClipSpec& spec, int index) {
+    using namespace platform;
+    const auto path = folder / spec.name;
+    AVAudioSettings settings{{AVFormatIDKey, double(kAudioFormatLinearPCM)},
+                             {AVSampleRateKey, spec.rate},
+                             {AVNumberOfChannelsKey, double(spec.channels)},
+                             {AVLinearPCMBitDepthKey, double(spec.bits)},
+                             {AVLinearPCMIsFloatKey, spec.bits == 32 ? 1.0 : 0.0}};
+    const auto file = AVAudioFile::forWriting(path.string(), settings);
+    const auto frames = AVAudioFrameCount(spec.rate * kClipSeconds);
+    const auto buffer = AVAudioPCMBuffer::make(file->processingFormat(), frames);
+    const double frequency = 110.0 * (index + 1);
+    for (uint32_t c = 0; c < spec.channels; ++c)
+        for (AVAudioFrameCount i = 0; i < frames; ++i)
+            buffer->floatChannelData()[c][i] = float(0.1 * std::sin(2 * M_PI * frequency * i / spec.rate + c));
+    buffer->setFrameLength(frames);
+    file->write(*buffer);
+    file->close();
+    return path;
+}
+
+std::vector<sonora::AutomationEvent> gainAutomation() {
+    std::vector<sonora::AutomationEvent> events;
+    events.reserve(kAutomationEvents);
+    for (int i = 0; i < kAutomationEvents; ++i)
+        events.push_back({i % 2 ? 1.0f : 0.5f, float(i) * 0.01f, i % 3 ? 0.005f : 0.0f});
+    return events;
+}
+
+Stage clipsStage(const std::filesystem::path& folder) {
+    auto mixer = std::make_shared<sonora::Mixer>(0.8f, std::string("clips"));
+    std::vector<std::shared_ptr<sonora::AudioPlayer>> players;
+    Stage stage;
+    for (int i = 0; i < int(std::size(kClips)); ++i) {
+        const auto& spec = kClips[i];
+        const auto file = platform::AVAudioFile::forReading(writeClip(folder, spec, i).string());
+        auto player = std::make_shared<sonora::AudioPlayer>(file, spec.buffered);
+        player->setIsLooping(true);
+        mixer->addInput(player);
+        players.push_back(player);
+        stage.labels.emplace_back(player->playerNode().get(), std::string("player ") + spec.name);
+        stage.labels.emplace_back(player->mixerNode().get(), std::string("player mixer ") + spec.name);
+    }
+    stage.node = mixer;
+    stage.labels.emplace_back(mixer->avAudioNode().get(), "clips mixer");
+    stage.start = [players] {
+        for (const auto& player : players) player->play();
+    };
+    // Offline the players do not replay by themselves: the host starts the file players again.
+    const auto cyclesPerClip = uint64_t(kClipSeconds * 44100 / 512);
+    stage.beforeOfflineCycle = [players, cyclesPerClip](uint64_t cycle) {
+        if (cycle % cyclesPerClip != 0) return;
+        for (const auto& player : players)
+            if (!player->isBuffered()) player->play(0.0);
+    };
+    stage.control = [players, mixer](uint64_t tick, bool) {
+        players[tick % players.size()]->setVolume(0.5f + 0.5f * float(tick % 7) / 7);
+        mixer->setPan(float(tick % 21) / 10 - 1);
+    };
+    return stage;
+}
+
+Stage faderStage(const std::shared_ptr<sonora::Node>& input) {
+    auto fader = std::make_shared<sonora::Fader>(input, 0.9f);
+    auto limiter = std::make_shared<sonora::StereoFieldLimiter>(fader, 0.5f);
+    auto events = std::make_shared<std::vector<sonora::AutomationEvent>>(gainAutomation());
+    Stage stage;
+    stage.node = limiter;
+    stage.labels = {{fader->avAudioNode().get(), "fader"}, {limiter->avAudioNode().get(), "stereo field limiter"}};
+    stage.start = [fader, limiter, events] {
+        fader->start();
+        limiter->start();
+        fader->automateGain(*events);
+    };
+    stage.control = [fader, limiter, events](uint64_t tick, bool) {
+        limiter->amount = float(tick % 10) / 10;
+        fader->mixToMono = tick % 500 == 0;
+        if (tick % 100 != 0) return;
+        if (tick % 200 == 0) fader->automateGain(*events);
+        else fader->stopAutomation();
+    };
+    return stage;
+}
+
+Stage instrumentStage() {
+    auto received = std::make_shared<std::atomic<uint64_t>>(0);
+    auto instrument = std::make_shared<sonora::CallbackInstrument>([received](uint8_t, uint8_t, uint8_t) { ++*received; });
+    Stage stage;
+    stage.node = instrument;
+    stage.labels = {{instrument->avAudioNode().get(), "callback instrument"}};
+    stage.start = [instrument] { instrument->start(); };
+    stage.beforeOfflineCycle = [instrument](uint64_t cycle) {
+        sonora::kernelAU(*instrument).sendNoteOn(uint8_t(60 + cycle % 12), 100);
+    };
+    stage.control = [instrument](uint64_t tick, bool realtime) {
+        if (realtime) sonora::kernelAU(*instrument).sendNoteOn(uint8_t(60 + tick % 12), 100);
+    };
+    return stage;
+}
+
+Stage oscillatorStage() {
+    auto oscillator = std::make_shared<sonora::PlaygroundOscillator>(std::make_shared<sonora::Table>(sonora::TableType::square),
+                                                                      441, 0.2f);
+    Stage stage;
+    stage.node = oscillator;
+    stage.labels = {{oscillator->avAudioNode().get(), "playground oscillator"}};
+    stage.start = [oscillator] { oscillator->start(); };
+    stage.control = [oscillator](uint64_t tick, bool) {
+        oscillator->setFrequency(220 + float(tick % 440));
+        oscillator->setAmplitude(0.1f + 0.1f * float(tick % 2));
+    };
+    return stage;
+}
+
+// Counts the cycles: a silent source the top mixer pulls once per cycle.
+class CycleCounter : public sonora::Node {
+public:
+    explicit CycleCounter(std::shared_ptr<std::atomic<uint64_t>> cycles) {
+        node_ = std::make_shared<platform::AVAudioSourceNode>(
+            [cycles](bool& isSilence, const platform::AudioTimeStamp&, platform::AVAudioFrameCount frames,
+                     platform::AudioBufferList* out) {
+                for (uint32_t c = 0; c < out->mNumberBuffers; ++c)
+                    std::fill_n(static_cast<float*>(out->mBuffers[c].mData), frames, 0.0f);
+                isSilence = true;
+                cycles->fetch_add(1, std::memory_order_relaxed);
+                return platform::noErr;
+            });
+    }
+    std::vector<std::shared_ptr<sonora::Node>> connections() const override { return {}; }
+    std::shared_ptr<platform::AVAudioNode> avAudioNode() const override { return node_; }
+
+private:
+    std::shared_ptr<platform::AVAudioSourceNode> node_;
+};
+
+}  // namespace
+
+RtCheckGraph::RtCheckGraph(const std::filesystem::path& folder)
+    : folder_(folder), top_(std::make_shared<sonora::Mixer>(1.0f, std::string("rtcheck"))) {
+    labels_[static_cast<const void*>(top_->avAudioNode().get())] = "top mixer";
+    // The clips' mixer feeds the fader, not the top mixer.
+    Stage clips = clipsStage(folder_);
+    Stage fader = faderStage(clips.node);
+    clips.node = nullptr;
+    add(std::move(clips));
+    add(std::move(fader));
+    add(instrumentStage());
+    add(oscillatorStage());
+    Stage counter;
+    counter.node = std::make_shared<CycleCounter>(cycles_);
+    counter.labels = {{counter.node->avAudioNode().get(), "cycle counter"}};
+    add(std::move(counter));
+}
+
+RtCheckGraph::~RtCheckGraph() { stopControl(); }
+
+void RtCheckGraph::add(Stage stage) {
+    if (stage.node) top_->addInput(stage.node);
+    for (const auto& [node, name] : stage.labels) labels_[static_cast<const void*>(node)] = name;
+    stages_.push_back(std::move(stage));
+}
+
+void RtCheckGraph::start() {
+    for (const auto& stage : stages_)
+        if (stage.start) stage.start();
+}
+
+void RtCheckGraph::beforeOfflineCycle(uint64_t cycle) {
+    for (const auto& stage : stages_)
+        if (stage.beforeOfflineCycle) stage.beforeOfflineCycle(cycle);
+}
+
+void RtCheckGraph::startControl(bool realtime) {
+    stopControl();
+    controlRunning_ = true;
+    control_ = std::thread([this, realtime] {
+        auto next = std::chrono::steady_clock::now();
+        for (uint64_t tick = 1; controlRunning_.load(); ++tick) {
+            for (const auto& stage : stages_)
+                if (stage.control) stage.control(tick, realtime);
+            next += std::chrono::milliseconds(1);
+            std::this_thread::sleep_until(next);
+        }
+    });
+}
+
+void RtCheckGraph::stopControl() {
+    controlRunning_ = false;
+    if (control_.joinable()) control_.join();
+}
+
+std::string RtCheckGraph::label(const void* node) const {
+    if (const auto it = labels_.find(node); it != labels_.end()) return it->second;
+    char text[32];
+    std::snprintf(text, sizeof text, "%p", node);
+    return text;
+}
+
+}  // namespace rtcheck
