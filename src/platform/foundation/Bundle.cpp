@@ -1,5 +1,8 @@
 #include "platform/foundation/Bundle.h"
 
+#include <algorithm>
+#include <filesystem>
+
 namespace platform {
 
 namespace {
@@ -16,7 +19,40 @@ Bundle::InfoDictionary compiledInInfo() {
 }
 }  // namespace
 
-Bundle::Bundle() : info_(compiledInInfo()) {}
+Bundle::Bundle() : info_(compiledInInfo()) {
+    std::error_code ec;
+    const auto executable = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec) resources_ = URL(executable.parent_path() / "Resources");
+}
+
+std::optional<URL> Bundle::urlForResource(const std::string& name, const std::string& extension) const {
+    namespace fs = std::filesystem;
+    if (name.empty()) return std::nullopt;
+    const fs::path folder = resourceURL().filePath();
+    if (folder.empty()) return std::nullopt;
+    const std::string file = extension.empty() ? name : name + "." + extension;
+    const fs::path relative = fs::path(file).relative_path().lexically_normal();
+    if (relative.empty() || *relative.begin() == "..") return std::nullopt;
+    std::error_code ec;
+    const fs::path root = fs::weakly_canonical(folder, ec);
+    if (ec) return std::nullopt;
+    const fs::path candidate = fs::weakly_canonical(root / relative, ec);
+    if (ec || !fs::is_regular_file(candidate, ec)) return std::nullopt;
+    // Links may point anywhere: the file itself must lie inside the folder.
+    const auto [end, rest] = std::mismatch(root.begin(), root.end(), candidate.begin(), candidate.end());
+    if (end != root.end()) return std::nullopt;
+    return URL(root / relative);
+}
+
+URL Bundle::resourceURL() const {
+    std::lock_guard lock(mutex_);
+    return resources_;
+}
+
+void Bundle::setResourceURL(URL folder) {
+    std::lock_guard lock(mutex_);
+    resources_ = std::move(folder);
+}
 
 Bundle& Bundle::main() {
     static Bundle bundle;

@@ -1,5 +1,8 @@
-// The application bundle: here only its information dictionary, compiled into the program.
+// The application bundle: its information dictionary, compiled into the program, and its
+// resources, files in a folder the program names (by default "Resources" beside the executable).
 #pragma once
+
+#include "platform/foundation/URL.h"
 
 #include <map>
 #include <mutex>
@@ -22,6 +25,13 @@ public:
     // CFBundleIdentifier; none when missing.
     std::optional<std::string> bundleIdentifier() const { return objectForInfoDictionaryKey("CFBundleIdentifier"); }
 
+    // URLForResource:withExtension:. The file `name` + "." + `extension` in the resources folder
+    // (no dot when the extension is empty); none when it does not exist or when the name would lead
+    // out of the folder ("..", a leading "/" counts from the folder, links are followed).
+    std::optional<URL> urlForResource(const std::string& name, const std::string& extension) const;
+    URL resourceURL() const;
+    void setResourceURL(URL folder);
+
     // Tests replace the dictionary to see how callers cope with other values or missing keys.
     void setInfoDictionaryForTesting(InfoDictionary dictionary);
     // Puts the compiled-in dictionary back.
@@ -31,6 +41,7 @@ private:
     Bundle();
     mutable std::mutex mutex_;
     InfoDictionary info_;
+    URL resources_;
 };
 
 }  // namespace platform
