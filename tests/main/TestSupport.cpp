@@ -1,15 +1,29 @@
 #include "main/TestSupport.h"
 
+#include <QCoreApplication>
+
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace testsupport {
+
+bool spinUntil(const std::function<bool()>& done, double seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
 
 ScratchDir::ScratchDir() {
     static std::atomic<int> counter{0};

@@ -2,10 +2,14 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace testsupport {
+
+// Spins the main run loop until `done` returns true or `seconds` have passed; false on the deadline.
+bool spinUntil(const std::function<bool()>& done, double seconds = 20);
 
 // A fresh folder under the test's private HOME, removed when the object goes away.
 class ScratchDir {

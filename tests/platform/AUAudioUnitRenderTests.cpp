@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -145,6 +146,38 @@ TEST(AUAudioUnitRender, ObserversRunAroundTheRenderAndMaySchedule) {
         const auto token = unit->tokenByAddingRenderObserver(
             [&seen](AudioUnitRenderActionFlags, const AudioTimeStamp*, AUAudioFrameCount, NSInteger) { ++seen; });
         unit->removeRenderObserver(token);
+    }
+    done = true;
+    renderer.join();
+}
+
+TEST(AUAudioUnitRender, RemovingAnObserverWaitsForTheCycleThatRunsIt) {
+    auto unit = std::make_shared<RecordingUnit>();
+    ASSERT_TRUE(unit->allocateRenderResources());
+    std::atomic<bool> done{false};
+    std::thread renderer([&] {
+        double t = 0;
+        while (!done.load()) {
+            renderAt(*unit, t, 64);
+            t += 64;
+        }
+    });
+    for (int i = 0; i < 200; ++i) {
+        // What the observer uses goes away right after the removal returns.
+        auto inside = std::make_unique<std::atomic<int>>(0);
+        std::atomic<bool> entered{false};
+        const auto token = unit->tokenByAddingRenderObserver(
+            [counter = inside.get(), &entered](AudioUnitRenderActionFlags, const AudioTimeStamp*, AUAudioFrameCount,
+                                               NSInteger) {
+                counter->fetch_add(1);
+                entered = true;
+                for (int spin = 0; spin < 2000; ++spin) counter->load();
+                counter->fetch_sub(1);
+            });
+        while (!entered.load()) std::this_thread::yield();
+        unit->removeRenderObserver(token);
+        EXPECT_EQ(inside->load(), 0);
+        inside.reset();
     }
     done = true;
     renderer.join();

@@ -14,6 +14,7 @@
 //   sonora-tool midi-loop [--via virtual|source] [--receive packets|events] [--linger S]
 //                                            MIDI in and out through the shared MIDI object
 //   sonora-tool preset / sampler-render      a sampler preset written; a sampler rendered to a file
+//   sonora-tool sequence SMF OUT --soundfont SF2 ...   a MIDI file played by the Sequencer into samplers
 //
 // Exit status: 0 on success, 1 on any error (one line on stderr), 2 on bad arguments.
 
@@ -59,6 +60,7 @@ int samplerRenderCommand(int argc, char** argv);
 int tapCommand(int argc, char** argv);
 int recordCommand(int argc, char** argv);
 int recordInputCommand(int argc, char** argv);
+int sequenceCommand(int argc, char** argv);
 
 namespace {
 
@@ -89,7 +91,8 @@ int usage() {
                             "       sonora-tool midi-loop [--via virtual|source] [--receive packets|events] [--linger S]\n"
                             "       sonora-tool preset OUT --name NAME [--attack A --release R] [--sample ROOT:START:END:MODE:FILE ...]\n"
                             "       sonora-tool sampler-render OUT --seconds S (--soundfont SF2 [--program P] [--bank B] |\n"
-                            "                      --preset FILE | --audio FILE ...) --note N[:VEL] ... [--via-midi]\n");
+                            "                      --preset FILE | --audio FILE ...) --note N[:VEL] ... [--via-midi]\n"
+                            "       sonora-tool sequence SMF OUT --soundfont SF2 [--program P] [--trace FILE] [--realtime]\n");
 }
 
 std::shared_ptr<AVAudioPCMBuffer> chunkBuffer(const AVAudioFile& file) {
@@ -218,6 +221,7 @@ int runCommand(const std::vector<std::string>& args) {
     if (command == "midi-loop") return runExternal(midiLoopCommand, args);
     if (command == "preset") return runExternal(presetCommand, args);
     if (command == "sampler-render") return runExternal(samplerRenderCommand, args);
+    if (command == "sequence") return runExternal(sequenceCommand, args);
     if (command == "info" && args.size() == 2) return info(args[1]);
     if (command == "dump" && args.size() == 3) return dump(args[1], args[2]);
     if (command == "roundtrip-int16" && args.size() == 3) return roundtripInt16(args[1], args[2]);

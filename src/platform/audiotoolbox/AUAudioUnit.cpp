@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <tuple>
 
 namespace platform {
@@ -342,6 +343,10 @@ void AUAudioUnit::removeRenderObserver(NSInteger token) {
     auto list = std::make_unique<ObserverList>(*current);
     std::erase_if(list->observers, [token](const auto& entry) { return entry.first == token; });
     ObserverList* old = observers_.exchange(list.release(), std::memory_order_seq_cst);
+    // A cycle that took the old list before the exchange may still be running the observer: the
+    // caller may free what the observer uses once this returns, so wait for that cycle to let go.
+    // Later cycles read the new list; a unit that is not rendering has no list in use.
+    while (old && observersInUse_.load(std::memory_order_seq_cst) == old) std::this_thread::yield();
     if (old) observerLists_.emplace_back(old);
     freeRetiredObserverLists();
 }

@@ -128,6 +128,7 @@ public:
     AURenderBlock renderBlock();
 
     // Render observers (main thread); the render thread sees a published copy of the list.
+    // removeRenderObserver returns once no render runs the removed observer any more.
     NSInteger tokenByAddingRenderObserver(AURenderObserver observer);
     void removeRenderObserver(NSInteger token);
 

@@ -3,6 +3,8 @@
 #include "Sonora/MIDI/Listeners/MIDITimeout.h"
 #include "Sonora/MIDI/MIDI.h"
 
+#include "main/TestSupport.h"
+
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
@@ -13,20 +15,10 @@
 #include <vector>
 
 using namespace sonora;
+using testsupport::spinUntil;
 
 namespace {
 
-// Spins the main run loop until `done` or a generous deadline.
-template <class F>
-bool spinUntil(F done, double seconds = 20) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
 
 void spinFor(double seconds) {
     spinUntil([] { return false; }, seconds);
