@@ -12,6 +12,8 @@
 //   sonora-tool midi-endpoints               the MIDI backend, sources and destinations
 //   sonora-tool midi-loop [--via virtual|source] [--receive packets|events] [--linger S]
 //                                            MIDI in and out through the shared MIDI object
+//   sonora-tool seq-roundtrip / seq-info / seq-play
+//                                            the platform music sequence, its tempo track and its player
 //
 // Exit status: 0 on success, 1 on any error (one line on stderr), 2 on bad arguments.
 
@@ -52,6 +54,9 @@ int fxCommand(int argc, char** argv);
 int callbackCommand(int argc, char** argv);
 int midiEndpointsCommand(int argc, char** argv);
 int midiLoopCommand(int argc, char** argv);
+int seqRoundtripCommand(int argc, char** argv);
+int seqInfoCommand(int argc, char** argv);
+int seqPlayCommand(int argc, char** argv);
 
 namespace {
 
@@ -75,7 +80,10 @@ int usage() {
                             "                      [--resolution R] [--tail S] [--cycle N] [--realtime]\n"
                             "       sonora-tool callback [--notes K]\n"
                             "       sonora-tool midi-endpoints\n"
-                            "       sonora-tool midi-loop [--via virtual|source] [--receive packets|events] [--linger S]\n");
+                            "       sonora-tool midi-loop [--via virtual|source] [--receive packets|events] [--linger S]\n"
+                            "       sonora-tool seq-roundtrip IN OUT\n"
+                            "       sonora-tool seq-info SMF [--set-tempo BPM] [--dump]\n"
+                            "       sonora-tool seq-play SMF --seconds S --trace FILE\n");
 }
 
 std::shared_ptr<AVAudioPCMBuffer> chunkBuffer(const AVAudioFile& file) {
@@ -199,6 +207,9 @@ int runCommand(const std::vector<std::string>& args) {
     if (command == "callback") return runExternal(callbackCommand, args);
     if (command == "midi-endpoints") return runExternal(midiEndpointsCommand, args);
     if (command == "midi-loop") return runExternal(midiLoopCommand, args);
+    if (command == "seq-roundtrip") return runExternal(seqRoundtripCommand, args);
+    if (command == "seq-info") return runExternal(seqInfoCommand, args);
+    if (command == "seq-play") return runExternal(seqPlayCommand, args);
     if (command == "info" && args.size() == 2) return info(args[1]);
     if (command == "dump" && args.size() == 3) return dump(args[1], args[2]);
     if (command == "roundtrip-int16" && args.size() == 3) return roundtripInt16(args[1], args[2]);

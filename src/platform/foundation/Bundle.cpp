@@ -1,5 +1,9 @@
 #include "platform/foundation/Bundle.h"
 
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
 namespace platform {
 
 namespace {
@@ -43,6 +47,29 @@ void Bundle::setInfoDictionaryForTesting(InfoDictionary dictionary) {
 void Bundle::restoreInfoDictionary() {
     std::lock_guard lock(mutex_);
     info_ = compiledInInfo();
+}
+
+std::string Bundle::resourcePath() const {
+    std::lock_guard lock(mutex_);
+    if (resourcePath_) return *resourcePath_;
+    if (const char* env = std::getenv("TAMBERLO_RESOURCES"); env && *env) return env;
+    std::error_code error;
+    const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string("Resources") : (executable.parent_path() / "Resources").string();
+}
+
+void Bundle::setResourcePath(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    resourcePath_ = path;
+}
+
+std::optional<std::string> Bundle::pathForResource(const std::string& name, const std::string& type) const {
+    if (name.empty()) return std::nullopt;
+    const std::string file = type.empty() ? name : name + "." + type;
+    const auto path = std::filesystem::path(resourcePath()) / file;
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
+    return path.string();
 }
 
 }  // namespace platform

@@ -22,6 +22,12 @@ public:
     // CFBundleIdentifier; none when missing.
     std::optional<std::string> bundleIdentifier() const { return objectForInfoDictionaryKey("CFBundleIdentifier"); }
 
+    // pathForResource:ofType:: "<resourcePath>/<name>.<type>" when that file exists.
+    std::optional<std::string> pathForResource(const std::string& name, const std::string& type) const;
+    // The resources folder: TAMBERLO_RESOURCES, else "Resources" beside the executable.
+    std::string resourcePath() const;
+    void setResourcePath(const std::string& path);
+
     // Tests replace the dictionary to see how callers cope with other values or missing keys.
     void setInfoDictionaryForTesting(InfoDictionary dictionary);
     // Puts the compiled-in dictionary back.
@@ -31,6 +37,7 @@ private:
     Bundle();
     mutable std::mutex mutex_;
     InfoDictionary info_;
+    std::optional<std::string> resourcePath_;
 };
 
 }  // namespace platform
