@@ -1,5 +1,6 @@
 // The music sequence, its tracks and iterators, Standard MIDI File load and save.
 #include "platform/audiotoolbox/MusicSequence.h"
+#include "platform/avfaudio/AVAudioFile.h"
 
 #include <gtest/gtest.h>
 

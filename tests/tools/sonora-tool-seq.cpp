@@ -4,14 +4,27 @@
 //   sonora-tool seq-roundtrip IN OUT                 load, write back at 480 PPQ; "tracks N resolution R length L"
 //   sonora-tool seq-info SMF [--set-tempo BPM] [--dump]
 //   sonora-tool seq-play SMF --seconds S --trace FILE   "STAMP ARRIVAL HEX…" per message, ns from the first stamp
+//   sonora-tool midiplayer SMF OUT --soundfont SF2 [--trace FILE]
+//       MIDIPlayer (resources: the file's folder) into one sampler (program 0), rendered offline to
+//       the file's length + 2 s as 44.1 kHz float stereo; FILE: "FRAME HEX…" per message
 
 #include "ToolSupport.h"
 
+#include "Sonora/MIDI/MIDIPlayer.h"
 #include "Sonora/Sequencing/AppleSequencer/AppleSequencer.h"
+#include "platform/audiotoolbox/AVAudioUnitSampler.h"
+#include "platform/avfaudio/AVAudioEngine.h"
+#include "platform/avfaudio/AVAudioFile.h"
+#include "platform/avfaudio/AVAudioMixerNode.h"
+#include "platform/avfaudio/AVAudioPCMBuffer.h"
+#include "platform/foundation/Bundle.h"
 #include "platform/coremidi/MIDIObjects.h"
 #include "platform/foundation/HostTime.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <filesystem>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -156,3 +169,4 @@ int seqPlayCommand(int argc, char** argv) {
     platform::MIDIClientDispose(client);
     return 0;
 }
+

@@ -12,7 +12,7 @@
 //   sonora-tool midi-endpoints               the MIDI backend, sources and destinations
 //   sonora-tool midi-loop [--via virtual|source] [--receive packets|events] [--linger S]
 //                                            MIDI in and out through the shared MIDI object
-//   sonora-tool seq-roundtrip / seq-info / seq-play
+//   sonora-tool seq-roundtrip / seq-info / seq-play / midiplayer
 //                                            the platform music sequence, its tempo track and its player
 //
 // Exit status: 0 on success, 1 on any error (one line on stderr), 2 on bad arguments.

@@ -43,8 +43,6 @@ inline constexpr OSStatus kAudioToolboxErr_InvalidPlayerState = -10852;
 inline constexpr OSStatus kAudioToolboxErr_CannotDoInCurrentContext = -10863;
 // A stale or wrong iterator, or one whose track changed behind it.
 inline constexpr OSStatus kAudioToolboxErr_InvalidEventIterator = -10860;
-// Malformed file data ('dta?').
-inline constexpr OSStatus kAudioFileInvalidFileError = 0x6474613F;
 
 inline constexpr MusicSequenceFileTypeID kMusicSequenceFile_MIDIType = 0x6D696469;  // 'midi'
 inline constexpr MusicSequenceFileFlags kMusicSequenceFileFlags_EraseFile = 1;
@@ -127,7 +125,8 @@ OSStatus MusicSequenceGetBeatsForSeconds(MusicSequence sequence, double seconds,
 OSStatus MusicTrackGetSequence(MusicTrack track, MusicSequence* outSequence);
 
 // --- Standard MIDI Files ('midi' only; load flags 0) ---
-// Appends the file's tracks to the sequence; a malformed file gives an error and keeps what loaded.
+// Appends the file's tracks to the sequence; a malformed file gives kAudioFileInvalidFileError
+// (AVAudioFile.h) and keeps what loaded.
 OSStatus MusicSequenceFileLoad(MusicSequence sequence, const std::string& path, MusicSequenceFileTypeID fileType,
                                MusicSequenceLoadFlags flags);
 OSStatus MusicSequenceFileLoadData(MusicSequence sequence, const uint8_t* bytes, size_t length,

@@ -1,5 +1,6 @@
 // Standard MIDI Files into a sequence and out of it.
 #include "platform/audiotoolbox/detail/MusicSequenceStore.h"
+#include "platform/avfaudio/AVAudioFile.h"
 
 #include <algorithm>
 #include <array>

@@ -171,13 +171,18 @@ void AVAudioSequencer::rebuildTracks() {
 }
 
 void AVAudioSequencer::load(const std::vector<uint8_t>& data, AVMusicSequenceLoadOptions) {
+    MusicSequence loaded = nullptr;
+    NewMusicSequence(&loaded);
+    const OSStatus status = MusicSequenceFileLoadData(loaded, data, kMusicSequenceFile_MIDIType, 0);
+    if (status != 0) {
+        DisposeMusicSequence(loaded);
+        throw NSErrorException(sequencerError(status, "The MIDI data could not be read."));
+    }
     stopPlaying(false);
     DisposeMusicSequence(sequence_);
-    NewMusicSequence(&sequence_);
+    sequence_ = loaded;
     position_ = 0;
-    const OSStatus status = MusicSequenceFileLoadData(sequence_, data, kMusicSequenceFile_MIDIType, 0);
     rebuildTracks();
-    if (status != 0) throw NSErrorException(sequencerError(status, "The MIDI data could not be read."));
 }
 
 void AVAudioSequencer::load(const std::string& fileURL, AVMusicSequenceLoadOptions options) {

@@ -81,8 +81,8 @@ public:
     AVAudioSequencer(const AVAudioSequencer&) = delete;
     AVAudioSequencer& operator=(const AVAudioSequencer&) = delete;
 
-    // load(from:options:): replaces the tracks with the file's. Throws NSErrorException (the
-    // tracks read before a fault stay).
+    // load(from:options:): replaces the tracks with the file's. Throws NSErrorException for a
+    // file it cannot read, keeping the sequence it had.
     void load(const std::string& fileURL, AVMusicSequenceLoadOptions options = AVMusicSequenceLoadSMF_PreserveTracks);
     void load(const std::vector<uint8_t>& data, AVMusicSequenceLoadOptions options = AVMusicSequenceLoadSMF_PreserveTracks);
 
