@@ -6,7 +6,8 @@
 // through AppleSequencer, every track's listings and dump, written out and loaded again with the
 // same number of notes), packets (bytes as a packet list of that
 // size → packets → events), ump (bytes as Universal MIDI Packet words), ble (bytes as a MIDI over
-// Bluetooth LE payload). PATHs are seed files or folders of them, each run once first. An input
+// Bluetooth LE payload), aupreset (bytes as a sampler preset; its own errors are the expected
+// outcome of bad input, anything else fails). PATHs are seed files or folders of them, each run once first. An input
 // that throws, crashes or runs longer than a second of CPU time (five under the sanitizers) is
 // saved as midi-fuzz-TARGET-N.bin in the working folder. Prints "midi-fuzz TARGET: R runs, S s,
 // F failures"; exits 0 when F is 0.
@@ -20,6 +21,8 @@
 #include "Sonora/MIDI/MIDIFile/MIDIFileTrackNoteMap.h"
 #include "Sonora/MIDI/MIDIPacketSequence.h"
 #include "Sonora/Sequencing/AppleSequencer/AppleSequencer.h"
+#include "platform/audiotoolbox/detail/SamplerInstrument.h"
+#include "platform/foundation/NSError.h"
 #include "platform/foundation/OSLog.h"
 
 #include <algorithm>
@@ -134,6 +137,15 @@ void fuzzBLE(const Bytes& bytes) {
         sink = sink + event.description().size();
 }
 
+void fuzzAUPreset(const Bytes& bytes) {
+    try {
+        const auto preset = platform::detail::parseAUPreset(
+            std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), "/nonexistent");
+        for (const auto& layer : preset.layers) sink = sink + layer.zones.size() + size_t(layer.voiceCount);
+    } catch (const platform::NSErrorException&) {
+    }
+}
+
 using Target = void (*)(const Bytes&);
 
 Target targetNamed(const std::string& name) {
@@ -142,6 +154,7 @@ Target targetNamed(const std::string& name) {
     if (name == "packets") return fuzzPackets;
     if (name == "ump") return fuzzUMP;
     if (name == "ble") return fuzzBLE;
+    if (name == "aupreset") return fuzzAUPreset;
     return nullptr;
 }
 
@@ -178,6 +191,18 @@ Bytes builtInSeed(const std::string& target) {
     if (target == "ump")
         return {0x64, 0x3C, 0x90, 0x20, 0x56, 0x34, 0x12, 0x30, 0x00, 0x00, 0x00, 0x56, 0x02, 0x01, 0x16, 0x30,
                 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x50};
+    if (target == "aupreset") {
+        const std::string preset =
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>Instrument</key><dict>"
+            "<key>Layers</key><array><dict><key>Envelopes</key><array><dict><key>Stages</key><array><dict>"
+            "<key>stage</key><integer>1</integer><key>time</key><real>0.01</real></dict></array></dict></array>"
+            "<key>Zones</key><array><dict><key>loop enabled</key><true/><key>max key</key><integer>127</integer>"
+            "<key>root key</key><integer>60</integer><key>waveform</key><integer>268435457</integer></dict></array>"
+            "<key>trigger mode</key><integer>11</integer><key>voice count</key><integer>4</integer></dict></array>"
+            "</dict><key>file-references</key><dict><key>Sample:268435457</key><string>a.wav</string></dict>"
+            "<key>data</key><data>AAAA</data></dict></plist>\n";
+        return Bytes(preset.begin(), preset.end());
+    }
     return {0x80, 0x80, 0x90, 60, 100, 0x81, 62, 0, 0x82, 0xF0, 1, 2, 0xF7};
 }
 
@@ -383,7 +408,7 @@ extern "C" void onDeath() {
 extern "C" void onSignal(int) { onDeath(); }
 
 int usage() {
-    std::fprintf(stderr, "usage: midi-fuzz smf|smfload|packets|ump|ble [--seconds S | --runs N] [--seed N] [PATH...]\n");
+    std::fprintf(stderr, "usage: midi-fuzz smf|smfload|packets|ump|ble|aupreset [--seconds S | --runs N] [--seed N] [PATH...]\n");
     return 2;
 }
 

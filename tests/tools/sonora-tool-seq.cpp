@@ -170,3 +170,76 @@ int seqPlayCommand(int argc, char** argv) {
     return 0;
 }
 
+int midiplayerCommand(int argc, char** argv) {
+    const char* usage = "usage: sonora-tool midiplayer SMF OUT --soundfont SF2 [--trace FILE]\n";
+    if (argc < 5) return tool::printUsage(usage);
+    std::string soundFont, tracePath;
+    for (int i = 3; i < argc; i += 2) {
+        const std::string arg = argv[i];
+        if (i + 1 >= argc) return tool::printUsage(usage);
+        if (arg == "--soundfont")
+            soundFont = argv[i + 1];
+        else if (arg == "--trace")
+            tracePath = argv[i + 1];
+        else
+            return tool::printUsage(usage);
+    }
+    if (soundFont.empty()) return tool::printUsage(usage);
+    const std::filesystem::path smf = argv[1];
+    if (!std::filesystem::is_regular_file(smf)) throw std::runtime_error("cannot open " + smf.string());
+    if (smf.extension() != ".mid") throw std::runtime_error("the MIDI file must be named *.mid: " + smf.string());
+
+    constexpr double kRate = 44100;
+    constexpr platform::AVAudioFrameCount kCycle = 512;
+    const auto format = platform::AVAudioFormat::standardFormatWithSampleRate(kRate, 2);
+    auto engine = platform::AVAudioEngine::make();
+    auto sampler = std::make_shared<platform::AVAudioUnitSampler>();
+    engine->attach(sampler);
+    engine->connect(sampler, engine->mainMixerNode(), format);
+    sampler->loadSoundBankInstrument(platform::URL(soundFont), 0, 0x79, 0);
+    engine->enableManualRenderingMode(platform::AVAudioEngineManualRenderingMode::offline, format, kCycle);
+    engine->start();
+
+    platform::Bundle::main().setResourceURL(platform::URL(std::filesystem::absolute(smf).parent_path()));
+    sonora::MIDIPlayer player(engine, smf.stem().string());
+    if (player.tracks().empty()) throw std::runtime_error("no track could be read from " + smf.string());
+    player.routeTracks(std::shared_ptr<platform::AVAudioUnit>(sampler));
+    std::vector<std::pair<int64_t, std::string>> trace;
+    trace.reserve(1 << 16);
+    player.setEventObserver([&](int64_t frame, const uint8_t* bytes, size_t length) {
+        trace.emplace_back(frame, hex(bytes, length));
+    });
+    player.play();
+    if (!player.isPlaying()) throw std::runtime_error("the MIDI player did not start");
+
+    const auto total = platform::AVAudioFramePosition(std::ceil((player.seconds(player.length().beats) + 2) * kRate));
+    const auto out = platform::AVAudioFile::forWriting(argv[2], tool::floatStereoSettings(kRate));
+    auto buffer = platform::AVAudioPCMBuffer::make(format, kCycle);
+    auto pending = platform::AVAudioPCMBuffer::make(format, 65536 + kCycle);
+    for (platform::AVAudioFramePosition done = 0; done < total; done += kCycle) {
+        const auto n = platform::AVAudioFrameCount(std::min<platform::AVAudioFramePosition>(kCycle, total - done));
+        if (engine->renderOffline(n, *buffer) != platform::AVAudioEngineManualRenderingStatus::success)
+            throw std::runtime_error("the offline render failed");
+        const platform::AVAudioFrameCount at = pending->frameLength();
+        for (uint32_t c = 0; c < 2; ++c)
+            std::copy_n(buffer->floatChannelData()[c], n, pending->floatChannelData()[c] + at);
+        pending->setFrameLength(at + n);
+        if (pending->frameLength() >= 65536) {
+            out->write(*pending);
+            pending->setFrameLength(0);
+        }
+    }
+    if (pending->frameLength() > 0) out->write(*pending);
+    out->close();
+    player.stop();
+    engine->stop();
+
+    if (!tracePath.empty()) {
+        std::ofstream file(tracePath, std::ios::trunc);
+        for (const auto& [frame, bytes] : trace) file << frame << " " << bytes << "\n";
+        file.close();
+        if (!file) throw std::runtime_error("cannot write " + tracePath);
+    }
+    std::cout << "frames " << total << " messages " << trace.size() << "\n";
+    return 0;
+}

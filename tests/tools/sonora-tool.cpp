@@ -14,6 +14,7 @@
 //                                            MIDI in and out through the shared MIDI object
 //   sonora-tool seq-roundtrip / seq-info / seq-play / midiplayer
 //                                            the platform music sequence, its tempo track and its player
+//   sonora-tool preset / sampler-render      a sampler preset written; a sampler rendered to a file
 //
 // Exit status: 0 on success, 1 on any error (one line on stderr), 2 on bad arguments.
 
@@ -57,6 +58,9 @@ int midiLoopCommand(int argc, char** argv);
 int seqRoundtripCommand(int argc, char** argv);
 int seqInfoCommand(int argc, char** argv);
 int seqPlayCommand(int argc, char** argv);
+int midiplayerCommand(int argc, char** argv);
+int presetCommand(int argc, char** argv);
+int samplerRenderCommand(int argc, char** argv);
 
 namespace {
 
@@ -83,7 +87,11 @@ int usage() {
                             "       sonora-tool midi-loop [--via virtual|source] [--receive packets|events] [--linger S]\n"
                             "       sonora-tool seq-roundtrip IN OUT\n"
                             "       sonora-tool seq-info SMF [--set-tempo BPM] [--dump]\n"
-                            "       sonora-tool seq-play SMF --seconds S --trace FILE\n");
+                            "       sonora-tool seq-play SMF --seconds S --trace FILE\n"
+                            "       sonora-tool midiplayer SMF OUT --soundfont SF2 [--trace FILE]\n"
+                            "       sonora-tool preset OUT --name NAME [--attack A --release R] [--sample ROOT:START:END:MODE:FILE ...]\n"
+                            "       sonora-tool sampler-render OUT --seconds S (--soundfont SF2 [--program P] [--bank B] |\n"
+                            "                      --preset FILE | --audio FILE ...) --note N[:VEL] ... [--via-midi]\n");
 }
 
 std::shared_ptr<AVAudioPCMBuffer> chunkBuffer(const AVAudioFile& file) {
@@ -210,6 +218,9 @@ int runCommand(const std::vector<std::string>& args) {
     if (command == "seq-roundtrip") return runExternal(seqRoundtripCommand, args);
     if (command == "seq-info") return runExternal(seqInfoCommand, args);
     if (command == "seq-play") return runExternal(seqPlayCommand, args);
+    if (command == "midiplayer") return runExternal(midiplayerCommand, args);
+    if (command == "preset") return runExternal(presetCommand, args);
+    if (command == "sampler-render") return runExternal(samplerRenderCommand, args);
     if (command == "info" && args.size() == 2) return info(args[1]);
     if (command == "dump" && args.size() == 3) return dump(args[1], args[2]);
     if (command == "roundtrip-int16" && args.size() == 3) return roundtripInt16(args[1], args[2]);

@@ -82,10 +82,10 @@ Duration MIDIPlayer::positionInLoop() const {
 }
 
 void MIDIPlayer::loadMIDIFile(const std::string& name) {
-    const auto path = Bundle::main().pathForResource(name, "mid");
-    if (!path) return;
+    const auto url = Bundle::main().urlForResource(name, "mid");
+    if (!url) return;
     try {
-        load(*path);
+        load(url->path());
     } catch (const NSErrorException&) {
         Log({"failed to load MIDI into sequencer"});
     }

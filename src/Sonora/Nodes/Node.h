@@ -70,7 +70,7 @@ protected:
 };
 
 // A node with a name.
-class NamedNode : public Node {
+class NamedNode : public virtual Node {
 public:
     virtual std::string name() const = 0;
     virtual void setName(std::string name) = 0;

@@ -1,5 +1,6 @@
 #include "platform/audiotoolbox/MusicPlayer.h"
 
+#include "platform/audiotoolbox/detail/MusicPlayerDefaultSynth.h"
 #include "platform/audiotoolbox/detail/TrackSchedule.h"
 #include "platform/foundation/HostTime.h"
 #include "platform/foundation/OSLog.h"
@@ -62,8 +63,17 @@ MusicPlayerDefaultSynth& defaultSynth() {
     return *synth;
 }
 
-void logPlayer(const std::string& message) {
-    os_log(OSLog{"com.tamberlo.audiotoolbox", "MusicPlayer"}, OSLogType::error, message);
+// Makes the General MIDI sampler once, the first time a started sequence has a track without a
+// destination (on the caller's thread, not the player's).
+void prepareDefaultSynth(const SequenceData& sequence) {
+    static bool tried = false;
+    if (tried || defaultSynth()) return;
+    for (const auto& track : sequence.tracks)
+        if (!track->destination && !track->events.empty()) {
+            tried = true;
+            defaultSynth() = makeGeneralMIDISynth();
+            return;
+        }
 }
 
 bool audible(const TrackData& track, bool anySolo) { return !track.mute && (!anySolo || track.solo); }
@@ -77,16 +87,8 @@ void ensurePort(PlayerData& player) {
 }
 
 void sendDefault(const uint8_t* bytes, size_t length) {
-    static bool warned = false;
-    const auto& synth = defaultSynth();
-    if (synth) {
-        synth(bytes, length);
-        return;
-    }
-    if (!warned) {
-        warned = true;
-        logPlayer("MusicPlayer: a track has no destination and no default synthesizer is available; its events are dropped");
-    }
+    // Without a synthesizer the events are dropped: making it logged why, once.
+    if (const auto& synth = defaultSynth()) synth(bytes, length);
 }
 
 void send(MIDIPortRef port, const Message& message, uint64_t stamp) {
@@ -293,6 +295,7 @@ OSStatus MusicPlayerStart(MusicPlayer player) {
     if (!data) return kAudioToolboxErr_InvalidPlayerState;
     if (!findSequence(reinterpret_cast<MusicSequence>(data->sequence))) return kAudioToolboxErr_NoSequence;
     if (data->playing) return 0;
+    prepareDefaultSynth(*findSequence(reinterpret_cast<MusicSequence>(data->sequence)));
     ensurePort(*data);
     anchor(*data, mapOf(*data), data->time);
     data->cursor = data->time;

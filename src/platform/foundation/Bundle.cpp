@@ -1,8 +1,7 @@
 #include "platform/foundation/Bundle.h"
 
-#include <cstdlib>
+#include <algorithm>
 #include <filesystem>
-#include <system_error>
 
 namespace platform {
 
@@ -20,7 +19,40 @@ Bundle::InfoDictionary compiledInInfo() {
 }
 }  // namespace
 
-Bundle::Bundle() : info_(compiledInInfo()) {}
+Bundle::Bundle() : info_(compiledInInfo()) {
+    std::error_code ec;
+    const auto executable = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec) resources_ = URL(executable.parent_path() / "Resources");
+}
+
+std::optional<URL> Bundle::urlForResource(const std::string& name, const std::string& extension) const {
+    namespace fs = std::filesystem;
+    if (name.empty()) return std::nullopt;
+    const fs::path folder = resourceURL().filePath();
+    if (folder.empty()) return std::nullopt;
+    const std::string file = extension.empty() ? name : name + "." + extension;
+    const fs::path relative = fs::path(file).relative_path().lexically_normal();
+    if (relative.empty() || *relative.begin() == "..") return std::nullopt;
+    std::error_code ec;
+    const fs::path root = fs::weakly_canonical(folder, ec);
+    if (ec) return std::nullopt;
+    const fs::path candidate = fs::weakly_canonical(root / relative, ec);
+    if (ec || !fs::is_regular_file(candidate, ec)) return std::nullopt;
+    // Links may point anywhere: the file itself must lie inside the folder.
+    const auto [end, rest] = std::mismatch(root.begin(), root.end(), candidate.begin(), candidate.end());
+    if (end != root.end()) return std::nullopt;
+    return URL(root / relative);
+}
+
+URL Bundle::resourceURL() const {
+    std::lock_guard lock(mutex_);
+    return resources_;
+}
+
+void Bundle::setResourceURL(URL folder) {
+    std::lock_guard lock(mutex_);
+    resources_ = std::move(folder);
+}
 
 Bundle& Bundle::main() {
     static Bundle bundle;
@@ -47,29 +79,6 @@ void Bundle::setInfoDictionaryForTesting(InfoDictionary dictionary) {
 void Bundle::restoreInfoDictionary() {
     std::lock_guard lock(mutex_);
     info_ = compiledInInfo();
-}
-
-std::string Bundle::resourcePath() const {
-    std::lock_guard lock(mutex_);
-    if (resourcePath_) return *resourcePath_;
-    if (const char* env = std::getenv("TAMBERLO_RESOURCES"); env && *env) return env;
-    std::error_code error;
-    const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string("Resources") : (executable.parent_path() / "Resources").string();
-}
-
-void Bundle::setResourcePath(const std::string& path) {
-    std::lock_guard lock(mutex_);
-    resourcePath_ = path;
-}
-
-std::optional<std::string> Bundle::pathForResource(const std::string& name, const std::string& type) const {
-    if (name.empty()) return std::nullopt;
-    const std::string file = type.empty() ? name : name + "." + type;
-    const auto path = std::filesystem::path(resourcePath()) / file;
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
-    return path.string();
 }
 
 }  // namespace platform

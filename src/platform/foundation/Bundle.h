@@ -1,5 +1,8 @@
-// The application bundle: here only its information dictionary, compiled into the program.
+// The application bundle: its information dictionary, compiled into the program, and its
+// resources, files in a folder the program names (by default "Resources" beside the executable).
 #pragma once
+
+#include "platform/foundation/URL.h"
 
 #include <map>
 #include <mutex>
@@ -22,11 +25,12 @@ public:
     // CFBundleIdentifier; none when missing.
     std::optional<std::string> bundleIdentifier() const { return objectForInfoDictionaryKey("CFBundleIdentifier"); }
 
-    // pathForResource:ofType:: "<resourcePath>/<name>.<type>" when that file exists.
-    std::optional<std::string> pathForResource(const std::string& name, const std::string& type) const;
-    // The resources folder: TAMBERLO_RESOURCES, else "Resources" beside the executable.
-    std::string resourcePath() const;
-    void setResourcePath(const std::string& path);
+    // URLForResource:withExtension:. The file `name` + "." + `extension` in the resources folder
+    // (no dot when the extension is empty); none when it does not exist or when the name would lead
+    // out of the folder ("..", a leading "/" counts from the folder, links are followed).
+    std::optional<URL> urlForResource(const std::string& name, const std::string& extension) const;
+    URL resourceURL() const;
+    void setResourceURL(URL folder);
 
     // Tests replace the dictionary to see how callers cope with other values or missing keys.
     void setInfoDictionaryForTesting(InfoDictionary dictionary);
@@ -37,7 +41,7 @@ private:
     Bundle();
     mutable std::mutex mutex_;
     InfoDictionary info_;
-    std::optional<std::string> resourcePath_;
+    URL resources_;
 };
 
 }  // namespace platform

@@ -53,9 +53,12 @@ TEST(MIDIPlayer, WithoutAFileItHasNoTracksAndLoopingOnlyFlipsTheFlag) {
 
 TEST(MIDIPlayer, LoadsTracksFromTheBundleOrMemoryAndLoopsEveryTrack) {
     testsupport::ScratchDir dir;
-    testsupport::writeFile(dir / "song.mid", std::string(twoTracks().begin(), twoTracks().end()));
-    Bundle::main().setResourcePath(dir.path().string());
+    const auto bytes = twoTracks();
+    testsupport::writeFile(dir / "song.mid", std::string(bytes.begin(), bytes.end()));
+    const URL resources = Bundle::main().resourceURL();
+    Bundle::main().setResourceURL(URL(dir.path()));
     MIDIPlayer player(AVAudioEngine::make(), "song");
+    Bundle::main().setResourceURL(resources);
     ASSERT_EQ(player.tracks().size(), 2u);
     player.setTempo(90);
     EXPECT_EQ(player.length().beats, 3.0);
@@ -69,8 +72,7 @@ TEST(MIDIPlayer, LoadsTracksFromTheBundleOrMemoryAndLoopsEveryTrack) {
         EXPECT_EQ(track->loopRange().length, 3.0);
     }
     player.toggleLooping();
-    player.toggleLooping();
-    player.toggleLooping();  // on, off, on: every track loops over the whole length again
+    player.toggleLooping();  // off, then on again over the whole length
     EXPECT_TRUE(player.loopEnabled());
     player.stopLooping();
     for (const auto& track : player.tracks()) EXPECT_FALSE(track->isLoopingEnabled());

@@ -104,3 +104,17 @@ TEST_F(SeqTool, RoundTripOfTheCraftedFileAndBadInputs) {
         EXPECT_TRUE(status == 0 || status == 1) << bad << " exited " << status;
     }
 }
+
+TEST_F(SeqTool, MidiplayerPlaysEveryEventAtItsFrameAndSoundsLikeFluidsynth) {
+    const std::filesystem::path font = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+    if (!haveTool("fluidsynth") || !haveTool("sox") || !haveTool("midicsv") || !std::filesystem::exists(font) ||
+        run("/usr/bin/python3 -c 'import numpy' 2>/dev/null") != 0)
+        GTEST_SKIP() << "fluidsynth, sox, midicsv, numpy or the TimGM6mb SoundFont is not installed";
+    int status = -1;
+    const std::string report = capture("/usr/bin/python3 " + q(toolPath("midiplayer-check.py")) + " " +
+                                           q(toolPath("sonora-tool")) + " " + q(crafted) + " " + q(font) + " " +
+                                           q(dir.path()) + " 2>&1",
+                                       &status);
+    EXPECT_EQ(status, 0) << report;
+    EXPECT_NE(report.find("messages 34,"), std::string::npos) << report;
+}

@@ -320,12 +320,12 @@ int AppleSequencer::trackCount() const {
 // --- Loading ---
 
 void AppleSequencer::loadMIDIFile(const std::string& filename) {
-    const auto path = Bundle::main().pathForResource(filename, "mid");
-    if (!path) {
+    const auto url = Bundle::main().urlForResource(filename, "mid");
+    if (!url) {
         Log({"No midi file found"});
         return;
     }
-    loadMIDIFile(std::filesystem::path(*path));
+    loadMIDIFile(url->filePath());
 }
 
 void AppleSequencer::loadTracks(const std::function<OSStatus(MusicSequence)>& load,

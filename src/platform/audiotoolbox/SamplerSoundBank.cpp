@@ -1,0 +1,162 @@
+// The sampler's SoundFont instrument, on FluidSynth. One synth per loaded preset: a new load builds
+// a new synth beside the playing one, so the swap leaves no gap. The synth is driven from the
+// render thread only (its thread-safe API is off); its voices are allocated when it is made.
+#include "platform/audiotoolbox/AVAudioUnitSampler.h"
+#include "platform/audiotoolbox/AudioUnit.h"
+#include "platform/audiotoolbox/detail/SamplerInstrument.h"
+
+#include <fluidsynth.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <mutex>
+
+namespace platform::detail {
+
+namespace {
+
+constexpr int kChannels = 16;
+
+void silenceFluidSynthLog() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // Its messages would reach stderr, from the render thread too; our errors say what failed.
+        for (int level = FLUID_PANIC; level <= FLUID_DBG; ++level) fluid_set_log_function(level, nullptr, nullptr);
+    });
+}
+
+[[noreturn]] void fail(OSStatus status, const std::string& text) {
+    throw NSErrorException(makeOSStatusError(status, text));
+}
+
+class SoundBankInstrument final : public SamplerInstrument {
+public:
+    SoundBankInstrument(const URL& url, int bank, int program, double sampleRate)
+        : url_(url), bank_(bank), program_(program) {
+        build(sampleRate);
+    }
+    ~SoundBankInstrument() override { destroy(); }
+
+    double sampleRate() const override { return sampleRate_; }
+    void setSampleRate(double sampleRate) override {
+        if (sampleRate == sampleRate_) return;
+        destroy();
+        try {
+            build(sampleRate);
+        } catch (const NSErrorException&) {
+            // The file went away since it was loaded: silence.
+        }
+    }
+
+    void handleMIDI(const uint8_t* bytes, size_t length) override {
+        if (length == 0 || !synth_) return;
+        const uint8_t status = bytes[0];
+        if (status == 0xFF) return resetVoices();
+        if (status < 0x80 || status >= 0xF0) return;
+        const int channel = status & 0x0F;
+        const int data1 = length > 1 ? bytes[1] & 0x7F : 0;
+        const int data2 = length > 2 ? bytes[2] & 0x7F : 0;
+        switch (status & 0xF0) {
+        case 0x80: fluid_synth_noteoff(synth_, channel, data1); break;
+        case 0x90:
+            if (data2 == 0) fluid_synth_noteoff(synth_, channel, data1);
+            else fluid_synth_noteon(synth_, channel, data1, data2);
+            break;
+        case 0xA0: fluid_synth_key_pressure(synth_, channel, data1, data2); break;
+        case 0xB0: fluid_synth_cc(synth_, channel, data1, data2); break;
+        case 0xC0: fluid_synth_program_change(synth_, channel, data1); break;
+        case 0xD0: fluid_synth_channel_pressure(synth_, channel, data1); break;
+        case 0xE0: fluid_synth_pitch_bend(synth_, channel, data1 | (data2 << 7)); break;
+        default: break;
+        }
+    }
+
+    void setTuning(float cents) override {
+        if (!synth_) return;
+        const float semitones = std::trunc(cents / 100.0f);
+        for (int channel = 0; channel < kChannels; ++channel) {
+            fluid_synth_set_gen(synth_, channel, GEN_COARSETUNE, semitones);
+            fluid_synth_set_gen(synth_, channel, GEN_FINETUNE, cents - semitones * 100.0f);
+        }
+    }
+
+    void render(float* left, float* right, uint32_t frames) override {
+        if (!synth_) {
+            std::fill_n(left, frames, 0.0f);
+            std::fill_n(right, frames, 0.0f);
+            return;
+        }
+        fluid_synth_write_float(synth_, int(frames), left, 0, 1, right, 0, 1);
+    }
+
+private:
+    void resetVoices() {
+        fluid_synth_all_sounds_off(synth_, -1);
+        for (int channel = 0; channel < kChannels; ++channel) {
+            fluid_synth_cc(synth_, channel, 121, 0);  // reset all controllers
+            fluid_synth_pitch_bend(synth_, channel, 8192);
+        }
+    }
+
+    void build(double sampleRate) {
+        silenceFluidSynthLog();
+        sampleRate_ = sampleRate;
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(url_.filePath(), ec))
+            fail(kAudioUnitErr_FileNotFound, "The sound bank \"" + url_.path() + "\" does not exist.");
+        settings_ = new_fluid_settings();
+        fluid_settings_setnum(settings_, "synth.sample-rate", sampleRate);
+        fluid_settings_setint(settings_, "synth.threadsafe-api", 0);
+        fluid_settings_setint(settings_, "synth.reverb.active", 0);
+        fluid_settings_setint(settings_, "synth.chorus.active", 0);
+        fluid_settings_setint(settings_, "synth.midi-channels", kChannels);
+        fluid_settings_setint(settings_, "synth.audio-channels", 1);
+        fluid_settings_setint(settings_, "synth.cpu-cores", 1);
+        fluid_settings_setint(settings_, "synth.dynamic-sample-loading", 0);
+        synth_ = new_fluid_synth(settings_);
+        if (!synth_) {
+            destroy();
+            fail(kAudioUnitErr_InvalidFile, "The SoundFont synthesizer could not be made.");
+        }
+        const int id = fluid_synth_sfload(synth_, url_.path().c_str(), 0);
+        if (id == FLUID_FAILED) {
+            destroy();
+            fail(kAudioUnitErr_InvalidFile, "\"" + url_.path() + "\" is no SoundFont.");
+        }
+        fluid_sfont_t* font = fluid_synth_get_sfont_by_id(synth_, id);
+        if (!font || !fluid_sfont_get_preset(font, bank_, program_)) {
+            destroy();
+            fail(kAudioUnitErr_InvalidPropertyValue, "\"" + url_.path() + "\" has no preset " +
+                                                         std::to_string(program_) + " in bank " + std::to_string(bank_) + ".");
+        }
+        // Mono-timbral: every channel plays the preset, channel 10 included.
+        const int type = bank_ >= 128 ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC;
+        for (int channel = 0; channel < kChannels; ++channel) {
+            fluid_synth_set_channel_type(synth_, channel, type);
+            fluid_synth_program_select(synth_, channel, id, bank_, program_);
+        }
+    }
+
+    void destroy() {
+        if (synth_) delete_fluid_synth(synth_);
+        if (settings_) delete_fluid_settings(settings_);
+        synth_ = nullptr;
+        settings_ = nullptr;
+    }
+
+    URL url_;
+    int bank_;
+    int program_;
+    double sampleRate_ = 0;
+    fluid_settings_t* settings_ = nullptr;
+    fluid_synth_t* synth_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<SamplerInstrument> makeSoundBankInstrument(const URL& url, int bank, int program, double sampleRate) {
+    return std::make_unique<SoundBankInstrument>(url, bank, program, sampleRate);
+}
+
+}  // namespace platform::detail
