@@ -2,7 +2,9 @@
 //
 //   midi-fuzz TARGET [--seconds S | --runs N] [--seed N] [PATH...]
 //
-// TARGET: smf (bytes → MIDIFile and every view of it), packets (bytes as a packet list of that
+// TARGET: smf (bytes → MIDIFile and every view of it), smfload (bytes → a platform music sequence
+// through AppleSequencer, every track's listings and dump, written out and loaded again with the
+// same number of notes), packets (bytes as a packet list of that
 // size → packets → events), ump (bytes as Universal MIDI Packet words), ble (bytes as a MIDI over
 // Bluetooth LE payload), aupreset (bytes as a sampler preset; its own errors are the expected
 // outcome of bad input, anything else fails). PATHs are seed files or folders of them, each run once first. An input
@@ -18,6 +20,7 @@
 #include "Sonora/MIDI/MIDIFile/MIDIFile.h"
 #include "Sonora/MIDI/MIDIFile/MIDIFileTrackNoteMap.h"
 #include "Sonora/MIDI/MIDIPacketSequence.h"
+#include "Sonora/Sequencing/AppleSequencer/AppleSequencer.h"
 #include "platform/audiotoolbox/detail/SamplerInstrument.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/OSLog.h"
@@ -36,6 +39,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -75,6 +79,30 @@ void fuzzSMF(const Bytes& bytes) {
         sink = sink + map.notes().size() + size_t(map.noteSpan());
         sink = sink + size_t(std::isfinite(map.trackEnd()));
     }
+}
+
+size_t noteCount(const sonora::AppleSequencer& sequencer) {
+    size_t notes = 0;
+    for (const auto& track : sequencer.tracks) notes += track->noteData().value_or(std::vector<sonora::AppleMIDIEvent>{}).size();
+    return notes;
+}
+
+void fuzzSMFLoad(const Bytes& bytes) {
+    const auto sequencer = sonora::AppleSequencer::fromData(bytes);
+    for (const auto& [beat, bpm] : sequencer->allTempoEvents()) sink = sink + size_t(std::isfinite(beat + bpm));
+    for (const auto& [beat, signature] : sequencer->allTimeSignatureEvents())
+        sink = sink + signature.description().size() + size_t(std::isfinite(beat));
+    sink = sink + size_t(std::isfinite(sequencer->getTempo(1))) + sequencer->timeResolution();
+    for (const auto& track : sequencer->tracks) {
+        for (const auto& line : track->debugLines()) sink = sink + line.size();
+        sink = sink + track->programChangeEvents().size() + track->getMIDINoteData().size();
+    }
+    const auto data = sequencer->genData();
+    if (!data) throw std::runtime_error("the loaded sequence could not be written");
+    const auto again = sonora::AppleSequencer::fromData(*data);
+    if (noteCount(*again) != noteCount(*sequencer))
+        throw std::runtime_error("notes " + std::to_string(noteCount(*sequencer)) + " became " +
+                                 std::to_string(noteCount(*again)) + " through a write and a load");
 }
 
 void fuzzPackets(const Bytes& bytes) {
@@ -122,6 +150,7 @@ using Target = void (*)(const Bytes&);
 
 Target targetNamed(const std::string& name) {
     if (name == "smf") return fuzzSMF;
+    if (name == "smfload") return fuzzSMFLoad;
     if (name == "packets") return fuzzPackets;
     if (name == "ump") return fuzzUMP;
     if (name == "ble") return fuzzBLE;
@@ -152,7 +181,7 @@ namespace {
 
 // Seeds when no path is given: one small valid input per target.
 Bytes builtInSeed(const std::string& target) {
-    if (target == "smf")
+    if (target == "smf" || target == "smfload")
         return {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 2, 0, 0x60, 'M', 'T', 'r', 'k', 0, 0, 0, 11, 0, 0xFF,
                 0x51, 3, 7, 0xA1, 0x20, 0, 0xFF, 0x2F, 0, 'M', 'T', 'r', 'k', 0, 0, 0, 18, 0, 0x90, 60, 100,
                 0x60, 60, 0, 0, 0xF0, 2, 0x43, 0xF7, 0, 0xF7, 1, 2, 0, 0xFF, 0x2F, 0};
@@ -379,7 +408,7 @@ extern "C" void onDeath() {
 extern "C" void onSignal(int) { onDeath(); }
 
 int usage() {
-    std::fprintf(stderr, "usage: midi-fuzz smf|packets|ump|ble|aupreset [--seconds S | --runs N] [--seed N] [PATH...]\n");
+    std::fprintf(stderr, "usage: midi-fuzz smf|smfload|packets|ump|ble|aupreset [--seconds S | --runs N] [--seed N] [PATH...]\n");
     return 2;
 }
 

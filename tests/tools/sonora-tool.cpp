@@ -13,6 +13,8 @@
 //   sonora-tool midi-endpoints               the MIDI backend, sources and destinations
 //   sonora-tool midi-loop [--via virtual|source] [--receive packets|events] [--linger S]
 //                                            MIDI in and out through the shared MIDI object
+//   sonora-tool seq-roundtrip / seq-info / seq-play / midiplayer
+//                                            the platform music sequence, its tempo track and its player
 //   sonora-tool preset / sampler-render      a sampler preset written; a sampler rendered to a file
 //   sonora-tool sequence SMF OUT --soundfont SF2 ...   a MIDI file played by the Sequencer into samplers
 //
@@ -55,6 +57,10 @@ int fxCommand(int argc, char** argv);
 int callbackCommand(int argc, char** argv);
 int midiEndpointsCommand(int argc, char** argv);
 int midiLoopCommand(int argc, char** argv);
+int seqRoundtripCommand(int argc, char** argv);
+int seqInfoCommand(int argc, char** argv);
+int seqPlayCommand(int argc, char** argv);
+int midiplayerCommand(int argc, char** argv);
 int presetCommand(int argc, char** argv);
 int samplerRenderCommand(int argc, char** argv);
 int tapCommand(int argc, char** argv);
@@ -89,6 +95,10 @@ int usage() {
                             "       sonora-tool record-input --input FILE --channels C[,C...] --dir DIR [--latency N] [--realtime]\n"
                             "       sonora-tool midi-endpoints\n"
                             "       sonora-tool midi-loop [--via virtual|source] [--receive packets|events] [--linger S]\n"
+                            "       sonora-tool seq-roundtrip IN OUT\n"
+                            "       sonora-tool seq-info SMF [--set-tempo BPM] [--dump]\n"
+                            "       sonora-tool seq-play SMF --seconds S --trace FILE\n"
+                            "       sonora-tool midiplayer SMF OUT --soundfont SF2 [--trace FILE]\n"
                             "       sonora-tool preset OUT --name NAME [--attack A --release R] [--sample ROOT:START:END:MODE:FILE ...]\n"
                             "       sonora-tool sampler-render OUT --seconds S (--soundfont SF2 [--program P] [--bank B] |\n"
                             "                      --preset FILE | --audio FILE ...) --note N[:VEL] ... [--via-midi]\n"
@@ -219,6 +229,10 @@ int runCommand(const std::vector<std::string>& args) {
     if (command == "callback") return runExternal(callbackCommand, args);
     if (command == "midi-endpoints") return runExternal(midiEndpointsCommand, args);
     if (command == "midi-loop") return runExternal(midiLoopCommand, args);
+    if (command == "seq-roundtrip") return runExternal(seqRoundtripCommand, args);
+    if (command == "seq-info") return runExternal(seqInfoCommand, args);
+    if (command == "seq-play") return runExternal(seqPlayCommand, args);
+    if (command == "midiplayer") return runExternal(midiplayerCommand, args);
     if (command == "preset") return runExternal(presetCommand, args);
     if (command == "sampler-render") return runExternal(samplerRenderCommand, args);
     if (command == "sequence") return runExternal(sequenceCommand, args);
