@@ -8,18 +8,13 @@ and a track of 16 notes (keys 60-75, velocity 90, status 0x91) half a beat apart
 beat long, with B1 07 64 at beat 2 and C1 00 at beat 4.
 """
 import struct
+import os
 import sys
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from smf_bytes import vlq  # noqa: E402
+
 PPQ = 96
-
-
-def vlq(n):
-    out = [n & 0x7F]
-    n >>= 7
-    while n:
-        out.insert(0, 0x80 | (n & 0x7F))
-        n >>= 7
-    return bytes(out)
 
 
 def chunk(events):

@@ -12,19 +12,13 @@ import struct
 import subprocess
 import sys
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from smf_bytes import vlq  # noqa: E402
+
 import numpy as np
 
 SF = "/usr/share/sounds/sf2/TimGM6mb.sf2"
 RATE = 44100
-
-
-def vlq(n):
-    out = [n & 0x7F]
-    n >>= 7
-    while n:
-        out.insert(0, 0x80 | (n & 0x7F))
-        n >>= 7
-    return bytes(out)
 
 
 def track(events):

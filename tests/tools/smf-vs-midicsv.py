@@ -10,21 +10,16 @@ UTF-8, and the tempo is 60e6 / the first tempo of the tempo track within 1e-4. P
 file and a summary; exits 0 when every file agrees.
 """
 import subprocess
+import os
 import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from smf_bytes import vlq  # noqa: E402
 
 TEXT_TYPES = {"Text_t": 1, "Copyright_t": 2, "Title_t": 3, "Instrument_name_t": 4, "Lyric_t": 5,
               "Marker_t": 6, "Cue_point_t": 7}
 KNOWN_META = {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0C, 0x20, 0x21, 0x2F,
               0x51, 0x54, 0x58, 0x59, 0x7F}
-
-
-def vlq(n):
-    out = [n & 0x7F]
-    n >>= 7
-    while n:
-        out.insert(0, 0x80 | (n & 0x7F))
-        n >>= 7
-    return out
 
 
 def fields(line):
@@ -89,7 +84,7 @@ def record_bytes(kind, f):
         c, v = ints(); return [0xE0 | c, v & 0x7F, v >> 7]
     if kind in TEXT_TYPES:
         text = f[0] if isinstance(f[0], bytes) else f[0].encode("latin-1")
-        return [0xFF, TEXT_TYPES[kind]] + vlq(len(text)) + list(text)
+        return [0xFF, TEXT_TYPES[kind]] + list(vlq(len(text))) + list(text)
     if kind == "Sequence_number":
         n = int(f[0]); return [0xFF, 0x00, 0x02, n >> 8, n & 0xFF]
     if kind == "MIDI_port":
@@ -109,13 +104,13 @@ def record_bytes(kind, f):
         mode = 0 if f[1] in (b"major", "major", '"major"') else 1
         return [0xFF, 0x59, 0x02, key, mode]
     if kind == "Sequencer_specific":
-        n = int(f[0]); return [0xFF, 0x7F] + vlq(n) + [int(x) for x in f[1:1 + n]]
+        n = int(f[0]); return [0xFF, 0x7F] + list(vlq(n)) + [int(x) for x in f[1:1 + n]]
     if kind == "Unknown_meta_event":
-        t, n = int(f[0]), int(f[1]); return [0xFF, t] + vlq(n) + [int(x) for x in f[2:2 + n]]
+        t, n = int(f[0]), int(f[1]); return [0xFF, t] + list(vlq(n)) + [int(x) for x in f[2:2 + n]]
     if kind == "System_exclusive":
-        n = int(f[0]); return [0xF0] + vlq(n) + [int(x) for x in f[1:1 + n]]
+        n = int(f[0]); return [0xF0] + list(vlq(n)) + [int(x) for x in f[1:1 + n]]
     if kind == "System_exclusive_packet":
-        n = int(f[0]); return [0xF7] + vlq(n) + [int(x) for x in f[1:1 + n]]
+        n = int(f[0]); return [0xF7] + list(vlq(n)) + [int(x) for x in f[1:1 + n]]
     return None
 
 
