@@ -48,6 +48,13 @@ int run(const std::string& command) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) result.push_back(line);
+    return result;
+}
+
 std::string capture(const std::string& command, int* status) {
     std::string out;
     FILE* pipe = ::popen(command.c_str(), "r");

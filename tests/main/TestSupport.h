@@ -34,6 +34,9 @@ int run(const std::string& command);
 // Runs a shell command and returns what it printed on stdout.
 std::string capture(const std::string& command, int* status = nullptr);
 
+// The lines of a text (without their line ends).
+std::vector<std::string> lines(const std::string& text);
+
 // The whole content of a file, or an empty string.
 std::string readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& bytes);

@@ -11,13 +11,6 @@ using namespace testsupport;
 
 namespace {
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) result.push_back(line);
-    return result;
-}
-
 std::string smf(const std::filesystem::path& file, int* status = nullptr) {
     return capture("timeout 10 " + q(toolPath("sonora-tool")) + " smf " + q(file) + " 2>/dev/null", status);
 }

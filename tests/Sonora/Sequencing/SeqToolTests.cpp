@@ -12,13 +12,6 @@ using namespace testsupport;
 
 namespace {
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) result.push_back(line);
-    return result;
-}
-
 bool has(const std::vector<std::string>& all, const std::string& line) {
     return std::find(all.begin(), all.end(), line) != all.end();
 }
