@@ -2,6 +2,21 @@
 
 #include "Sonora/Internals/Table/Table.h"
 #include "Sonora/Nodes/Generators/PlaygroundOscillator.h"
+#include "Sonora/Nodes/Effects/BandPassFilter.h"
+#include "Sonora/Nodes/Effects/Compressor.h"
+#include "Sonora/Nodes/Effects/Decimator.h"
+#include "Sonora/Nodes/Effects/Delay.h"
+#include "Sonora/Nodes/Effects/Distortion.h"
+#include "Sonora/Nodes/Effects/DynamicsProcessor.h"
+#include "Sonora/Nodes/Effects/Expander.h"
+#include "Sonora/Nodes/Effects/HighPassFilter.h"
+#include "Sonora/Nodes/Effects/HighShelfFilter.h"
+#include "Sonora/Nodes/Effects/LowPassFilter.h"
+#include "Sonora/Nodes/Effects/LowShelfFilter.h"
+#include "Sonora/Nodes/Effects/ParametricEQ.h"
+#include "Sonora/Nodes/Effects/PeakLimiter.h"
+#include "Sonora/Nodes/Effects/Reverb.h"
+#include "Sonora/Nodes/Effects/RingModulator.h"
 #include "Sonora/Nodes/Playback/AudioPlayer/AudioPlayer.h"
 #include "SonoraEX/Node+SonoraAU.h"
 #include "SonoraEX/Nodes/CallbackInstrument.h"
@@ -154,6 +169,50 @@ Stage oscillatorStage() {
     return stage;
 }
 
+// The effects in one chain behind a tone. Not yet here: time-pitch and varispeed, whose stretcher and
+// resampler still allocate while they render.
+Stage effectsStage() {
+    auto tone = std::make_shared<sonora::PlaygroundOscillator>(std::make_shared<sonora::Table>(sonora::TableType::sine),
+                                                                330, 0.1f);
+    std::shared_ptr<sonora::Node> chain = tone;
+    Stage stage;
+    auto append = [&](std::shared_ptr<sonora::Node> node, const char* name) {
+        stage.labels.emplace_back(node->avAudioNode().get(), name);
+        chain = node;
+    };
+    std::vector<std::shared_ptr<sonora::EffectNode>> units;
+    auto unit = [&](std::shared_ptr<sonora::EffectNode> node, const char* name) {
+        units.push_back(node);
+        append(node, name);
+    };
+    unit(std::make_shared<sonora::BandPassFilter>(chain), "band pass filter");
+    unit(std::make_shared<sonora::Compressor>(chain), "compressor");
+    unit(std::make_shared<sonora::Decimator>(chain), "decimator");
+    append(std::make_shared<sonora::Delay>(chain, 0.1f), "delay");
+    unit(std::make_shared<sonora::Distortion>(chain), "distortion");
+    unit(std::make_shared<sonora::DynamicsProcessor>(chain), "dynamics processor");
+    unit(std::make_shared<sonora::Expander>(chain), "expander");
+    unit(std::make_shared<sonora::HighPassFilter>(chain, 40), "high pass filter");
+    unit(std::make_shared<sonora::HighShelfFilter>(chain), "high shelf filter");
+    unit(std::make_shared<sonora::LowPassFilter>(chain), "low pass filter");
+    unit(std::make_shared<sonora::LowShelfFilter>(chain), "low shelf filter");
+    unit(std::make_shared<sonora::ParametricEQ>(chain), "parametric EQ");
+    unit(std::make_shared<sonora::PeakLimiter>(chain), "peak limiter");
+    auto reverb = std::make_shared<sonora::Reverb>(chain);
+    append(reverb, "reverb");
+    unit(std::make_shared<sonora::RingModulator>(chain), "ring modulator");
+    stage.node = chain;
+    stage.start = [tone, units, reverb] {
+        tone->start();
+        for (const auto& node : units) node->start();
+        reverb->start();
+    };
+    stage.control = [reverb](uint64_t tick, bool) {
+        reverb->setDryWetMix(float(tick % 10) / 10);
+    };
+    return stage;
+}
+
 // Counts the cycles: a silent source the top mixer pulls once per cycle.
 class CycleCounter : public sonora::Node {
 public:
@@ -188,6 +247,7 @@ RtCheckGraph::RtCheckGraph(const std::filesystem::path& folder)
     add(std::move(fader));
     add(instrumentStage());
     add(oscillatorStage());
+    add(effectsStage());
     Stage counter;
     counter.node = std::make_shared<CycleCounter>(cycles_);
     counter.labels = {{counter.node->avAudioNode().get(), "cycle counter"}};
