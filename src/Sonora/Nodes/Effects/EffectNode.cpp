@@ -1,5 +1,6 @@
 #include "Sonora/Nodes/Effects/EffectNode.h"
 
+#include "Sonora/Internals/Engine/AudioComponentDescriptions.h"
 #include "Sonora/Internals/Utilities/Log.h"
 #include "Sonora/Nodes/ParameterBinding.h"
 
@@ -7,6 +8,9 @@ namespace sonora {
 
 EffectNode::EffectNode(std::shared_ptr<platform::AVAudioUnitEffect> unit, std::shared_ptr<Node> input)
     : effectAU_(std::move(unit)), input_(std::move(input)) {}
+
+EffectNode::EffectNode(platform::OSType subType, std::shared_ptr<Node> input)
+    : EffectNode(std::make_shared<platform::AVAudioUnitEffect>(appleEffectDescription(subType)), std::move(input)) {}
 
 void EffectNode::start() {
     effectAU_->setBypass(false);
@@ -21,10 +25,6 @@ void EffectNode::stop() {
 void EffectNode::bindAndAssign(std::initializer_list<std::pair<Parameter<float>*, float>> values) {
     bindParameterWrappers(*this, effectAU_);
     for (const auto& [parameter, value] : values) *parameter = value;
-}
-
-platform::AudioComponentDescription builtInEffectDescription(platform::OSType subType) {
-    return {platform::kAudioUnitType_Effect, subType, platform::kAudioUnitManufacturer_Apple, 0, 0};
 }
 
 float allParametersValue(const platform::AVAudioNode& node, size_t position) {

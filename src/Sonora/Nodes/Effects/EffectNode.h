@@ -26,6 +26,8 @@ public:
 
 protected:
     EffectNode(std::shared_ptr<platform::AVAudioUnitEffect> unit, std::shared_ptr<Node> input);
+    // Over a new unit of the built-in effect ('aufx', 'appl') with this sub-type.
+    EffectNode(platform::OSType subType, std::shared_ptr<Node> input);
 
     // Binds every parameter to the unit, then assigns the values in declaration order (clamped
     // to the unit's ranges like any later assignment).
@@ -38,9 +40,6 @@ private:
     std::shared_ptr<Node> input_;
     bool isStarted_ = true;
 };
-
-// The description of a built-in effect unit: 'aufx', the sub-type, 'appl', no flags.
-platform::AudioComponentDescription builtInEffectDescription(platform::OSType subType);
 
 // The three readings of the dynamics nodes: the values at positions 7, 8 and 9 of the unit's
 // allParameters (0 when the unit has no tree or fewer parameters).
