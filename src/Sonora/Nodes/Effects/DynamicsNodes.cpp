@@ -10,7 +10,7 @@ namespace sonora {
 
 Compressor::Compressor(std::shared_ptr<Node> input, float threshold, float headRoom, float attackTime,
                        float releaseTime, float masterGain)
-    : EffectNode(platform::kAudioUnitSubType_DynamicsProcessor, std::move(input)) {
+    : DynamicsUnitNode(std::move(input)) {
     bindAndAssign({{&this->threshold, threshold}, {&this->headRoom, headRoom}, {&this->attackTime, attackTime},
                    {&this->releaseTime, releaseTime}, {&this->masterGain, masterGain}});
 }
@@ -18,7 +18,7 @@ Compressor::Compressor(std::shared_ptr<Node> input, float threshold, float headR
 DynamicsProcessor::DynamicsProcessor(std::shared_ptr<Node> input, float threshold, float headRoom,
                                      float expansionRatio, float expansionThreshold, float attackTime,
                                      float releaseTime, float masterGain)
-    : EffectNode(platform::kAudioUnitSubType_DynamicsProcessor, std::move(input)) {
+    : DynamicsUnitNode(std::move(input)) {
     bindAndAssign({{&this->threshold, threshold}, {&this->headRoom, headRoom},
                    {&this->expansionRatio, expansionRatio}, {&this->expansionThreshold, expansionThreshold},
                    {&this->attackTime, attackTime}, {&this->releaseTime, releaseTime},
@@ -27,7 +27,7 @@ DynamicsProcessor::DynamicsProcessor(std::shared_ptr<Node> input, float threshol
 
 Expander::Expander(std::shared_ptr<Node> input, float expansionRatio, float expansionThreshold, float attackTime,
                    float releaseTime, float masterGain)
-    : EffectNode(platform::kAudioUnitSubType_DynamicsProcessor, std::move(input)) {
+    : DynamicsUnitNode(std::move(input)) {
     bindAndAssign({{&this->expansionRatio, expansionRatio}, {&this->expansionThreshold, expansionThreshold},
                    {&this->attackTime, attackTime}, {&this->releaseTime, releaseTime},
                    {&this->masterGain, masterGain}});

@@ -3,6 +3,7 @@
 #include "Sonora/Internals/Engine/AudioComponentDescriptions.h"
 #include "Sonora/Internals/Utilities/Log.h"
 #include "Sonora/Nodes/ParameterBinding.h"
+#include "platform/audiotoolbox/EffectAudioUnit.h"
 
 namespace sonora {
 
@@ -27,9 +28,12 @@ void EffectNode::bindAndAssign(std::initializer_list<std::pair<Parameter<float>*
     for (const auto& [parameter, value] : values) *parameter = value;
 }
 
-float allParametersValue(const platform::AVAudioNode& node, size_t position) {
-    const auto unit = node.auAudioUnit();
-    const auto tree = unit ? unit->parameterTree() : nullptr;
+DynamicsUnitNode::DynamicsUnitNode(std::shared_ptr<Node> input)
+    : EffectNode(platform::kAudioUnitSubType_DynamicsProcessor, std::move(input)) {}
+
+float DynamicsUnitNode::allParametersValue(size_t position) const {
+    const auto au = unit()->auAudioUnit();
+    const auto tree = au ? au->parameterTree() : nullptr;
     if (!tree) return 0.0f;
     const auto& all = tree->allParameters();
     if (position >= all.size()) {

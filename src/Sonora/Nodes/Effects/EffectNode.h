@@ -41,8 +41,24 @@ private:
     bool isStarted_ = true;
 };
 
-// The three readings of the dynamics nodes: the values at positions 7, 8 and 9 of the unit's
-// allParameters (0 when the unit has no tree or fewer parameters).
-float allParametersValue(const platform::AVAudioNode& node, size_t position);
+// What the compressor, the expander and the dynamics processor share: the dynamics unit ('dcmp')
+// and its three meters.
+class DynamicsUnitNode : public EffectNode {
+public:
+    const std::shared_ptr<platform::AVAudioUnitEffect>& effectAU() const { return unit(); }
+    // The unit's compression amount, input amplitude and output amplitude (dB), read at
+    // positions 7, 8 and 9 of its parameter list.
+    float allParametersValue7() const { return allParametersValue(7); }
+    float allParametersValue8() const { return allParametersValue(8); }
+    float allParametersValue9() const { return allParametersValue(9); }
+
+protected:
+    explicit DynamicsUnitNode(std::shared_ptr<Node> input);
+
+private:
+    // The value at `position` of the unit's allParameters (0 when the unit has no tree or fewer
+    // parameters).
+    float allParametersValue(size_t position) const;
+};
 
 }  // namespace sonora
