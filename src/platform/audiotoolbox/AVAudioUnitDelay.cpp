@@ -92,11 +92,7 @@ private:
 namespace detail {
 
 void registerDelayUnit() {
-    AUAudioUnit::registerSubclass(
-        [](const AudioComponentDescription&, AudioComponentInstantiationOptions, NSError*) {
-            return std::make_shared<DelayUnit>();
-        },
-        {kAudioUnitType_Effect, kAudioUnitSubType_Delay, kAudioUnitManufacturer_Apple, 0, 0}, "Delay", 1);
+    registerEffectUnit<DelayUnit>(kAudioUnitSubType_Delay, "Delay");
 }
 
 }  // namespace detail

@@ -47,10 +47,9 @@ AUValue EffectAudioUnit::clampTo(size_t index, AUValue value) const {
 void EffectAudioUnit::parameterSet(AUParameter* parameter, AUValue value) {
     const int index = indexOf(parameter->address());
     if (index < 0 || info_[size_t(index)].meter || std::isnan(value)) return;
-    const AUValue clamped = clampTo(size_t(index), value);
-    // The tree keeps the value as set; the unit plays the clamped one.
-    if (rendering_.load(std::memory_order_acquire)) slots_[size_t(index)]->post(clamped);
-    else slots_[size_t(index)]->jump(clamped);
+    // The tree keeps the value as set; the unit plays the clamped one. Only the render thread moves
+    // the ramps: it takes the value at its next cycle (at once on its first).
+    slots_[size_t(index)]->post(clampTo(size_t(index), value));
 }
 
 bool EffectAudioUnit::allocateRenderResources(NSError* outError) {
@@ -108,10 +107,10 @@ AUAudioUnitStatus EffectAudioUnit::render(const AudioTimeStamp* timestamp, AUAud
         const AUAudioUnitStatus status = pull(&flags, timestamp, frames, 0, output);
         if (status != noErr && status != kAudioUnitErr_NoConnection) return status;
     }
-    rendering_.store(true, std::memory_order_release);
+    const uint32_t glide = rendering_.exchange(true, std::memory_order_acq_rel) ? glideFrames_ : 0;
     if (clearRequested_.exchange(false, std::memory_order_acquire)) clearState();
     for (size_t i = 0; i < slots_.size(); ++i)
-        if (!info_[i].meter) slots_[i]->takePosted(glideFrames_);
+        if (!info_[i].meter) slots_[i]->takePosted(glide);
 
     float* channels[kMaxChannels] = {};
     const uint32_t channelCount = std::min(output->mNumberBuffers, channels_);

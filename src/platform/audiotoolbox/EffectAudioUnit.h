@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -99,6 +100,16 @@ private:
 
 // Registers the units of this family ('dely', 'dist', 'dcmp', 'lmtr' and the six filters).
 void registerEffectUnits();
+
+// Registers Unit, made from `arguments`, as the built-in effect ('aufx', 'appl') of this sub-type.
+template <class Unit, class... Arguments>
+void registerEffectUnit(OSType subType, const std::string& name, Arguments... arguments) {
+    AUAudioUnit::registerSubclass(
+        [arguments...](const AudioComponentDescription&, AudioComponentInstantiationOptions, NSError*) {
+            return std::make_shared<Unit>(arguments...);
+        },
+        {kAudioUnitType_Effect, subType, kAudioUnitManufacturer_Apple, 0, 0}, name, 1);
+}
 
 namespace detail {
 void registerDelayUnit();

@@ -150,11 +150,7 @@ private:
 namespace detail {
 
 void registerDistortionUnit() {
-    AUAudioUnit::registerSubclass(
-        [](const AudioComponentDescription&, AudioComponentInstantiationOptions, NSError*) {
-            return std::make_shared<DistortionUnit>();
-        },
-        {kAudioUnitType_Effect, kAudioUnitSubType_Distortion, kAudioUnitManufacturer_Apple, 0, 0}, "Distortion", 1);
+    registerEffectUnit<DistortionUnit>(kAudioUnitSubType_Distortion, "Distortion");
 }
 
 }  // namespace detail

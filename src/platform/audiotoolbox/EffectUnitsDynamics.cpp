@@ -191,17 +191,8 @@ private:
 namespace detail {
 
 void registerDynamicsUnits() {
-    AUAudioUnit::registerSubclass(
-        [](const AudioComponentDescription&, AudioComponentInstantiationOptions, NSError*) {
-            return std::make_shared<DynamicsUnit>();
-        },
-        {kAudioUnitType_Effect, kAudioUnitSubType_DynamicsProcessor, kAudioUnitManufacturer_Apple, 0, 0},
-        "Dynamics Processor", 1);
-    AUAudioUnit::registerSubclass(
-        [](const AudioComponentDescription&, AudioComponentInstantiationOptions, NSError*) {
-            return std::make_shared<PeakLimiterUnit>();
-        },
-        {kAudioUnitType_Effect, kAudioUnitSubType_PeakLimiter, kAudioUnitManufacturer_Apple, 0, 0}, "Peak Limiter", 1);
+    registerEffectUnit<DynamicsUnit>(kAudioUnitSubType_DynamicsProcessor, "Dynamics Processor");
+    registerEffectUnit<PeakLimiterUnit>(kAudioUnitSubType_PeakLimiter, "Peak Limiter");
 }
 
 }  // namespace detail

@@ -150,11 +150,7 @@ private:
 };
 
 void registerFilter(OSType subType, FilterKind kind, const char* name, std::vector<EffectParameterInfo> parameters) {
-    AUAudioUnit::registerSubclass(
-        [subType, kind, parameters](const AudioComponentDescription&, AudioComponentInstantiationOptions, NSError*) {
-            return std::make_shared<FilterUnit>(subType, kind, parameters);
-        },
-        {kAudioUnitType_Effect, subType, kAudioUnitManufacturer_Apple, 0, 0}, name, 1);
+    registerEffectUnit<FilterUnit>(subType, name, subType, kind, std::move(parameters));
 }
 
 }  // namespace

@@ -9,9 +9,7 @@
 namespace sonora {
 
 Decimator::Decimator(std::shared_ptr<Node> input, float decimation, float rounding, float finalMix)
-    : EffectNode(std::make_shared<platform::AVAudioUnitEffect>(
-                     builtInEffectDescription(platform::kAudioUnitSubType_Distortion)),
-                 std::move(input)) {
+    : EffectNode(platform::kAudioUnitSubType_Distortion, std::move(input)) {
     bindAndAssign({{&this->decimation, decimation}, {&this->rounding, rounding}, {&this->finalMix, finalMix}});
 }
 
@@ -19,9 +17,7 @@ Distortion::Distortion(std::shared_ptr<Node> input, float delay, float decay, fl
                        float ringModFreq2, float ringModBalance, float ringModMix, float decimation, float rounding,
                        float decimationMix, float linearTerm, float squaredTerm, float cubicTerm,
                        float polynomialMix, float softClipGain, float finalMix)
-    : EffectNode(std::make_shared<platform::AVAudioUnitEffect>(
-                     builtInEffectDescription(platform::kAudioUnitSubType_Distortion)),
-                 std::move(input)) {
+    : EffectNode(platform::kAudioUnitSubType_Distortion, std::move(input)) {
     bindAndAssign({{&this->delay, delay}, {&this->decay, decay}, {&this->delayMix, delayMix},
                    {&this->ringModFreq1, ringModFreq1}, {&this->ringModFreq2, ringModFreq2},
                    {&this->ringModBalance, ringModBalance}, {&this->ringModMix, ringModMix},
@@ -34,9 +30,7 @@ Distortion::Distortion(std::shared_ptr<Node> input, float delay, float decay, fl
 
 RingModulator::RingModulator(std::shared_ptr<Node> input, float ringModFreq1, float ringModFreq2,
                              float ringModBalance, float finalMix)
-    : EffectNode(std::make_shared<platform::AVAudioUnitEffect>(
-                     builtInEffectDescription(platform::kAudioUnitSubType_Distortion)),
-                 std::move(input)) {
+    : EffectNode(platform::kAudioUnitSubType_Distortion, std::move(input)) {
     bindAndAssign({{&this->ringModFreq1, ringModFreq1}, {&this->ringModFreq2, ringModFreq2},
                    {&this->ringModBalance, ringModBalance}, {&this->finalMix, finalMix}});
     // The unit mixes no ring modulation in by default: without this the node would pass its

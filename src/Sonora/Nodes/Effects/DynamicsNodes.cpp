@@ -10,9 +10,7 @@ namespace sonora {
 
 Compressor::Compressor(std::shared_ptr<Node> input, float threshold, float headRoom, float attackTime,
                        float releaseTime, float masterGain)
-    : EffectNode(std::make_shared<platform::AVAudioUnitEffect>(
-                     builtInEffectDescription(platform::kAudioUnitSubType_DynamicsProcessor)),
-                 std::move(input)) {
+    : DynamicsUnitNode(std::move(input)) {
     bindAndAssign({{&this->threshold, threshold}, {&this->headRoom, headRoom}, {&this->attackTime, attackTime},
                    {&this->releaseTime, releaseTime}, {&this->masterGain, masterGain}});
 }
@@ -20,9 +18,7 @@ Compressor::Compressor(std::shared_ptr<Node> input, float threshold, float headR
 DynamicsProcessor::DynamicsProcessor(std::shared_ptr<Node> input, float threshold, float headRoom,
                                      float expansionRatio, float expansionThreshold, float attackTime,
                                      float releaseTime, float masterGain)
-    : EffectNode(std::make_shared<platform::AVAudioUnitEffect>(
-                     builtInEffectDescription(platform::kAudioUnitSubType_DynamicsProcessor)),
-                 std::move(input)) {
+    : DynamicsUnitNode(std::move(input)) {
     bindAndAssign({{&this->threshold, threshold}, {&this->headRoom, headRoom},
                    {&this->expansionRatio, expansionRatio}, {&this->expansionThreshold, expansionThreshold},
                    {&this->attackTime, attackTime}, {&this->releaseTime, releaseTime},
@@ -31,18 +27,14 @@ DynamicsProcessor::DynamicsProcessor(std::shared_ptr<Node> input, float threshol
 
 Expander::Expander(std::shared_ptr<Node> input, float expansionRatio, float expansionThreshold, float attackTime,
                    float releaseTime, float masterGain)
-    : EffectNode(std::make_shared<platform::AVAudioUnitEffect>(
-                     builtInEffectDescription(platform::kAudioUnitSubType_DynamicsProcessor)),
-                 std::move(input)) {
+    : DynamicsUnitNode(std::move(input)) {
     bindAndAssign({{&this->expansionRatio, expansionRatio}, {&this->expansionThreshold, expansionThreshold},
                    {&this->attackTime, attackTime}, {&this->releaseTime, releaseTime},
                    {&this->masterGain, masterGain}});
 }
 
 PeakLimiter::PeakLimiter(std::shared_ptr<Node> input, float attackTime, float decayTime, float preGain)
-    : EffectNode(std::make_shared<platform::AVAudioUnitEffect>(
-                     builtInEffectDescription(platform::kAudioUnitSubType_PeakLimiter)),
-                 std::move(input)) {
+    : EffectNode(platform::kAudioUnitSubType_PeakLimiter, std::move(input)) {
     bindAndAssign({{&this->attackTime, attackTime}, {&this->decayTime, decayTime}, {&this->preGain, preGain}});
 }
 

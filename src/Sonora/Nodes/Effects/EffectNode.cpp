@@ -1,12 +1,17 @@
 #include "Sonora/Nodes/Effects/EffectNode.h"
 
+#include "Sonora/Internals/Engine/AudioComponentDescriptions.h"
 #include "Sonora/Internals/Utilities/Log.h"
 #include "Sonora/Nodes/ParameterBinding.h"
+#include "platform/audiotoolbox/EffectAudioUnit.h"
 
 namespace sonora {
 
 EffectNode::EffectNode(std::shared_ptr<platform::AVAudioUnitEffect> unit, std::shared_ptr<Node> input)
     : effectAU_(std::move(unit)), input_(std::move(input)) {}
+
+EffectNode::EffectNode(platform::OSType subType, std::shared_ptr<Node> input)
+    : EffectNode(std::make_shared<platform::AVAudioUnitEffect>(appleEffectDescription(subType)), std::move(input)) {}
 
 void EffectNode::start() {
     effectAU_->setBypass(false);
@@ -23,13 +28,12 @@ void EffectNode::bindAndAssign(std::initializer_list<std::pair<Parameter<float>*
     for (const auto& [parameter, value] : values) *parameter = value;
 }
 
-platform::AudioComponentDescription builtInEffectDescription(platform::OSType subType) {
-    return {platform::kAudioUnitType_Effect, subType, platform::kAudioUnitManufacturer_Apple, 0, 0};
-}
+DynamicsUnitNode::DynamicsUnitNode(std::shared_ptr<Node> input)
+    : EffectNode(platform::kAudioUnitSubType_DynamicsProcessor, std::move(input)) {}
 
-float allParametersValue(const platform::AVAudioNode& node, size_t position) {
-    const auto unit = node.auAudioUnit();
-    const auto tree = unit ? unit->parameterTree() : nullptr;
+float DynamicsUnitNode::allParametersValue(size_t position) const {
+    const auto au = unit()->auAudioUnit();
+    const auto tree = au ? au->parameterTree() : nullptr;
     if (!tree) return 0.0f;
     const auto& all = tree->allParameters();
     if (position >= all.size()) {

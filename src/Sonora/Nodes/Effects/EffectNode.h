@@ -26,6 +26,8 @@ public:
 
 protected:
     EffectNode(std::shared_ptr<platform::AVAudioUnitEffect> unit, std::shared_ptr<Node> input);
+    // Over a new unit of the built-in effect ('aufx', 'appl') with this sub-type.
+    EffectNode(platform::OSType subType, std::shared_ptr<Node> input);
 
     // Binds every parameter to the unit, then assigns the values in declaration order (clamped
     // to the unit's ranges like any later assignment).
@@ -39,11 +41,24 @@ private:
     bool isStarted_ = true;
 };
 
-// The description of a built-in effect unit: 'aufx', the sub-type, 'appl', no flags.
-platform::AudioComponentDescription builtInEffectDescription(platform::OSType subType);
+// What the compressor, the expander and the dynamics processor share: the dynamics unit ('dcmp')
+// and its three meters.
+class DynamicsUnitNode : public EffectNode {
+public:
+    const std::shared_ptr<platform::AVAudioUnitEffect>& effectAU() const { return unit(); }
+    // The unit's compression amount, input amplitude and output amplitude (dB), read at
+    // positions 7, 8 and 9 of its parameter list.
+    float allParametersValue7() const { return allParametersValue(7); }
+    float allParametersValue8() const { return allParametersValue(8); }
+    float allParametersValue9() const { return allParametersValue(9); }
 
-// The three readings of the dynamics nodes: the values at positions 7, 8 and 9 of the unit's
-// allParameters (0 when the unit has no tree or fewer parameters).
-float allParametersValue(const platform::AVAudioNode& node, size_t position);
+protected:
+    explicit DynamicsUnitNode(std::shared_ptr<Node> input);
+
+private:
+    // The value at `position` of the unit's allParameters (0 when the unit has no tree or fewer
+    // parameters).
+    float allParametersValue(size_t position) const;
+};
 
 }  // namespace sonora

@@ -5,7 +5,7 @@
 
 namespace sonora {
 
-class Expander : public EffectNode {
+class Expander : public DynamicsUnitNode {
 public:
     static const NodeParameterDef& expansionRatioDef();
     static const NodeParameterDef& expansionThresholdDef();
@@ -16,13 +16,6 @@ public:
     explicit Expander(std::shared_ptr<Node> input,
         float expansionRatio = 2, float expansionThreshold = -100, float attackTime = 0.001f,
         float releaseTime = 0.05f, float masterGain = 0);
-
-    const std::shared_ptr<platform::AVAudioUnitEffect>& effectAU() const { return unit(); }
-    // The unit's compression amount, input amplitude and output amplitude (dB), read at
-    // positions 7, 8 and 9 of its parameter list.
-    float allParametersValue7() const { return allParametersValue(*effectAU(), 7); }
-    float allParametersValue8() const { return allParametersValue(*effectAU(), 8); }
-    float allParametersValue9() const { return allParametersValue(*effectAU(), 9); }
 
     Parameter<float> expansionRatio{expansionRatioDef()};
     Parameter<float> expansionThreshold{expansionThresholdDef()};

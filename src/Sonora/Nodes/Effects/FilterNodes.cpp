@@ -11,44 +11,32 @@
 namespace sonora {
 
 BandPassFilter::BandPassFilter(std::shared_ptr<Node> input, float centerFrequency, float bandwidth)
-    : EffectNode(std::make_shared<platform::AVAudioUnitEffect>(
-                     builtInEffectDescription(platform::kAudioUnitSubType_BandPassFilter)),
-                 std::move(input)) {
+    : EffectNode(platform::kAudioUnitSubType_BandPassFilter, std::move(input)) {
     bindAndAssign({{&this->centerFrequency, centerFrequency}, {&this->bandwidth, bandwidth}});
 }
 
 HighPassFilter::HighPassFilter(std::shared_ptr<Node> input, float cutoffFrequency, float resonance)
-    : EffectNode(std::make_shared<platform::AVAudioUnitEffect>(
-                     builtInEffectDescription(platform::kAudioUnitSubType_HighPassFilter)),
-                 std::move(input)) {
+    : EffectNode(platform::kAudioUnitSubType_HighPassFilter, std::move(input)) {
     bindAndAssign({{&this->cutoffFrequency, cutoffFrequency}, {&this->resonance, resonance}});
 }
 
 HighShelfFilter::HighShelfFilter(std::shared_ptr<Node> input, float cutOffFrequency, float gain)
-    : EffectNode(std::make_shared<platform::AVAudioUnitEffect>(
-                     builtInEffectDescription(platform::kAudioUnitSubType_HighShelfFilter)),
-                 std::move(input)) {
+    : EffectNode(platform::kAudioUnitSubType_HighShelfFilter, std::move(input)) {
     bindAndAssign({{&this->cutOffFrequency, cutOffFrequency}, {&this->gain, gain}});
 }
 
 LowPassFilter::LowPassFilter(std::shared_ptr<Node> input, float cutoffFrequency, float resonance)
-    : EffectNode(std::make_shared<platform::AVAudioUnitEffect>(
-                     builtInEffectDescription(platform::kAudioUnitSubType_LowPassFilter)),
-                 std::move(input)) {
+    : EffectNode(platform::kAudioUnitSubType_LowPassFilter, std::move(input)) {
     bindAndAssign({{&this->cutoffFrequency, cutoffFrequency}, {&this->resonance, resonance}});
 }
 
 LowShelfFilter::LowShelfFilter(std::shared_ptr<Node> input, float cutoffFrequency, float gain)
-    : EffectNode(std::make_shared<platform::AVAudioUnitEffect>(
-                     builtInEffectDescription(platform::kAudioUnitSubType_LowShelfFilter)),
-                 std::move(input)) {
+    : EffectNode(platform::kAudioUnitSubType_LowShelfFilter, std::move(input)) {
     bindAndAssign({{&this->cutoffFrequency, cutoffFrequency}, {&this->gain, gain}});
 }
 
 ParametricEQ::ParametricEQ(std::shared_ptr<Node> input, float centerFreq, float q, float gain)
-    : EffectNode(std::make_shared<platform::AVAudioUnitEffect>(
-                     builtInEffectDescription(platform::kAudioUnitSubType_ParametricEQ)),
-                 std::move(input)) {
+    : EffectNode(platform::kAudioUnitSubType_ParametricEQ, std::move(input)) {
     bindAndAssign({{&this->centerFreq, centerFreq}, {&this->q, q}, {&this->gain, gain}});
 }
 
