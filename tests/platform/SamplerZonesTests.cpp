@@ -1,6 +1,6 @@
 // The sampler unit playing sound files and presets: pitch from the root key, the file's rate and
 // the bend, velocity gain, loops, envelopes, trigger mode, voice counts, and presets that are no
-// presets, and sound files that claim more than they hold.
+// presets, and sound files that state absurd lengths or rates.
 #include "platform/audiotoolbox/AVAudioUnitSampler.h"
 #include "platform/audiotoolbox/detail/SamplerInstrument.h"
 #include "main/TestSupport.h"
@@ -275,3 +275,15 @@ TEST(SamplerZones, AFileClaimingMoreFramesThanItHoldsTakesWhatItHolds) {
     EXPECT_EQ(peak(a, 4410), 0.0);
 }
 
+TEST(SamplerZones, AShortLoopOfAFastFileSkipsWholePassesAtOnce) {
+    testsupport::ScratchDir dir;
+    // A file at 2 GHz looping two frames, played 127 keys above its root: every output frame
+    // steps over millions of passes of the loop.
+    writeSine(dir / "fast.wav", 2e9, 5e8, 4.5e-9, 0, Loop{1, 3});
+    Rig fast;
+    fast.sampler.loadAudioFiles({URL(dir / "fast.wav")});
+    fast.sampler.startNote(127, 127, 0);
+    const V b = fast.render(4096);
+    EXPECT_TRUE(std::all_of(b.begin(), b.end(), [](float x) { return std::isfinite(x) && std::abs(x) <= 0.5f; }));
+    EXPECT_GT(peak(b), 0.1);
+}

@@ -226,7 +226,16 @@ private:
         const size_t length = sample.left.size();
         for (uint32_t i = 0; i < frames; ++i) {
             if (zone.loop) {
-                while (voice.position >= double(zone.loopEnd)) voice.position -= double(zone.loopEnd - zone.loopStart);
+                if (voice.position >= double(zone.loopEnd)) {
+                    // A step may span many passes of a short loop (a high note of a file with a
+                    // high rate): they are skipped at once, not one by one.
+                    const double span = double(zone.loopEnd - zone.loopStart);
+                    voice.position -= span;
+                    if (voice.position >= double(zone.loopEnd)) {
+                        voice.position = double(zone.loopStart) + std::fmod(voice.position - double(zone.loopStart), span);
+                        if (voice.position >= double(zone.loopEnd)) voice.position = double(zone.loopStart);  // rounding
+                    }
+                }
             } else if (voice.position >= double(length - 1)) {
                 voice.zone = nullptr;
                 return;
