@@ -405,6 +405,30 @@ TEST(MIDIObjects, BackendHearsOfOwnEndpointsConnectionsAndSends) {
         EXPECT_EQ(seen.packets[2].bytes, std::vector<uint8_t>{0xF8});
     }
 
+    // A long message the backend hands over whole arrives as one sent from the program does: in
+    // packets of at most 256 bytes (at the destination, and at each of the two ports).
+    {
+        std::lock_guard lock(seen.mutex);
+        seen.packets.clear();
+    }
+    const auto big = sysEx(598);  // 600 bytes: 256 + 256 + 88
+    midiservice::receivedAtDestination(destination, {{45, big}});
+    midiservice::receivedFromExternal(device, {{46, big}});
+    MIDIDrain();
+    {
+        std::lock_guard lock(seen.mutex);
+        ASSERT_EQ(seen.packets.size(), 9u);
+        for (size_t first = 0; first < 9; first += 3) {
+            std::vector<uint8_t> joined;
+            for (size_t i = first; i < first + 3; ++i) {
+                EXPECT_EQ(seen.packets[i].bytes.size(), i % 3 == 2 ? 88u : 256u) << i;
+                EXPECT_EQ(seen.packets[i].timeStamp, first == 0 ? 45u : 46u) << i;
+                joined.insert(joined.end(), seen.packets[i].bytes.begin(), seen.packets[i].bytes.end());
+            }
+            EXPECT_EQ(joined, big) << first;
+        }
+    }
+
     // Sends: the backend's destination goes to it, the program's source goes to it as well.
     MIDIPortRef out = 0;
     MIDIOutputPortCreate(client, "o", &out);

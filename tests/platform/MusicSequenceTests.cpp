@@ -1,12 +1,19 @@
-// The music sequence, its tracks and iterators, Standard MIDI File load and save.
+// The music sequence, its tracks and iterators, Standard MIDI File load and save, the schedule of
+// a looping track and the player.
+#include "platform/audiotoolbox/MusicPlayer.h"
 #include "platform/audiotoolbox/MusicSequence.h"
+#include "platform/audiotoolbox/detail/TrackSchedule.h"
 #include "platform/avfaudio/AVAudioFile.h"
+#include "platform/coremidi/MIDIObjects.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace platform;
@@ -406,4 +413,78 @@ TEST(MusicSequenceFile, SMPTEDivisionTimesAreSecondsAt120BPM) {
     const auto e = events(s.track(0));
     ASSERT_EQ(e.size(), 1u);
     EXPECT_DOUBLE_EQ(e[0].time, 1.0);
+}
+
+TEST(MusicPlayer, AnEventPastTheClocksRangeWaitsInsteadOfPlayingAtOnce) {
+    MIDIEndpointRef device = 0;
+    ASSERT_EQ(loopback::createExternalDestination("far device", &device), noErr);
+    Sequence s;
+    const MusicTrack track = s.newTrack();
+    addNote(track, 0, 60, 0.01f);
+    addNote(track, 1e12, 61, 1);  // some 16 000 years ahead at 120 BPM: beyond any host time
+    ASSERT_EQ(MusicTrackSetDestMIDIEndpoint(track, device), 0);
+    MusicPlayer player = nullptr;
+    ASSERT_EQ(NewMusicPlayer(&player), 0);
+    ASSERT_EQ(MusicPlayerSetSequence(player, s.sequence), 0);
+    ASSERT_EQ(MusicPlayerStart(player), 0);
+
+    std::vector<loopback::ReceivedPacket> got;
+    const auto heard = [&](uint8_t status, uint8_t key) {
+        return std::any_of(got.begin(), got.end(), [&](const auto& p) {
+            return p.bytes.size() == 3 && p.bytes[0] == status && p.bytes[1] == key;
+        });
+    };
+    for (int i = 0; i < 500 && !heard(0x80, 60); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (auto& p : loopback::takeReceived(device)) got.push_back(std::move(p));
+    }
+    ASSERT_TRUE(heard(0x80, 60)) << "the first note did not play";
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (auto& p : loopback::takeReceived(device)) got.push_back(std::move(p));
+    EXPECT_FALSE(heard(0x90, 61)) << "the far note played at once";
+    bool playing = false;
+    EXPECT_EQ(MusicPlayerIsPlaying(player, &playing), 0);
+    EXPECT_TRUE(playing);
+    EXPECT_EQ(DisposeMusicPlayer(player), 0);
+    MIDIEndpointDispose(device);
+}
+
+TEST(TrackSchedule, AWalkThroughALoopMeetsEveryOccurrenceOnceAndInOrder) {
+    // Loop bounds and times that are no binary fractions: mapping a beat of a later pass back into
+    // the loop rounds, and must never find the occurrence it came from again.
+    const struct {
+        std::vector<double> times;
+        double start, end;
+        int64_t passes;
+    } cases[] = {
+        {{0, 0.1, 0.2}, 0, 0.3, 1000},
+        {{0.1, 0.35, 0.5, 0.65}, 0.3, 0.7, 1000},
+        {{0, 1.0 / 3, 2.0 / 3}, 0, 1, 1000},
+        {{0.25, 0.3}, 0.25, 0.35, 1000},
+        {{0.05, 0.0722}, 0.05, 0.062382680649017169, 1000},  // one event, right at the loop's start
+    };
+    for (const auto& c : cases) {
+        std::vector<detail::SequenceEvent> events;
+        for (double t : c.times) events.push_back({t, kMusicEventType_MIDIChannelMessage, {0}, 0});
+        const detail::LoopRegion loop{true, c.start, c.end, c.passes};
+        size_t inLoop = 0, beforeEnd = 0;
+        double lastInLoop = 0;
+        for (double t : c.times) {
+            if (t >= c.start && t < c.end) ++inLoop, lastInLoop = t;
+            beforeEnd += t < c.end;
+        }
+        std::vector<double> beats;
+        double cursor = 0;
+        bool inclusive = true;
+        while (beats.size() < 100000) {
+            const auto o = detail::nextOccurrence(events, loop, cursor, inclusive);
+            if (!o) break;
+            ASSERT_TRUE(inclusive || o->beat > cursor) << c.start << " stood still at " << cursor;
+            beats.push_back(o->beat);
+            cursor = o->beat;
+            inclusive = false;
+        }
+        ASSERT_EQ(beats.size(), beforeEnd + inLoop * size_t(c.passes)) << c.start;
+        EXPECT_NEAR(beats.back(), c.end + double(c.passes - 1) * (c.end - c.start) + (lastInLoop - c.start), 1e-9) << c.start;
+    }
 }

@@ -1,6 +1,6 @@
 // The sampler unit playing sound files and presets: pitch from the root key, the file's rate and
 // the bend, velocity gain, loops, envelopes, trigger mode, voice counts, and presets that are no
-// presets.
+// presets, and sound files that state absurd lengths or rates.
 #include "platform/audiotoolbox/AVAudioUnitSampler.h"
 #include "platform/audiotoolbox/detail/SamplerInstrument.h"
 #include "main/TestSupport.h"
@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <optional>
@@ -240,4 +241,49 @@ TEST(SamplerZones, PresetsThatAreNoPresetsThrowAndTheOldInstrumentPlaysOn) {
     // Unknown keys and elements of known kinds are passed over.
     testsupport::writeFile(dir / "good.aupreset", presetWithLayers(layer(zone(69, 0, 127), 0, 0, "<key>new</key><data>AAAA</data>"), refs));
     EXPECT_NO_THROW(rig.sampler.loadInstrument(URL(dir / "good.aupreset")));
+}
+
+TEST(SamplerZones, AFileClaimingMoreFramesThanItHoldsTakesWhatItHolds) {
+    testsupport::ScratchDir dir;
+    // A tenth of a second of FLAC whose header claims 2^28 - 1 frames.
+    {
+        SF_INFO info{};
+        info.samplerate = 44100;
+        info.channels = 2;
+        info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+        SNDFILE* file = sf_open((dir / "claims.flac").c_str(), SFM_WRITE, &info);
+        ASSERT_NE(file, nullptr);
+        V samples(2 * 4410);
+        for (size_t i = 0; i < samples.size(); ++i)
+            samples[i] = float(0.5 * std::sin(2 * std::numbers::pi * 441 * double(i / 2) / 44100));
+        sf_writef_float(file, samples.data(), 4410);
+        sf_close(file);
+        auto bytes = testsupport::readFile(dir / "claims.flac");
+        ASSERT_GT(bytes.size(), 26u);
+        ASSERT_EQ(bytes.substr(0, 4), "fLaC");
+        // The stream information's 36-bit sample count starts at the low half of byte 21.
+        const uint64_t claimed = (uint64_t(1) << 28) - 1;
+        bytes[21] = char((uint8_t(bytes[21]) & 0xF0) | uint8_t(claimed >> 32));
+        for (int i = 0; i < 4; ++i) bytes[size_t(22 + i)] = char(uint8_t(claimed >> (24 - 8 * i)));
+        testsupport::writeFile(dir / "claims.flac", bytes);
+    }
+    Rig claims;
+    claims.sampler.loadAudioFiles({URL(dir / "claims.flac")});
+    claims.sampler.startNote(60, 127, 0);
+    const V a = claims.render(8820);
+    EXPECT_NEAR(peak(a, 0, 4000), 0.5, 0.01);
+    EXPECT_EQ(peak(a, 4410), 0.0);
+}
+
+TEST(SamplerZones, AShortLoopOfAFastFileSkipsWholePassesAtOnce) {
+    testsupport::ScratchDir dir;
+    // A file at 2 GHz looping two frames, played 127 keys above its root: every output frame
+    // steps over millions of passes of the loop.
+    writeSine(dir / "fast.wav", 2e9, 5e8, 4.5e-9, 0, Loop{1, 3});
+    Rig fast;
+    fast.sampler.loadAudioFiles({URL(dir / "fast.wav")});
+    fast.sampler.startNote(127, 127, 0);
+    const V b = fast.render(4096);
+    EXPECT_TRUE(std::all_of(b.begin(), b.end(), [](float x) { return std::isfinite(x) && std::abs(x) <= 0.5f; }));
+    EXPECT_GT(peak(b), 0.1);
 }

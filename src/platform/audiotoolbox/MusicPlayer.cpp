@@ -10,6 +10,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <thread>
 #include <unordered_map>
@@ -121,10 +122,15 @@ void messagesOf(const TrackData& track, size_t index, double beat, std::vector<M
     }
 }
 
+// Host times past the steady clock's range (an event thousands of years ahead) are "never": a
+// wrapped value would play the event at once or make the player's wait return at once for ever.
+constexpr uint64_t kNeverHost = uint64_t(std::numeric_limits<int64_t>::max());
+
 uint64_t hostFor(const PlayerData& player, const TempoMap& map, double beat) {
     const double seconds = (map.secondsForBeats(beat) - player.anchorSeconds) / player.rate;
     const double host = double(player.anchorHost) + seconds * 1e9;
-    return host <= 0 ? 0 : uint64_t(host);
+    if (host <= 0) return 0;
+    return host < double(kNeverHost) ? uint64_t(host) : kNeverHost;
 }
 
 double beatNow(const PlayerData& player, const TempoMap& map) {

@@ -48,26 +48,32 @@ std::shared_ptr<Sample> readSample(const URL& url) {
         fail(kAudioUnitErr_InvalidFile, "\"" + url.path() + "\" holds no usable sound.");
     }
     sample->rate = info.samplerate;
-    std::vector<float> interleaved(size_t(info.frames) * size_t(info.channels));
-    const sf_count_t frames = sf_readf_float(file, interleaved.data(), info.frames);
+    // The stated length is only a claim (a compressed file's header can state any): the frames are
+    // read in blocks, and only those the file really holds take memory.
+    const size_t channels = size_t(info.channels);
+    constexpr sf_count_t kBlockFrames = 4096;
+    std::vector<float> block(size_t(kBlockFrames) * channels);
+    for (sf_count_t total = 0; total < info.frames;) {
+        const sf_count_t n = sf_readf_float(file, block.data(), std::min(kBlockFrames, info.frames - total));
+        if (n < 1) break;
+        for (size_t i = 0; i < size_t(n); ++i) {
+            sample->left.push_back(block[i * channels]);
+            sample->right.push_back(block[i * channels + (channels > 1 ? 1 : 0)]);
+        }
+        total += n;
+    }
     SF_INSTRUMENT instrument{};
     const bool hasInstrument = sf_command(file, SFC_GET_INSTRUMENT, &instrument, sizeof instrument) == SF_TRUE;
     close();
+    const size_t frames = sample->left.size();
     if (frames < 1) fail(kAudioUnitErr_InvalidFile, "\"" + url.path() + "\" could not be read.");
-    sample->left.resize(size_t(frames));
-    sample->right.resize(size_t(frames));
-    const size_t channels = size_t(info.channels);
-    for (size_t i = 0; i < size_t(frames); ++i) {
-        sample->left[i] = interleaved[i * channels];
-        sample->right[i] = interleaved[i * channels + (channels > 1 ? 1 : 0)];
-    }
     if (hasInstrument) {
         const auto key = [](int value, int fallback) { return value >= 0 && value <= 127 ? value : fallback; };
         sample->rootKey = key(instrument.basenote, 60);
         sample->minKey = key(instrument.key_lo, 0);
         sample->maxKey = key(instrument.key_hi, 127);
         if (instrument.loop_count > 0 && instrument.loops[0].mode != SF_LOOP_NONE) {
-            const size_t start = instrument.loops[0].start, end = std::min<size_t>(instrument.loops[0].end, size_t(frames));
+            const size_t start = instrument.loops[0].start, end = std::min<size_t>(instrument.loops[0].end, frames);
             if (start + 1 < end) {
                 sample->hasLoop = true;
                 sample->loopStart = start;
@@ -220,7 +226,16 @@ private:
         const size_t length = sample.left.size();
         for (uint32_t i = 0; i < frames; ++i) {
             if (zone.loop) {
-                while (voice.position >= double(zone.loopEnd)) voice.position -= double(zone.loopEnd - zone.loopStart);
+                if (voice.position >= double(zone.loopEnd)) {
+                    // A step may span many passes of a short loop (a high note of a file with a
+                    // high rate): they are skipped at once, not one by one.
+                    const double span = double(zone.loopEnd - zone.loopStart);
+                    voice.position -= span;
+                    if (voice.position >= double(zone.loopEnd)) {
+                        voice.position = double(zone.loopStart) + std::fmod(voice.position - double(zone.loopStart), span);
+                        if (voice.position >= double(zone.loopEnd)) voice.position = double(zone.loopStart);  // rounding
+                    }
+                }
             } else if (voice.position >= double(length - 1)) {
                 voice.zone = nullptr;
                 return;

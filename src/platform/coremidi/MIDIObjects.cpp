@@ -267,6 +267,22 @@ Server& server() {
 
 bool isEndpoint(const Object& object) { return object.kind == Kind::source || object.kind == Kind::destination; }
 
+// Appends the bytes as packets of at most 256 bytes, each with the stamp.
+void appendInPieces(MIDITimeStamp time, const uint8_t* data, size_t length, std::vector<loopback::ReceivedPacket>& out) {
+    for (size_t off = 0; off < length; off += 256) {
+        const size_t n = std::min<size_t>(256, length - off);
+        out.push_back({time, std::vector<uint8_t>(data + off, data + off + n)});
+    }
+}
+
+// A backend's packets as the service hands packets on: none longer than 256 bytes (a backend may
+// hand over a long SysEx message whole).
+MIDIPackets inPieces(const MIDIPackets& packets) {
+    MIDIPackets out;
+    for (const auto& p : packets) appendInPieces(p.timeStamp, p.bytes.data(), p.bytes.size(), out);
+    return out;
+}
+
 // The packets of a list, checked: the count, each header and each length lie inside the list.
 // Longer packets are cut into packets of at most 256 bytes; a stamp 0 becomes `now`.
 bool readPackets(const MIDIPacketList* list, size_t listBytes, MIDITimeStamp now,
@@ -282,11 +298,7 @@ bool readPackets(const MIDIPacketList* list, size_t listBytes, MIDITimeStamp now
         if (length == 0 || listBytes - at - kMIDIPacketHeaderSize < length) return false;
         MIDITimeStamp time = MIDIPacketTimeStamp(packet);
         if (time == 0) time = now;
-        const uint8_t* data = base + at + kMIDIPacketHeaderSize;
-        for (size_t off = 0; off < length; off += 256) {
-            const size_t n = std::min<size_t>(256, length - off);
-            out.push_back({time, std::vector<uint8_t>(data + off, data + off + n)});
-        }
+        appendInPieces(time, base + at + kMIDIPacketHeaderSize, length, out);
         at += kMIDIPacketHeaderSize + length;
     }
     return true;
@@ -464,15 +476,17 @@ void removeExternal(MIDIEndpointRef endpoint) {
 }
 
 void receivedFromExternal(MIDIEndpointRef source, const MIDIPackets& packets) {
+    const auto pieces = inPieces(packets);
     auto& s = registry();
     std::lock_guard lock(s.mutex);
-    if (s.find(source, Kind::source)) deliverFromSourceLocked(s, source, packets);
+    if (s.find(source, Kind::source)) deliverFromSourceLocked(s, source, pieces);
 }
 
 void receivedAtDestination(MIDIEndpointRef destination, const MIDIPackets& packets) {
+    const auto pieces = inPieces(packets);
     auto& s = registry();
     std::lock_guard lock(s.mutex);
-    if (const auto object = s.find(destination, Kind::destination)) deliverToDestinationLocked(s, destination, *object, packets);
+    if (const auto object = s.find(destination, Kind::destination)) deliverToDestinationLocked(s, destination, *object, pieces);
 }
 
 void useBackendForTesting(std::unique_ptr<MIDIBackend> backend) {

@@ -186,37 +186,20 @@ void MusicTrackManager::setLength(const Duration& duration) {
     MusicTrackSetProperty(track, kSequenceTrackProperty_TrackLength, len);
     MusicTrackCopyInsert(tempTrack, 0.0, len, track, 0.0);
 
-    MusicEventIterator iterator = nullptr;
-    NewMusicEventIterator(track, &iterator);
-    if (!iterator) {
-        Log({"Unable to create iterator in setLength"});
-        done();
-        return;
-    }
-    bool hasCurrent = false;
-    MusicEventIteratorHasCurrentEvent(iterator, &hasCurrent);
-    while (hasCurrent) {
-        MusicTimeStamp time = 0;
-        MusicEventType type = 0;
-        const void* data = nullptr;
-        uint32_t size = 0;
-        MusicEventIteratorGetEventInfo(iterator, &time, &type, &data, &size);
-        if (type == kMusicEventType_MIDINoteMessage) {
-            if (!data) {
-                Log({"Problem with raw midi note message"});
-                break;
-            }
-            MIDINoteMessage note;
-            std::memcpy(&note, data, sizeof note);
-            if (time + double(note.duration) > len) {
-                const MIDINoteMessage trimmed{note.channel, note.note, note.velocity, 0, float(len - time)};
-                MusicEventIteratorSetEventInfo(iterator, kMusicEventType_MIDINoteMessage, &trimmed);
-            }
+    iterateMusicTrack(track, [len](MusicEventIterator iterator, MusicTimeStamp time, MusicEventType type,
+                                   const void* data, uint32_t, bool&) {
+        if (type != kMusicEventType_MIDINoteMessage) return;
+        if (!data) {
+            Log({"Problem with raw midi note message"});
+            return;
         }
-        MusicEventIteratorNextEvent(iterator);
-        if (MusicEventIteratorHasCurrentEvent(iterator, &hasCurrent) != 0) hasCurrent = false;
-    }
-    DisposeMusicEventIterator(iterator);
+        MIDINoteMessage note;
+        std::memcpy(&note, data, sizeof note);
+        if (time + double(note.duration) > len) {
+            const MIDINoteMessage trimmed{note.channel, note.note, note.velocity, 0, float(len - time)};
+            MusicEventIteratorSetEventInfo(iterator, kMusicEventType_MIDINoteMessage, &trimmed);
+        }
+    });
     done();
 }
 
@@ -427,25 +410,12 @@ std::optional<std::vector<AppleMIDIEvent>> MusicTrackManager::getRawEventData(st
         return std::nullopt;
     }
     std::vector<AppleMIDIEvent> events;
-    MusicEventIterator iterator = nullptr;
-    NewMusicEventIterator(*internalMusicTrack, &iterator);
-    if (!iterator) return events;
-    bool hasCurrent = false;
-    MusicEventIteratorHasCurrentEvent(iterator, &hasCurrent);
-    while (hasCurrent) {
-        MusicTimeStamp time = 0;
-        MusicEventType type = 0;
-        const void* data = nullptr;
-        uint32_t size = 0;
-        MusicEventIteratorGetEventInfo(iterator, &time, &type, &data, &size);
-        if ((!ofType || type == *ofType) && data) {
-            const auto* bytes = static_cast<const uint8_t*>(data);
-            events.push_back(AppleMIDIEvent{time, type, std::vector<uint8_t>(bytes, bytes + size), size});
-        }
-        MusicEventIteratorNextEvent(iterator);
-        if (MusicEventIteratorHasCurrentEvent(iterator, &hasCurrent) != 0) hasCurrent = false;
-    }
-    DisposeMusicEventIterator(iterator);
+    iterateMusicTrack(*internalMusicTrack, [&](MusicEventIterator, MusicTimeStamp time, MusicEventType type,
+                                               const void* data, uint32_t size, bool&) {
+        if ((ofType && type != *ofType) || !data) return;
+        const auto* bytes = static_cast<const uint8_t*>(data);
+        events.push_back(AppleMIDIEvent{time, type, std::vector<uint8_t>(bytes, bytes + size), size});
+    });
     return events;
 }
 

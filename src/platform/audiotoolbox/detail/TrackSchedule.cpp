@@ -28,12 +28,19 @@ std::optional<Occurrence> nextOccurrence(const std::vector<SequenceEvent>& event
     if (!loop.enabled || !(duration > 0)) return std::nullopt;
     const size_t first = firstAt(events, loop.start, true);
     if (first >= events.size() || events[first].time >= loop.end) return std::nullopt;  // nothing repeats
-    double k = after < loop.end ? 0 : std::floor((after - loop.end) / duration);
-    for (int step = 0; step < 2; ++step, ++k) {
+    // The pass `after` falls in and the next. Rounding may place `after` a pass off either way, and
+    // may map it back onto the very event it came from: the passes around are tried, and only a
+    // beat that really lies after `after` is taken (else a walk would stand still on one event).
+    const auto follows = [&](double beat) { return inclusive ? beat >= after : beat > after; };
+    double k = after < loop.end ? 0 : std::max(0.0, std::floor((after - loop.end) / duration) - 1);
+    for (int step = 0; step < 4; ++step, ++k) {
         if (loop.repeats > 0 && k >= double(loop.repeats)) return std::nullopt;
         const double passStart = loop.end + k * duration;
-        const size_t j = after < passStart ? first : std::max(first, firstAt(events, loop.start + (after - passStart), inclusive));
-        if (j < events.size() && events[j].time < loop.end) return Occurrence{passStart + (events[j].time - loop.start), j};
+        size_t j = after < passStart ? first : std::max(first, firstAt(events, loop.start + (after - passStart), inclusive));
+        for (; j < events.size() && events[j].time < loop.end; ++j) {
+            const double beat = passStart + (events[j].time - loop.start);
+            if (follows(beat)) return Occurrence{beat, j};
+        }
     }
     return std::nullopt;
 }
