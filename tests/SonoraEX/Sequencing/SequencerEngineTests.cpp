@@ -26,8 +26,15 @@ void* operator new(size_t size) {
     if (void* p = std::malloc(size ? size : 1)) return p;
     throw std::bad_alloc();
 }
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+    if (countAllocations) ++allocationCount;
+    return std::malloc(size ? size : 1);
+}
+// Every form that can free what the two above return (a sanitizer's runtime would otherwise pair
+// its own nothrow new with this free).
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 using namespace sonora;
 
