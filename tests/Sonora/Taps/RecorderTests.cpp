@@ -230,6 +230,21 @@ TEST_F(RecorderTest, InputRecorderWritesOneFilePerChannelAndTakesNewNames) {
     EXPECT_FALSE(rig.input->hasTap());
 }
 
+// A recorder that goes away takes its tap with it, however it was held.
+TEST_F(RecorderTest, InputRecorderRemovesItsTapWhenDestroyed) {
+    InputRig rig;
+    rig.recorder(dir)->prepare(std::vector<int32_t>{0});
+    EXPECT_FALSE(rig.input->hasTap());
+    {
+        MultiChannelInputNodeTap local(rig.input);  // its tap's block holds it by address
+        local.directory = platform::URL(dir.path().toStdString());
+        local.prepare(std::vector<int32_t>{1});
+        EXPECT_TRUE(rig.input->hasTap());
+    }
+    EXPECT_FALSE(rig.input->hasTap());
+    rig.render(4096);
+}
+
 TEST_F(RecorderTest, InputRecorderRefusesBadChannelMaps) {
     InputRig rig;
     auto recorder = rig.recorder(dir);
