@@ -18,21 +18,33 @@
 #include "Sonora/Nodes/Effects/Reverb.h"
 #include "Sonora/Nodes/Effects/RingModulator.h"
 #include "Sonora/Nodes/Playback/AudioPlayer/AudioPlayer.h"
+#include "Sonora/Internals/Settings/Settings.h"
+#include "Sonora/Taps/AmplitudeTap.h"
+#include "Sonora/Taps/FFTTap.h"
+#include "Sonora/Taps/MultiChannelInputNodeTap.h"
+#include "Sonora/Taps/NodeRecorder.h"
+#include "Sonora/Taps/RawDataTap.h"
 #include "SonoraEX/Node+SonoraAU.h"
 #include "SonoraEX/Nodes/CallbackInstrument.h"
 #include "SonoraEX/Nodes/Fader.h"
 #include "SonoraEX/Nodes/StereoFieldLimiter.h"
 #include "SonoraEX/SonoraAU.h"
+#include "platform/avfaudio/AVAudioEngine.h"
 #include "platform/avfaudio/AVAudioFile.h"
+#include "platform/avfaudio/AVAudioIONode.h"
 #include "platform/avfaudio/AVAudioMixerNode.h"
 #include "platform/avfaudio/AVAudioPCMBuffer.h"
 #include "platform/avfaudio/AVAudioSettings.h"
 #include "platform/avfaudio/AVAudioSourceNode.h"
+#include "platform/coreaudio/AudioDeviceRegistry.h"
 #include "platform/coreaudio/CoreAudioTypes.h"
+#include "platform/dispatch/DispatchQueue.h"
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <mutex>
+#include <stdexcept>
 
 namespace rtcheck {
 
@@ -213,6 +225,156 @@ Stage effectsStage() {
     return stage;
 }
 
+// Taps and recorders: amplitude, FFT and raw taps on three tones, a NodeRecorder writing their mix
+// into a file in the folder, and a MultiChannelInputNodeTap recording two of the four channels of
+// the engine's input node, fed by a file (offline through the manual rendering input, in real time
+// by the null input device playing it); the taps mixer also plays the input node. The taps' blocks
+// run on the tap thread, outside the render mark; every second the control thread has the main
+// queue stop and start them all again.
+class TapsStage : public sonora::MultiChannelInputNodeTapDelegate, public std::enable_shared_from_this<TapsStage> {
+public:
+    explicit TapsStage(const std::filesystem::path& folder) : folder_(folder) {
+        mixer_ = std::make_shared<sonora::Mixer>(0.3f, std::string("taps"));
+        const sonora::TableType tables[] = {sonora::TableType::sine, sonora::TableType::triangle, sonora::TableType::sawtooth};
+        for (int i = 0; i < 3; ++i) {
+            tones_.push_back(std::make_shared<sonora::PlaygroundOscillator>(std::make_shared<sonora::Table>(tables[i]),
+                                                                            220 * float(i + 1), 0.1f));
+            mixer_->addInput(tones_.back());
+        }
+        auto counter = [this](int i) { return [count = delivered_[i]](auto&&...) { ++*count; }; };
+        taps_.push_back(std::make_shared<sonora::AmplitudeTap>(tones_[0], 1024, sonora::StereoMode::center,
+                                                               sonora::AnalysisMode::rms, counter(0)));
+        taps_.push_back(std::make_shared<sonora::FFTTap>(tones_[1], 2048, sonora::FFTValidBinCount::fiveHundredAndTwelve, counter(1)));
+        taps_.push_back(std::make_shared<sonora::RawDataTap>(tones_[2], 512, counter(2)));
+        recorder_ = std::make_shared<sonora::NodeRecorder>(
+            mixer_, platform::AVAudioFile::forWriting((folder / "recording.caf").string(), sonora::Settings::audioFormat().settings()));
+
+        // The input's file, whole, for the manual rendering input; the null input plays it too.
+        const auto inputPath = writeClip(folder, kInput, 8);
+        const auto file = platform::AVAudioFile::forReading(inputPath.string());
+        input_ = platform::AVAudioPCMBuffer::make(file->processingFormat(), platform::AVAudioFrameCount(file->length()));
+        file->read(*input_);
+        inputBlock_ = platform::AVAudioPCMBuffer::make(file->processingFormat(), 4096);
+        if (!platform::AudioDeviceRegistry::setNullInputFile(inputPath))
+            throw std::runtime_error("the null input cannot play " + inputPath.string());
+    }
+
+    Stage stage() {
+        Stage stage;
+        stage.node = mixer_;
+        stage.labels.emplace_back(mixer_->avAudioNode().get(), "taps mixer");
+        for (int i = 0; i < 3; ++i) stage.labels.emplace_back(tones_[i]->avAudioNode().get(), "tapped tone " + std::to_string(i));
+        auto self = shared_from_this();
+        stage.start = [self] { self->start(); };
+        stage.control = [weak = weak_from_this()](uint64_t tick, bool) {
+            if (tick % 1000 != 0) return;
+            platform::DispatchQueue::main().async([weak] {
+                if (auto self = weak.lock()) self->restart();
+            });
+        };
+        stage.check = [self] { return self->check(); };
+        return stage;
+    }
+
+    void tapDidInstall(sonora::MultiChannelInputNodeTap&) override {}
+    void tapDidRemove(sonora::MultiChannelInputNodeTap&) override {}
+    void didProcess(sonora::MultiChannelInputNodeTap&, uint32_t, const platform::AVAudioTime&) override { ++inputBuffers_; }
+
+private:
+    static constexpr ClipSpec kInput{"input.wav", 48000, 4, 32, false};
+
+    // The first start sets everything up; a later one (the real-time run) starts again.
+    void start() {
+        if (inputRecorder_) return restart();
+        for (const auto& tone : tones_) tone->start();
+        for (const auto& tap : taps_) tap->start();
+        recorder_->record();
+        const auto engine = mixer_->avAudioNode()->engine();
+        const auto inputNode = engine->inputNode();
+        if (engine->isInManualRenderingMode()) {
+            inputNode->setManualRenderingInputPCMFormat(input_->format(), [this](platform::AVAudioFrameCount frames) {
+                return feedInput(frames);
+            });
+        }
+        inputRecorder_ = std::make_shared<sonora::MultiChannelInputNodeTap>(inputNode);
+        inputRecorder_->directory = platform::URL(folder_);
+        inputRecorder_->delegate = weak_from_this();
+        inputRecorder_->prepare(std::vector<int32_t>{0, 2});
+        // The graph pulls the input node as well, through the taps mixer (at the mapped channels).
+        engine->connect(inputNode, mixer_->avAudioNode(), std::nullopt);
+        inputRecorder_->record();
+    }
+
+    // Render thread (offline): the input file over and over.
+    const platform::AudioBufferList* feedInput(platform::AVAudioFrameCount frames) {
+        frames = std::min(frames, inputBlock_->frameCapacity());
+        const auto length = input_->frameLength();
+        for (uint32_t c = 0; c < kInput.channels; ++c) {
+            const float* from = input_->floatChannelData()[c];
+            float* to = inputBlock_->floatChannelData()[c];
+            for (platform::AVAudioFrameCount i = 0; i < frames; ++i) to[i] = from[(inputAt_ + i) % length];
+        }
+        inputAt_ = (inputAt_ + frames) % length;
+        return inputBlock_->audioBufferList();
+    }
+
+    // Main thread: every tap and recorder stops and starts again; the input recorder takes a new
+    // take with its tap removed and installed again.
+    void restart() {
+        for (const auto& tap : taps_) {
+            tap->stop();
+            tap->start();
+        }
+        recorder_->stop();
+        recorder_->record();
+        inputRecorder_->stop();
+        inputFramesWritten_ += takeFrames();
+        inputRecorder_->setRecordEnabled(false);
+        inputRecorder_->setRecordEnabled(true);
+        inputRecorder_->record();
+    }
+
+    std::string check() const {
+        std::string failures;
+        auto fail = [&](const std::string& what) { failures += (failures.empty() ? "" : "; ") + what + " nothing"; };
+        static const char* const kinds[] = {"amplitude", "FFT", "raw"};
+        for (int i = 0; i < 3; ++i)
+            if (*delivered_[i] == 0) fail(std::string("the ") + kinds[i] + " tap delivered");
+        if (recorder_->recordedDuration() <= 0) fail("the node recorder recorded");
+        if (inputBuffers_ == 0 || inputFramesWritten_ + takeFrames() == 0) fail("the input recorder recorded");
+        return failures;
+    }
+
+    // The frames the input recorder's files of the current take hold.
+    int64_t takeFrames() const {
+        int64_t frames = 0;
+        if (inputRecorder_)
+            for (const auto& file : inputRecorder_->files()) {
+                std::lock_guard lock(file->mutex());
+                frames += file->totalFramesWritten;
+            }
+        return frames;
+    }
+
+    std::filesystem::path folder_;
+    std::shared_ptr<sonora::Mixer> mixer_;
+    std::vector<std::shared_ptr<sonora::PlaygroundOscillator>> tones_;
+    // Buffers each tap's handler saw (the handlers outlive nothing but their counters).
+    std::shared_ptr<std::atomic<uint64_t>> delivered_[3] = {std::make_shared<std::atomic<uint64_t>>(0),
+                                                             std::make_shared<std::atomic<uint64_t>>(0),
+                                                             std::make_shared<std::atomic<uint64_t>>(0)};
+    std::vector<std::shared_ptr<sonora::BaseTap>> taps_;
+    std::shared_ptr<sonora::NodeRecorder> recorder_;
+    std::shared_ptr<platform::AVAudioPCMBuffer> input_;
+    std::shared_ptr<platform::AVAudioPCMBuffer> inputBlock_;
+    platform::AVAudioFramePosition inputAt_ = 0;
+    std::shared_ptr<sonora::MultiChannelInputNodeTap> inputRecorder_;
+    std::atomic<uint64_t> inputBuffers_{0};
+    int64_t inputFramesWritten_ = 0;  // by the takes that ended
+};
+
+Stage tapsStage(const std::filesystem::path& folder) { return std::make_shared<TapsStage>(folder)->stage(); }
+
 // Counts the cycles: a silent source the top mixer pulls once per cycle.
 class CycleCounter : public sonora::Node {
 public:
@@ -248,6 +410,7 @@ RtCheckGraph::RtCheckGraph(const std::filesystem::path& folder)
     add(instrumentStage());
     add(oscillatorStage());
     add(effectsStage());
+    add(tapsStage(folder_));
     Stage counter;
     counter.node = std::make_shared<CycleCounter>(cycles_);
     counter.labels = {{counter.node->avAudioNode().get(), "cycle counter"}};
@@ -289,6 +452,14 @@ void RtCheckGraph::startControl(bool realtime) {
 void RtCheckGraph::stopControl() {
     controlRunning_ = false;
     if (control_.joinable()) control_.join();
+}
+
+std::string RtCheckGraph::check() const {
+    std::string failures;
+    for (const auto& stage : stages_)
+        if (stage.check)
+            if (const std::string failure = stage.check(); !failure.empty()) failures += failure + "\n";
+    return failures;
 }
 
 std::string RtCheckGraph::label(const void* node) const {

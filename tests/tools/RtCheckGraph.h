@@ -30,6 +30,7 @@ struct Stage {
     std::function<void(uint64_t cycle)> beforeOfflineCycle;    // main thread, between offline cycles
     std::function<void(uint64_t tick, bool realtime)> control; // the control thread, every millisecond
     std::vector<std::pair<const platform::AVAudioNode*, std::string>> labels;   // its platform nodes, by name
+    std::function<std::string()> check;  // main thread, after the run: what the stage failed to do ("" when fine)
 };
 
 class RtCheckGraph {
@@ -47,6 +48,8 @@ public:
     // and MIDI notes too while `realtime`.
     void startControl(bool realtime);
     void stopControl();
+    // Main thread, after the run: what the stages failed to do, a line each ("" when all is well).
+    std::string check() const;
     // Cycles rendered so far.
     uint64_t renderedCycles() const { return cycles_->load(std::memory_order_relaxed); }
     // The name of a platform node of the graph ("fader", "player clip0.wav"), else its address.

@@ -6,7 +6,8 @@
 // thread calls while the engine's render mark is set. Prints
 //   cycles C allocations A frees F locks L waits W syscalls Y overruns O
 // and, when anything was counted, the first such call: its function, the node being rendered and
-// the stack. Exit status: 0 when nothing was counted, 1 when something was (or the run failed),
+// the stack. Exit status: 0 when nothing was counted, 1 when something was (or the run failed, or
+// a stage did not do its work: a tap that delivered nothing, a recorder that recorded nothing),
 // 2 on bad arguments. Overruns are reported, not judged: they depend on the machine's load.
 
 #include "RenderCallCounter.h"
@@ -93,6 +94,7 @@ int main(int argc, char** argv) {
         platform::AVAudioEngine& avEngine = *engine.avEngine();
         graph.addLabel(avEngine.outputNode().get(), "output node");
         graph.addLabel(engine.mainMixerNode()->avAudioNode().get(), "engine mixer");
+        graph.addLabel(avEngine.inputNode().get(), "input node");
 
         const auto format = platform::AVAudioFormat::standardFormatWithSampleRate(44100, 2);
         avEngine.enableManualRenderingMode(platform::AVAudioEngineManualRenderingMode::offline, format, kFrames);
@@ -142,7 +144,10 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
             backtrace_symbols_fd(first.frames, first.depth, STDOUT_FILENO);
         }
-        return rtcheck::total() == 0 ? 0 : 1;
+        // A stage that did nothing (a tap that delivered no buffer, an empty recording) audited nothing.
+        const std::string failures = graph.check();
+        if (!failures.empty()) std::fprintf(stderr, "sonora-rtcheck: %s", failures.c_str());
+        return rtcheck::total() == 0 && failures.empty() ? 0 : 1;
     } catch (const std::exception& e) {
         rtcheck::disarm();
         std::fprintf(stderr, "sonora-rtcheck: %s\n", e.what());

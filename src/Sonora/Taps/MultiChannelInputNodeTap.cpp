@@ -38,6 +38,9 @@ MultiChannelInputNodeTap::MultiChannelInputNodeTap(std::shared_ptr<platform::AVA
 MultiChannelInputNodeTap::~MultiChannelInputNodeTap() {
     Log({"* { MultiChannelInputNodeTap }"});
     delegate.reset();
+    // The tap goes with its recorder: left installed it would keep the input device running and,
+    // for a recorder not held by a shared_ptr, call into this object after it is gone.
+    if (recordEnabled_.load() && inputNode_) inputNode_->removeTapOnBus(0);
     files_.setWrappedValue({});
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/audiotoolbox/AUOutputUnit.h"
 #include "platform/avfaudio/AVAudioEngine.h"
+#include "platform/avfaudio/RenderThreadMark.h"
 #include "platform/coreaudio/AudioDeviceStream.h"
 #include "platform/media/PCMConverter.h"
 
@@ -215,6 +216,10 @@ void AVAudioInputNode::stopCapture() {
 }
 
 void AVAudioInputNode::captureCycle(AVAudioFrameCount frames, AudioBufferList* buffers, uint64_t hostTime, int64_t sampleTime) {
+    // The input device's cycle renders this node for its tap and the engine: a render cycle like
+    // the output's, under the same rules and the same mark.
+    const RenderThreadScope mark;
+    const RenderingNodeScope rendering(this);
     Monitor& monitor = *monitor_;
     taps_->beginRender(1);
     for (AVAudioFrameCount done = 0; done < frames;) {

@@ -131,6 +131,14 @@ TEST_F(RecorderTest, NodeRecorderWithoutAUsableFile) {
 
 namespace {
 
+struct CountingDelegate : MultiChannelInputNodeTapDelegate {
+    void tapDidInstall(MultiChannelInputNodeTap&) override { ++installs; }
+    void tapDidRemove(MultiChannelInputNodeTap&) override { ++removes; }
+    void didProcess(MultiChannelInputNodeTap&, uint32_t frames, const platform::AVAudioTime&) override { processed.push_back(frames); }
+    int installs = 0, removes = 0;
+    std::vector<uint32_t> processed;
+};
+
 // An offline engine whose input node plays four channels: channel c, frame n = c / 4 + n * 1e-6.
 struct InputRig {
     InputRig() {
@@ -153,28 +161,26 @@ struct InputRig {
         auto out = platform::AVAudioPCMBuffer::make(engine->manualRenderingFormat(), 512);
         for (platform::AVAudioFrameCount done = 0; done < frames; done += 512) engine->renderOffline(512, *out);
     }
+    // A recorder of the input node into `folder`, with a counting delegate.
+    std::shared_ptr<MultiChannelInputNodeTap> recorder(const QTemporaryDir& folder) {
+        auto made = std::make_shared<MultiChannelInputNodeTap>(input);
+        made->delegate = delegate;
+        made->directory = platform::URL(folder.path().toStdString());
+        return made;
+    }
     std::shared_ptr<platform::AVAudioEngine> engine;
     std::shared_ptr<platform::AVAudioInputNode> input;
+    std::shared_ptr<CountingDelegate> delegate = std::make_shared<CountingDelegate>();
     std::shared_ptr<platform::AVAudioPCMBuffer> block;
     int64_t frame = 0;
-};
-
-struct CountingDelegate : MultiChannelInputNodeTapDelegate {
-    void tapDidInstall(MultiChannelInputNodeTap&) override { ++installs; }
-    void tapDidRemove(MultiChannelInputNodeTap&) override { ++removes; }
-    void didProcess(MultiChannelInputNodeTap&, uint32_t frames, const platform::AVAudioTime&) override { processed.push_back(frames); }
-    int installs = 0, removes = 0;
-    std::vector<uint32_t> processed;
 };
 
 }  // namespace
 
 TEST_F(RecorderTest, InputRecorderWritesOneFilePerChannelAndTakesNewNames) {
     InputRig rig;
-    auto recorder = std::make_shared<MultiChannelInputNodeTap>(rig.input);
-    auto delegate = std::make_shared<CountingDelegate>();
-    recorder->delegate = delegate;
-    recorder->directory = platform::URL(dir.path().toStdString());
+    auto recorder = rig.recorder(dir);
+    const auto& delegate = rig.delegate;
     recorder->ioLatency = 1000;
     recorder->prepare(std::vector<int32_t>{0, 2});
     EXPECT_EQ(rig.input->channelMap(), (std::vector<int32_t>{0, 2}));
@@ -224,10 +230,24 @@ TEST_F(RecorderTest, InputRecorderWritesOneFilePerChannelAndTakesNewNames) {
     EXPECT_FALSE(rig.input->hasTap());
 }
 
+// A recorder that goes away takes its tap with it, however it was held.
+TEST_F(RecorderTest, InputRecorderRemovesItsTapWhenDestroyed) {
+    InputRig rig;
+    rig.recorder(dir)->prepare(std::vector<int32_t>{0});
+    EXPECT_FALSE(rig.input->hasTap());
+    {
+        MultiChannelInputNodeTap local(rig.input);  // its tap's block holds it by address
+        local.directory = platform::URL(dir.path().toStdString());
+        local.prepare(std::vector<int32_t>{1});
+        EXPECT_TRUE(rig.input->hasTap());
+    }
+    EXPECT_FALSE(rig.input->hasTap());
+    rig.render(4096);
+}
+
 TEST_F(RecorderTest, InputRecorderRefusesBadChannelMaps) {
     InputRig rig;
-    auto recorder = std::make_shared<MultiChannelInputNodeTap>(rig.input);
-    recorder->directory = platform::URL(dir.path().toStdString());
+    auto recorder = rig.recorder(dir);
     recorder->prepare(std::vector<int32_t>{1});
     ASSERT_TRUE(recorder->recordFormat());
     platform::LogSink::clear();
@@ -249,10 +269,8 @@ TEST_F(RecorderTest, InputRecorderRefusesBadChannelMaps) {
 // mismatch" ends the buffer and the delegate hears nothing of it.
 TEST_F(RecorderTest, InputRecorderCountMismatchSkipsTheDelegate) {
     InputRig rig;
-    auto recorder = std::make_shared<MultiChannelInputNodeTap>(rig.input);
-    auto delegate = std::make_shared<CountingDelegate>();
-    recorder->delegate = delegate;
-    recorder->directory = platform::URL(dir.path().toStdString());
+    auto recorder = rig.recorder(dir);
+    const auto& delegate = rig.delegate;
     recorder->prepare(std::vector<int32_t>{0, 1, 3});
     auto files = recorder->files();
     recorder->setFiles({files[0]});
@@ -312,8 +330,7 @@ TEST_F(RecorderTest, NextAvailableURLCountsUpToTenThousand) {
 
     // A record counter past 10000 makes no files (and no crash).
     InputRig rig;
-    auto live = std::make_shared<MultiChannelInputNodeTap>(rig.input);
-    live->directory = folder;
+    auto live = rig.recorder(dir);
     live->setRecordCounter(10001);
     platform::LogSink::clear();
     live->prepare(std::vector<int32_t>{0});
