@@ -17,6 +17,8 @@
 #include "Sonora/Nodes/Effects/PeakLimiter.h"
 #include "Sonora/Nodes/Effects/Reverb.h"
 #include "Sonora/Nodes/Effects/RingModulator.h"
+#include "Sonora/Nodes/Effects/TimePitch.h"
+#include "Sonora/Nodes/Effects/VariSpeed.h"
 #include "Sonora/Nodes/Playback/AudioPlayer/AudioPlayer.h"
 #include "Sonora/Internals/Settings/Settings.h"
 #include "Sonora/Taps/AmplitudeTap.h"
@@ -181,8 +183,7 @@ Stage oscillatorStage() {
     return stage;
 }
 
-// The effects in one chain behind a tone. Not yet here: time-pitch and varispeed, whose stretcher and
-// resampler still allocate while they render.
+// The effects in one chain behind a tone (the time effects have a stage of their own).
 Stage effectsStage() {
     auto tone = std::make_shared<sonora::PlaygroundOscillator>(std::make_shared<sonora::Table>(sonora::TableType::sine),
                                                                 330, 0.1f);
@@ -375,6 +376,54 @@ private:
 
 Stage tapsStage(const std::filesystem::path& folder) { return std::make_shared<TapsStage>(folder)->stage(); }
 
+// The time effects, each behind its own tone: they pull their input in other frame counts than the
+// cycle's, and the control thread moves their rates and pitch (to 1 and 0 as well, where time-pitch
+// passes its input through and starts afresh), bypasses and resets them.
+Stage timeEffectsStage() {
+    auto tone = [](float frequency) {
+        return std::make_shared<sonora::PlaygroundOscillator>(std::make_shared<sonora::Table>(sonora::TableType::sine),
+                                                              frequency, 0.1f);
+    };
+    auto timePitchTone = tone(220);
+    auto variSpeedTone = tone(660);
+    auto timePitch = std::make_shared<sonora::TimePitch>(timePitchTone, 1.5f, 300.0f);
+    auto variSpeed = std::make_shared<sonora::VariSpeed>(variSpeedTone, 0.8f);
+    auto mixer = std::make_shared<sonora::Mixer>(1.0f, std::string("time effects"));
+    mixer->addInput(timePitch);
+    mixer->addInput(variSpeed);
+    Stage stage;
+    stage.node = mixer;
+    stage.labels = {{timePitch->avAudioNode().get(), "time pitch"},
+                    {variSpeed->avAudioNode().get(), "varispeed"},
+                    {timePitchTone->avAudioNode().get(), "time pitch tone"},
+                    {variSpeedTone->avAudioNode().get(), "varispeed tone"},
+                    {mixer->avAudioNode().get(), "time effects mixer"}};
+    stage.start = [timePitchTone, variSpeedTone, timePitch] {
+        timePitchTone->start();
+        variSpeedTone->start();
+        timePitch->start();
+    };
+    // A new setting every 50 ms, mostly the first.
+    struct Setting {
+        float rate, pitch, speed;
+    };
+    static constexpr Setting kSettings[] = {{1.5f, 300, 0.8f}, {1.25f, -500, 1.3f}, {1.5f, 300, 0.8f},
+                                            {0.75f, 0, 0.5f},  {1.5f, 300, 0.8f},   {1.0f, 0, 1.0f},
+                                            {1.5f, 300, 0.8f}, {2.0f, 1200, 2.0f}};
+    stage.control = [timePitch, variSpeed](uint64_t tick, bool) {
+        // Now and then a bypass for a moment and a reset, after which both start afresh.
+        if (tick % 700 == 0) timePitch->stop();
+        if (tick % 700 == 20) timePitch->start();
+        if (tick % 450 == 0) variSpeed->avAudioNode()->reset();
+        if (tick % 50 != 0) return;
+        const Setting& setting = kSettings[tick / 50 % std::size(kSettings)];
+        timePitch->setRate(setting.rate);
+        timePitch->setPitch(setting.pitch);
+        variSpeed->setRate(setting.speed);
+    };
+    return stage;
+}
+
 // Counts the cycles: a silent source the top mixer pulls once per cycle.
 class CycleCounter : public sonora::Node {
 public:
@@ -411,6 +460,7 @@ RtCheckGraph::RtCheckGraph(const std::filesystem::path& folder)
     add(oscillatorStage());
     add(effectsStage());
     add(tapsStage(folder_));
+    add(timeEffectsStage());
     Stage counter;
     counter.node = std::make_shared<CycleCounter>(cycles_);
     counter.labels = {{counter.node->avAudioNode().get(), "cycle counter"}};

@@ -4,6 +4,7 @@
 
 #include "platform/audiotoolbox/AUAudioUnit.h"
 #include "platform/audiotoolbox/AURenderEvent.h"
+#include "platform/audiotoolbox/AVAudioUnit.h"
 
 #include <algorithm>
 #include <atomic>
@@ -29,6 +30,20 @@ inline void storeClamped(std::atomic<float>& property, float value, float lower,
     if (std::isnan(value)) return;
     property.store(std::clamp(value, lower, upper), std::memory_order_relaxed);
 }
+
+// A float property of the unit behind a node, as the node reads and sets it: read as stored, set
+// clamped to lower ... upper (NaN leaves it as it was).
+template <class Unit>
+struct UnitProperty {
+    std::atomic<float> Unit::*member;
+    float lower, upper;
+
+    float get(const AVAudioUnit& node) const { return (unit(node).*member).load(); }
+    void set(const AVAudioUnit& node, float value) const { storeClamped(unit(node).*member, value, lower, upper); }
+
+private:
+    static Unit& unit(const AVAudioUnit& node) { return static_cast<Unit&>(*node.auAudioUnit()); }
+};
 
 // `channels` buffers of `capacity` frames and a list that points at them.
 class ChannelBuffers {

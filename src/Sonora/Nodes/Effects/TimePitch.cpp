@@ -13,32 +13,30 @@ constexpr float kMaximumOverlap = 32.0f;
 }  // namespace
 
 TimePitch::TimePitch(std::shared_ptr<Node> input, float rate, float pitch, float overlap)
-    : timePitchAU_(std::make_shared<platform::AVAudioUnitTimePitch>()), input_(std::move(input)), rate_(rate),
-      pitch_(pitch), overlap_(overlap) {
-    avAudioNode_ = timePitchAU_;
+    : TimeEffectNode(std::move(input)), rate_(rate), pitch_(pitch), overlap_(overlap) {
     // The unit plays what the node reports, within the ranges; the stored values stay as given.
     float sent = 1.0f;
-    if (assignClamped(sent, rate, kMinimumRate, kMaximumRate)) timePitchAU_->setRate(sent);
-    if (assignClamped(sent, pitch, -kPitchRange, kPitchRange)) timePitchAU_->setPitch(sent);
-    if (assignClamped(sent, overlap, kMinimumOverlap, kMaximumOverlap)) timePitchAU_->setOverlap(sent);
+    if (assignClamped(sent, rate, kMinimumRate, kMaximumRate)) unit_->setRate(sent);
+    if (assignClamped(sent, pitch, -kPitchRange, kPitchRange)) unit_->setPitch(sent);
+    if (assignClamped(sent, overlap, kMinimumOverlap, kMaximumOverlap)) unit_->setOverlap(sent);
 }
 
 void TimePitch::setRate(float rate) {
-    if (assignClamped(rate_, rate, kMinimumRate, kMaximumRate)) timePitchAU_->setRate(rate_);
+    if (assignClamped(rate_, rate, kMinimumRate, kMaximumRate)) unit_->setRate(rate_);
 }
 
 void TimePitch::setPitch(float pitch) {
-    if (assignClamped(pitch_, pitch, -kPitchRange, kPitchRange)) timePitchAU_->setPitch(pitch_);
+    if (assignClamped(pitch_, pitch, -kPitchRange, kPitchRange)) unit_->setPitch(pitch_);
 }
 
 void TimePitch::setOverlap(float overlap) {
-    if (assignClamped(overlap_, overlap, kMinimumOverlap, kMaximumOverlap)) timePitchAU_->setOverlap(overlap_);
+    if (assignClamped(overlap_, overlap, kMinimumOverlap, kMaximumOverlap)) unit_->setOverlap(overlap_);
 }
 
-bool TimePitch::isStarted() const { return !timePitchAU_->bypass(); }
+bool TimePitch::isStarted() const { return !unit_->bypass(); }
 
-void TimePitch::start() { timePitchAU_->setBypass(false); }
+void TimePitch::start() { unit_->setBypass(false); }
 
-void TimePitch::stop() { timePitchAU_->setBypass(true); }
+void TimePitch::stop() { unit_->setBypass(true); }
 
 }  // namespace sonora

@@ -4,20 +4,17 @@
 //   auto higher = std::make_shared<TimePitch>(player, 1.0f, 1200.0f); // an octave up, same tempo
 #pragma once
 
-#include "Sonora/Nodes/Node.h"
+#include "Sonora/Nodes/Effects/TimeEffectNode.h"
 #include "platform/audiotoolbox/AVAudioUnitTimePitch.h"
 
 namespace sonora {
 
-class TimePitch : public Node {
+class TimePitch : public TimeEffectNode<platform::AVAudioUnitTimePitch> {
 public:
     // The arguments are stored as given and sent to the unit clamped to the properties' ranges.
     explicit TimePitch(std::shared_ptr<Node> input, float rate = 1.0f, float pitch = 0.0f, float overlap = 8.0f);
 
-    std::vector<std::shared_ptr<Node>> connections() const override { return {input_}; }
-    std::shared_ptr<platform::AVAudioNode> avAudioNode() const override { return avAudioNode_; }
-    void setAvAudioNode(std::shared_ptr<platform::AVAudioNode> node) { avAudioNode_ = std::move(node); }
-    const std::shared_ptr<platform::AVAudioUnitTimePitch>& timePitchAU() const { return timePitchAU_; }
+    const std::shared_ptr<platform::AVAudioUnitTimePitch>& timePitchAU() const { return unit_; }
 
     // Tempo factor, clamped to 1/32 ... 32.
     float rate() const { return rate_; }
@@ -36,9 +33,6 @@ public:
     void stop();
 
 private:
-    std::shared_ptr<platform::AVAudioUnitTimePitch> timePitchAU_;
-    std::shared_ptr<Node> input_;
-    std::shared_ptr<platform::AVAudioNode> avAudioNode_;
     float rate_ = 1.0f;
     float pitch_ = 0.0f;
     float overlap_ = 8.0f;

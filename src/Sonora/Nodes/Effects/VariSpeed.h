@@ -4,20 +4,17 @@
 //   auto doubleSpeed = std::make_shared<VariSpeed>(player, 2.0f);
 #pragma once
 
-#include "Sonora/Nodes/Node.h"
+#include "Sonora/Nodes/Effects/TimeEffectNode.h"
 #include "platform/audiotoolbox/AVAudioUnitVarispeed.h"
 
 namespace sonora {
 
-class VariSpeed : public Node {
+class VariSpeed : public TimeEffectNode<platform::AVAudioUnitVarispeed> {
 public:
     // The argument is stored as given (in rate and lastKnownRate) and sent to the unit clamped.
     explicit VariSpeed(std::shared_ptr<Node> input, float rate = 1.0f);
 
-    std::vector<std::shared_ptr<Node>> connections() const override { return {input_}; }
-    std::shared_ptr<platform::AVAudioNode> avAudioNode() const override { return avAudioNode_; }
-    void setAvAudioNode(std::shared_ptr<platform::AVAudioNode> node) { avAudioNode_ = std::move(node); }
-    const std::shared_ptr<platform::AVAudioUnitVarispeed>& variSpeedAU() const { return variSpeedAU_; }
+    const std::shared_ptr<platform::AVAudioUnitVarispeed>& variSpeedAU() const { return unit_; }
 
     // Playback rate, clamped to 0.25 ... 4.
     float rate() const { return rate_; }
@@ -36,9 +33,6 @@ public:
     void start();
 
 private:
-    std::shared_ptr<platform::AVAudioUnitVarispeed> variSpeedAU_;
-    std::shared_ptr<Node> input_;
-    std::shared_ptr<platform::AVAudioNode> avAudioNode_;
     float rate_ = 1.0f;
     float lastKnownRate_ = 1.0f;
 };
