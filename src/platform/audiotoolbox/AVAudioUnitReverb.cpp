@@ -1,5 +1,6 @@
 #include "platform/audiotoolbox/AVAudioUnitReverb.h"
 
+#include "platform/audiotoolbox/EffectAudioUnit.h"
 #include "platform/audiotoolbox/TimeEffectSupport.h"
 #include "platform/avfaudio/detail/RenderContext.h"
 
@@ -296,7 +297,7 @@ void AVAudioUnitReverb::loadFactoryPreset(AVAudioUnitReverbPreset preset) { reve
 AVAudioUnitReverbPreset AVAudioUnitReverb::factoryPreset() const { return reverbUnit(*this).preset(); }
 
 void registerReverbUnit() {
-    detail::StreamingEffectUnit::registerEffect<ReverbUnit>(kAudioUnitSubType_SonoraReverb, "Reverb");
+    registerEffectUnit<ReverbUnit>(kAudioUnitSubType_SonoraReverb, "Reverb", detail::effectDescription(kAudioUnitSubType_SonoraReverb));
 }
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 #include "platform/audiotoolbox/AVAudioUnitTimePitch.h"
 
+#include "platform/audiotoolbox/EffectAudioUnit.h"
 #include "platform/audiotoolbox/TimeEffectSupport.h"
 #include "platform/avfaudio/detail/RenderContext.h"
 
@@ -214,7 +215,7 @@ float AVAudioUnitTimePitch::overlap() const { return kOverlap.get(*this); }
 void AVAudioUnitTimePitch::setOverlap(float overlap) { kOverlap.set(*this, overlap); }
 
 void registerTimePitchUnit() {
-    detail::StreamingEffectUnit::registerEffect<TimePitchUnit>(kAudioUnitSubType_SonoraTimePitch, "TimePitch");
+    registerEffectUnit<TimePitchUnit>(kAudioUnitSubType_SonoraTimePitch, "TimePitch", detail::effectDescription(kAudioUnitSubType_SonoraTimePitch));
 }
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include "platform/audiotoolbox/AVAudioUnitVarispeed.h"
 
 #include "platform/audiotoolbox/AudioUnit.h"
+#include "platform/audiotoolbox/EffectAudioUnit.h"
 #include "platform/audiotoolbox/TimeEffectSupport.h"
 #include "platform/avfaudio/detail/RenderContext.h"
 
@@ -263,7 +264,7 @@ float AVAudioUnitVarispeed::rate() const { return kRate.get(*this); }
 void AVAudioUnitVarispeed::setRate(float rate) { kRate.set(*this, rate); }
 
 void registerVarispeedUnit() {
-    detail::StreamingEffectUnit::registerEffect<VarispeedUnit>(kAudioUnitSubType_SonoraVarispeed, "Varispeed");
+    registerEffectUnit<VarispeedUnit>(kAudioUnitSubType_SonoraVarispeed, "Varispeed", detail::effectDescription(kAudioUnitSubType_SonoraVarispeed));
 }
 
 }  // namespace platform

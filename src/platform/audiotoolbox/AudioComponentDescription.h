@@ -34,4 +34,11 @@ inline constexpr OSType kAudioUnitSubType_GenericOutput = FourCC("genr");
 inline constexpr OSType kAudioUnitSubType_HALOutput = FourCC("ahal");
 inline constexpr uint32_t kAudioComponentFlag_SandboxSafe = 2;
 
+namespace detail {
+// The description of one of our built-in effects: 'aufx', 'appl' and the sub-type.
+inline constexpr AudioComponentDescription effectDescription(OSType subType) {
+    return {kAudioUnitType_Effect, subType, kAudioUnitManufacturer_Apple, 0, 0};
+}
+}  // namespace detail
+
 }  // namespace platform

@@ -108,7 +108,7 @@ void registerEffectUnit(OSType subType, const std::string& name, Arguments... ar
         [arguments...](const AudioComponentDescription&, AudioComponentInstantiationOptions, NSError*) {
             return std::make_shared<Unit>(arguments...);
         },
-        {kAudioUnitType_Effect, subType, kAudioUnitManufacturer_Apple, 0, 0}, name, 1);
+        detail::effectDescription(subType), name, 1);
 }
 
 namespace detail {

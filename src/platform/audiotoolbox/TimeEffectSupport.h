@@ -92,11 +92,6 @@ private:
     std::vector<float*> pointers_;
 };
 
-// The 'aufx'/'appl' description of one of these units.
-inline AudioComponentDescription effectDescription(OSType subType) {
-    return {kAudioUnitType_Effect, subType, kAudioUnitManufacturer_Apple, 0, 0};
-}
-
 // A unit that renders its own cycles from its input: the render block forwards to renderCycle(),
 // and reset() leaves a request the render thread takes at its next cycle (takeResetRequest()).
 class StreamingEffectUnit : public AUAudioUnit {
@@ -114,16 +109,6 @@ public:
                       AudioBufferList* output, const AURenderEvent*, AURenderPullInputBlock pull) {
             return self->renderCycle(timestamp, frames, output, pull);
         };
-    }
-
-    // Registers Unit (constructible from a description) under 'aufx'/'appl'/subType.
-    template <class Unit>
-    static void registerEffect(OSType subType, const std::string& name) {
-        registerSubclass(
-            [](const AudioComponentDescription& description, AudioComponentInstantiationOptions, NSError*) {
-                return std::make_shared<Unit>(description);
-            },
-            effectDescription(subType), name, 1);
     }
 
 protected:
