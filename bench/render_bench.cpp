@@ -117,10 +117,19 @@ void realtimeGraph(double seconds) {
     double total = 0;
     for (auto c : costs) total += double(c);
     const double average = total / double(costs.size()) / cycle * 100;
-    const double worst = double(*std::max_element(costs.begin(), costs.end())) / cycle * 100;
+    const auto worstAt = std::max_element(costs.begin(), costs.end());
+    const double worst = double(*worstAt) / cycle * 100;
+    std::vector<uint64_t> sorted = costs;
+    std::sort(sorted.begin(), sorted.end());
+    const double p999 = double(sorted[sorted.size() * 999 / 1000]) / cycle * 100;
+    // After the first second, once the players, taps and recorders have started.
+    const size_t settled = std::min(costs.size() - 1, size_t(kRate / kFrames));
+    const double worstSettled = double(*std::max_element(costs.begin() + ptrdiff_t(settled), costs.end())) / cycle * 100;
     std::printf("realtime graph, %zu cycles of 512 frames in %.0f s: average render %.2f %% of the cycle (goal <= 25), "
-                "worst %.2f %% (goal <= 60), overruns %llu (goal 0)\n",
-                costs.size(), seconds, average, worst, (unsigned long long)overruns);
+                "99.9th percentile %.2f %%, worst %.2f %% at cycle %zu (goal <= 60), worst after the first second %.2f %%, "
+                "overruns %llu (goal 0)\n",
+                costs.size(), seconds, average, p999, worst, size_t(worstAt - costs.begin()), worstSettled,
+                (unsigned long long)overruns);
 }
 
 // Worst and median cycle of the silent tail after one impulse through the reverb.
