@@ -268,8 +268,8 @@ public:
     void summary(int extraFailures) {
         const double seconds = double(now() - begin_) / 1e9;
         std::fprintf(stdout, "midi-fuzz %s: %llu runs, %.1f s, %llu failures\n", name_.c_str(),
-                     static_cast<unsigned long long>(runs_), seconds,
-                     static_cast<unsigned long long>(failures_ + extraFailures));
+                     static_cast<unsigned long long>(runs_.load()), seconds,
+                     static_cast<unsigned long long>(failures_.load() + extraFailures));
         std::fflush(stdout);
     }
 
@@ -281,10 +281,10 @@ private:
     static constexpr size_t kMaximumSize = 1 << 20;
     // An input that runs longer than this is a hang: 1 s, and 5 s under the sanitizers, which
     // make a large real file's every view take over a second on their own.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_UNDEFINED__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_UNDEFINED__) || defined(__SANITIZE_THREAD__)
     static constexpr int64_t kHangLimit = 5'000'000'000;
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(undefined_behavior_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(undefined_behavior_sanitizer) || __has_feature(thread_sanitizer)
     static constexpr int64_t kHangLimit = 5'000'000'000;
 #else
     static constexpr int64_t kHangLimit = 1'000'000'000;
@@ -308,7 +308,7 @@ private:
     size_t pick(size_t n) { return n ? size_t(random_() % n) : 0; }
 
     void save(const Bytes& input) {
-        const std::string path = "midi-fuzz-" + name_ + "-" + std::to_string(failures_) + ".bin";
+        const std::string path = "midi-fuzz-" + name_ + "-" + std::to_string(failures_.load()) + ".bin";
         ++failures_;
         // open/write only: this may run in a signal handler.
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -395,8 +395,9 @@ private:
     std::atomic<int64_t> started_{0};
     clockid_t runnerClock_ = CLOCK_MONOTONIC;
     const int64_t begin_ = now();
-    uint64_t runs_ = 0;
-    uint64_t failures_ = 0;
+    // Counted by the runner, read by the watchdog when it reports a hang.
+    std::atomic<uint64_t> runs_{0};
+    std::atomic<uint64_t> failures_{0};
 };
 
 Fuzzer* activeFuzzer = nullptr;
