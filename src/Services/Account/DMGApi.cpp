@@ -14,7 +14,8 @@ namespace tamberlo {
 
 namespace {
 
-const platform::OSLog accountLog{"io.tamberlo.Tamberlo", "account"};
+// Never destroyed: the completion queue may still log a reply while the process exits.
+const platform::OSLog& accountLog = *new platform::OSLog{"io.tamberlo.Tamberlo", "account"};
 
 platform::HttpSession::Configuration sessionConfiguration() {
     platform::HttpSession::Configuration configuration;

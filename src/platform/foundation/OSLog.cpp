@@ -16,9 +16,10 @@ std::mutex& sinkMutex() {
     static std::mutex m;
     return m;
 }
+// Never destroyed: a thread still finishing its work while the process exits may log.
 std::vector<OSLogEntry>& sink() {
-    static std::vector<OSLogEntry> entries;
-    return entries;
+    static auto* entries = new std::vector<OSLogEntry>;
+    return *entries;
 }
 std::atomic<LogSink::Echo>& echo() {
     static std::atomic<LogSink::Echo> level{[] {
