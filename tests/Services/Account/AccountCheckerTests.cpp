@@ -125,7 +125,10 @@ TEST(AccountChecker, TokenSignInTable) {
         ASSERT_TRUE(results.waitFor(1));
         runLoopUntil([] { return false; }, 0.05);
         // Callbacks run before the session is stored: give the store the time a slow machine needs.
-        runLoopUntil([&] { return stored(DMGChecker::tokenKey) == c.token && stored(DMGChecker::mobileKey) == c.mobile; }, 5);
+        runLoopUntil([&] {
+            return stored(DMGChecker::tokenKey) == c.token && stored(DMGChecker::mobileKey) == c.mobile &&
+                   stored(DMGChecker::userIdKey) == c.userId;
+        }, 5);
         EXPECT_EQ(results.calls.load(), 1);
         EXPECT_EQ(results.records[0].has_value(), c.record);
         if (c.reply) {
