@@ -2,6 +2,7 @@
 
 #include "Widgets/ColorHelper.h"
 
+#include <QEvent>
 #include <QPainter>
 #include <QStyleOptionSlider>
 
@@ -40,9 +41,19 @@ namespace {
 
 class ScrollCorner : public QWidget {
 public:
-    explicit ScrollCorner(QAbstractScrollArea* area) : QWidget(area), area_(area) {}
+    explicit ScrollCorner(QAbstractScrollArea* area) : QWidget(area), area_(area) {
+        // The corner keeps its place when the second scroller appears beside the first, so nothing
+        // else would repaint it in its new colour.
+        area->horizontalScrollBar()->installEventFilter(this);
+        area->verticalScrollBar()->installEventFilter(this);
+    }
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show || event->type() == QEvent::Hide) update();
+        return QWidget::eventFilter(watched, event);
+    }
+
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         const bool both = area_->horizontalScrollBar()->isVisible() && area_->verticalScrollBar()->isVisible();

@@ -8,6 +8,7 @@
 #include "TamberloMac/Playback/Player.h"
 #include "TamberloMac/Shell/Localized.h"
 #include "Widgets/ColorHelper.h"
+#include "Widgets/ElidedLabel.h"
 #include "Widgets/ViewHelper.h"
 #include "platform/foundation/NotificationCenter.h"
 
@@ -47,7 +48,7 @@ MusicTrackView::MusicTrackView(QWidget* parent) : QWidget(parent) {
     setFixedHeight(rowHeight);
     setMinimumWidth(200);
 
-    nameLab_ = new QLabel(this);
+    nameLab_ = new ElidedLabel(this);
     nameLab_->setFont(pingfangSC(13));
     QPalette palette = nameLab_->palette();
     palette.setColor(QPalette::WindowText, Qt::white);
@@ -119,7 +120,7 @@ MusicTrackView* MusicTrackView::initNib(QWidget* parent) { return new MusicTrack
 
 void MusicTrackView::setModel(std::shared_ptr<TrackModel> track) {
     model_ = std::move(track);
-    nameLab_->setText(model_ ? QString::fromStdString(model_->name) : QString());
+    nameLab_->setFullText(model_ ? QString::fromStdString(model_->name) : QString());
     refreshButtons();
     slider_->setValue(model_ ? model_->volume - 1.0 : 0.0);
 }

@@ -7,6 +7,7 @@
 
 #include "TamberloMac/Model/TrackModel.h"
 #include "Widgets/CustomSlider.h"
+#include "Widgets/ElidedLabel.h"
 
 #include <QPointF>
 #include <QMessageBox>
@@ -51,7 +52,8 @@ public:
     void updatePlayer();
 
     // Parts, for the window and for tests.
-    QLabel* nameLab() const { return nameLab_; }
+    // The track's name, elided to the row's width with the whole name as its tooltip.
+    ElidedLabel* nameLab() const { return nameLab_; }
     QPushButton* muteBtn() const { return muteBtn_; }
     QPushButton* onlyPlayBtn() const { return onlyPlayBtn_; }
     QPushButton* deleteBtn() const { return deleteBtn_; }
@@ -86,7 +88,7 @@ private:
     void layoutRow();
 
     std::shared_ptr<TrackModel> model_;
-    QLabel* nameLab_ = nullptr;
+    ElidedLabel* nameLab_ = nullptr;
     QPushButton* muteBtn_ = nullptr;
     QPushButton* onlyPlayBtn_ = nullptr;
     QPushButton* deleteBtn_ = nullptr;

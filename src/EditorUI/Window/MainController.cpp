@@ -23,6 +23,7 @@
 #include "TamberloMac/Shell/Localized.h"
 #include "Widgets/ColorHelper.h"
 #include "Widgets/ColorPopupButtonCell.h"
+#include "Widgets/ElidedLabel.h"
 #include "Widgets/SpaceButtonCell.h"
 #include "Widgets/StyledView.h"
 #include "Widgets/ViewHelper.h"
@@ -99,8 +100,9 @@ QPushButton* toolButton(QWidget* parent, const QString& image, const QString& ti
     return button;
 }
 
-QLabel* fieldLabel(QWidget* parent, int pixelSize, const QColor& color) {
-    auto* label = new QLabel(parent);
+template <class Label = QLabel>
+Label* fieldLabel(QWidget* parent, int pixelSize, const QColor& color) {
+    auto* label = new Label(parent);
     label->setFont(pingfangSC(pixelSize));
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, color);
@@ -211,7 +213,7 @@ MainController::~MainController() {
 void MainController::international() {
     rateLab_->setText(localizedText("用的怎么样？给点意见吧！"));
     rateBtn_->setText(localizedText("去评价"));
-    selectedMusicLab_->setText(localizedText("选中的音频"));
+    selectedMusicLab_->setFullText(localizedText("选中的音频"));
     addBtn_->setText(localizedText("添加"));
     exportBtn_->setText(localizedText("导出"));
     accountBtn_->setText(localizedText("账号"));
@@ -369,7 +371,7 @@ void MainController::setupUI() {
     auto* infoBar = new StyledView(this);
     infoBar->setBackgroundColor(dark1());
     infoBar->setFixedHeight(infoBarHeight);
-    selectedMusicLab_ = fieldLabel(infoBar, 13, Qt::white);
+    selectedMusicLab_ = fieldLabel<ElidedLabel>(infoBar, 13, Qt::white);
     selectedMusicLab_->setFixedWidth(200);
     selectedMusicStart_ = fieldLabel(infoBar, 13, Qt::white);
     selectedMusicEnd_ = fieldLabel(infoBar, 13, Qt::white);
@@ -441,7 +443,8 @@ void MainController::setupUI() {
     column->addWidget(infoBar);
     column->addWidget(bottomClipView_);
 
-    // --- The rating banner, hidden until its delay has passed; it hangs from the toolbar.
+    // --- The rating banner, hidden until its delay has passed. It hangs from the toolbar in a row
+    // of its own, so the ruler's labels and the lanes move down under it instead of hiding.
     rateView_ = new BannerView(this);
     rateView_->setFixedSize(380, 34);
     rateLab_ = fieldLabel(rateView_, 13, Qt::white);
@@ -462,13 +465,11 @@ void MainController::setupUI() {
     rateRow->addWidget(rateBtn_);
     rateRow->addWidget(rateCloseBtn_);
     rateView_->hide();
+    column->insertWidget(1, rateView_, 0, Qt::AlignHCenter);
     QPointer<MainController> self(this);
     GCDAfterMain(
         [self] {
-            if (!self) return;
-            self->layoutLanesOverlay();
-            self->rateView_->show();
-            self->rateView_->raise();
+            if (self) self->rateView_->show();
         },
         rateBannerDelay());
 
@@ -740,7 +741,6 @@ void MainController::layoutLanesOverlay() {
     alignLine_->raise();
     topControl_->raise();
     bottomControl_->raise();
-    if (rateView_) rateView_->move((width() - rateView_->width()) / 2, toolbarHeight);
 }
 
 void MainController::updateMusics() {
@@ -835,7 +835,7 @@ void MainController::updateTopTrack() {
 void MainController::updateBottomTrack() {
     const auto& selected = document_.selectedTrack;
     mainWaveView_->setModel(selected);
-    selectedMusicLab_->setText(selected ? qs(selected->name) : localizedText("选中的音乐"));
+    selectedMusicLab_->setFullText(selected ? qs(selected->name) : localizedText("选中的音乐"));
     if (!document_.isPlayAll) continuePlay_ = false;
     markSelectedRow();
 }

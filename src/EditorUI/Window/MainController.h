@@ -9,6 +9,7 @@
 #include "EditorUI/Export/ExportSheet.h"
 #include "TamberloMac/Document/EditorDocument.h"
 #include "Widgets/CustomSlider.h"
+#include "Widgets/ElidedLabel.h"
 #include "Widgets/PanGesture.h"
 #include "platform/foundation/URL.h"
 
@@ -124,7 +125,8 @@ public:
     TBPopLabel* volumeTipLabel() const { return volumeTipLabel_; }
     QLabel* mainControlTf() const { return mainControlTf_; }
     QLabel* allTrackTimeTf() const { return allTrackTimeTf_; }
-    QLabel* selectedMusicLab() const { return selectedMusicLab_; }
+    // The selected track's name, elided to its field with the whole name as its tooltip.
+    ElidedLabel* selectedMusicLab() const { return selectedMusicLab_; }
     QLabel* selectedMusicStart() const { return selectedMusicStart_; }
     QLabel* selectedMusicEnd() const { return selectedMusicEnd_; }
     QLabel* selectedMusicDuration() const { return selectedMusicDuration_; }
@@ -200,7 +202,7 @@ private:
     TBPopLabel* volumeTipLabel_ = nullptr;
     QLabel* mainControlTf_ = nullptr;
     QLabel* allTrackTimeTf_ = nullptr;
-    QLabel* selectedMusicLab_ = nullptr;
+    ElidedLabel* selectedMusicLab_ = nullptr;
     QLabel* selectedMusicStart_ = nullptr;
     QLabel* selectedMusicEnd_ = nullptr;
     QLabel* selectedMusicDuration_ = nullptr;

@@ -7,6 +7,7 @@
 #include "Services/Analytics/TrackManager.h"
 #include "Services/Feedback/FeedbackVC.h"
 #include "TamberloMac/Shell/Localized.h"
+#include "Widgets/DialogFocus.h"
 #include "Widgets/ColorHelper.h"
 
 #include <QAction>
@@ -45,6 +46,8 @@ WindowController::WindowController(QWidget* parent) : QMainWindow(parent) {
     connect(help->addAction(localizedText("Tamberlo 帮助")), &QAction::triggered, this, [this] { helpClick(); });
     connect(help->addAction(localizedText("意见反馈")), &QAction::triggered, this, [this] { feedbackClick(); });
 
+    // Shortcuts act again as soon as a sheet or a dialog of the window closes.
+    returnFocusAfterDialogs(this);
     windowDidLoad();
 }
 

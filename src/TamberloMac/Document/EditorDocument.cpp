@@ -231,6 +231,12 @@ std::shared_ptr<ExportController> EditorDocument::exportMusics() {
         HUD::showInfoWithStatus(localized("没有可以播放的音轨"));
         return nullptr;
     }
+    // Tracks that play but hold no clip (the last one was deleted) give nothing to mix down: that
+    // is not a failed export.
+    if (std::none_of(set.begin(), set.end(), [](const auto& track) { return track && !track->musics.empty(); })) {
+        HUD::showInfoWithStatus(localized("没有可以导出的内容"));
+        return nullptr;
+    }
     TrackManager::TrackCompleteRate("Complete_Export", "export_start", 1);
     auto controller = ExportController::make();
     controller->tracks = set;

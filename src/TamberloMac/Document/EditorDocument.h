@@ -95,8 +95,9 @@ public:
 
     // --- Export ---
 
-    // The export command: stops playback; with nothing to export shows "没有可以播放的音轨" and
-    // returns none, otherwise a controller holding the export set (exportSet).
+    // The export command: stops playback; with no track that plays shows "没有可以播放的音轨", with
+    // playing tracks but no clip on them "没有可以导出的内容", and returns none; otherwise a
+    // controller holding the export set (exportSet).
     std::shared_ptr<ExportController> exportMusics();
     // The sheet's save: the format and destination, then the mix-down and the conversion. The
     // outcome arrives through the controller's blocks and the status overlay.

@@ -43,6 +43,9 @@ const LocalizationTable& englishTable() {
         {"格式转换中...", "Converting format..."},
         {"导出成功", "Export succeeded"},
         {"导出失败", "Export failed"},
+        {"没有可以导出的内容", "Nothing to export"},
+        // Import
+        {"导入失败", "Import failed"},
         // Label separators
         {"：", ": "},
         // Application shell and menus
@@ -53,6 +56,18 @@ const LocalizationTable& englishTable() {
         {"意见反馈", "Feedback"},
         {"关闭窗口", "Close Window"},
         {"退出 Tamberlo", "Quit Tamberlo"},
+        // Feedback sheet
+        {"您在使用软件过程中感受如何？", "How do you feel about the software?"},
+        {"满意", "Satisfied"},
+        {"不满意", "Not satisfied"},
+        {"请描述您在使用我们的产品过程中所遇到的问题或者建议，我们会时刻关注，并不断优化。",
+         "Describe a problem you met or a suggestion you have: we read every message and keep improving."},
+        {"联系方式", "Contact"},
+        {"QQ/Email/电话号码（可选）", "QQ/Email/Phone number (optional)"},
+        {"提交", "Submit"},
+        {"请输入反馈信息或选择满意度", "Enter your feedback or choose how satisfied you are"},
+        {"反馈文本太长", "The feedback is too long"},
+        {"提交失败，在稍后再次尝试", "Sending failed, please try again later"},
     };
     return table;
 }
