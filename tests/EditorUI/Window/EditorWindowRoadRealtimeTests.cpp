@@ -735,39 +735,6 @@ double runCentre(const QImage& image, int y, int x0, int x1, const QColor& colou
     return first < 0 ? -1 : (first + last + 1) / 2.0;
 }
 
-bool hasHan(const QString& text) {
-    for (const QChar c : text) {
-        const ushort u = c.unicode();
-        if ((u >= 0x4E00 && u <= 0x9FFF) || (u >= 0x3000 && u <= 0x303F) || (u >= 0xFF00 && u <= 0xFFEF)) return true;
-    }
-    return false;
-}
-
-// Every text the window shows: labels, buttons, tooltips, pop-up items, menus and their actions.
-QStringList shownTexts(QWidget* root) {
-    QStringList texts;
-    QList<QWidget*> widgets = root->findChildren<QWidget*>();
-    widgets.prepend(root);
-    for (QWidget* widget : widgets) {
-        texts << widget->toolTip();
-        if (auto* label = qobject_cast<QLabel*>(widget)) texts << label->text();
-        if (auto* button = qobject_cast<QAbstractButton*>(widget)) texts << button->text();
-        if (auto* bubble = qobject_cast<TBPopLabel*>(widget)) texts << bubble->text();
-        if (auto* overlay = qobject_cast<HUDView*>(widget)) texts << QString::fromStdString(overlay->message().status);
-        if (auto* popUp = qobject_cast<QComboBox*>(widget))
-            for (int i = 0; i < popUp->count(); ++i) texts << popUp->itemText(i);
-        for (QAction* action : widget->actions()) {
-            texts << action->text() << action->toolTip();
-            if (action->menu()) {
-                texts << action->menu()->title();
-                for (QAction* item : action->menu()->actions()) texts << item->text();
-            }
-        }
-    }
-    texts.removeAll(QString());
-    return texts;
-}
-
 }  // namespace
 
 // The handle's line, the ruler tick and the cut of one time fall on one pixel column.
@@ -912,11 +879,11 @@ TEST(EditorShellTest, TheWindowSpeaksTheDesktopsLanguage) {
             main->splitClick();
             ASSERT_TRUE(waitUntil([] { return HUDView::current() != nullptr; }));
             EXPECT_NE(HUDView::current()->window(), nullptr);
-            QStringList texts = shownTexts(&window);
+            QStringList texts = viewtest::shownTexts(&window);
             texts << QString::fromStdString(HUDView::current()->message().status);
             QStringList han;
             for (const QString& text : texts)
-                if (hasHan(text)) han << text;
+                if (viewtest::hasHan(text)) han << text;
             if (english) {
                 EXPECT_TRUE(han.isEmpty()) << han.join(" | ").toStdString();
                 EXPECT_TRUE(texts.contains("Help"));

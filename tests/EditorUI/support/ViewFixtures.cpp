@@ -3,7 +3,18 @@
 #include "TamberloMac/Shell/Localized.h"
 #include "platform/avfaudio/AVAudioFile.h"
 
+#include "EditorUI/Views/TBPopLabel.h"
+#include "Widgets/HUDView.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QThread>
@@ -72,6 +83,43 @@ std::string saveScreenshot(const QImage& image, const std::string& name) {
     const QString path = dir + "/" + QString::fromStdString(name);
     image.save(path);
     return path.toStdString();
+}
+
+bool hasHan(const QString& text) {
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if ((u >= 0x4E00 && u <= 0x9FFF) || (u >= 0x3000 && u <= 0x303F) || (u >= 0xFF00 && u <= 0xFFEF)) return true;
+    }
+    return false;
+}
+
+QStringList shownTexts(QWidget* root) {
+    QStringList texts;
+    QList<QWidget*> widgets = root->findChildren<QWidget*>();
+    widgets.prepend(root);
+    for (QWidget* widget : widgets) {
+        texts << widget->toolTip();
+        if (widget->isWindow()) texts << widget->windowTitle();
+        if (auto* label = qobject_cast<QLabel*>(widget)) texts << label->text();
+        if (auto* button = qobject_cast<QAbstractButton*>(widget)) texts << button->text();
+        if (auto* line = qobject_cast<QLineEdit*>(widget)) texts << line->placeholderText();
+        if (auto* edit = qobject_cast<QPlainTextEdit*>(widget)) texts << edit->placeholderText();
+        if (auto* alert = qobject_cast<QMessageBox*>(widget)) texts << alert->text() << alert->informativeText();
+        if (auto* bubble = qobject_cast<tamberlo::TBPopLabel*>(widget)) texts << bubble->text();
+        if (auto* overlay = qobject_cast<tamberlo::HUDView*>(widget))
+            texts << QString::fromStdString(overlay->message().status);
+        if (auto* popUp = qobject_cast<QComboBox*>(widget))
+            for (int i = 0; i < popUp->count(); ++i) texts << popUp->itemText(i);
+        for (QAction* action : widget->actions()) {
+            texts << action->text() << action->toolTip();
+            if (action->menu()) {
+                texts << action->menu()->title();
+                for (QAction* item : action->menu()->actions()) texts << item->text();
+            }
+        }
+    }
+    texts.removeAll(QString());
+    return texts;
 }
 
 bool waitUntil(const std::function<bool()>& done, int ms) {

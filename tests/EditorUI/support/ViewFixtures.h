@@ -7,6 +7,9 @@
 #include <QColor>
 #include <QImage>
 #include <QString>
+#include <QStringList>
+
+class QWidget;
 
 #include <filesystem>
 #include <functional>
@@ -33,6 +36,12 @@ void useChinese();
 
 // Saves an image under the build tree's screenshot folder; returns the file's path.
 std::string saveScreenshot(const QImage& image, const std::string& name);
+
+// Whether the text holds a Han character or CJK punctuation (full-width forms included).
+bool hasHan(const QString& text);
+// Every text a window shows: window titles, labels, buttons, tooltips, placeholders, pop-up items,
+// alert texts, the overlay's message, menus and their actions, of `root` and everything inside it.
+QStringList shownTexts(QWidget* root);
 
 // Runs the event loop until `done` holds or `ms` pass.
 bool waitUntil(const std::function<bool()>& done, int ms = 5000);
