@@ -5,11 +5,15 @@
 
 namespace tamberlo {
 
-ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent) {
-    // The label takes the width its layout gives it, never the width of its text.
-    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    setTextFormat(Qt::PlainText);
+ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent) { setTextFormat(Qt::PlainText); }
+
+QSize ElidedLabel::sizeHint() const {
+    const QMargins margins = contentsMargins();
+    return {fontMetrics().horizontalAdvance(fullText_) + margins.left() + margins.right() + 1, QLabel::sizeHint().height()};
 }
+
+// A layout may give the label any width: the text is elided to it.
+QSize ElidedLabel::minimumSizeHint() const { return {0, QLabel::minimumSizeHint().height()}; }
 
 void ElidedLabel::setFullText(const QString& text) {
     fullText_ = text;

@@ -18,6 +18,10 @@ public:
     void setFullText(const QString& text);
     const QString& fullText() const { return fullText_; }
 
+    // The whole text's size; a layout may still make the label as narrow as it needs.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;

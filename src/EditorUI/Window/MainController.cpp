@@ -445,7 +445,10 @@ void MainController::setupUI() {
 
     // --- The rating banner, hidden until its delay has passed. It hangs from the toolbar in a row
     // of its own, so the ruler's labels and the lanes move down under it instead of hiding.
-    rateView_ = new BannerView(this);
+    rateBar_ = new StyledView(this);
+    rateBar_->setBackgroundColor(dark1());
+    rateBar_->setFixedHeight(34);
+    rateView_ = new BannerView(rateBar_);
     rateView_->setFixedSize(380, 34);
     rateLab_ = fieldLabel(rateView_, 13, Qt::white);
     rateBtn_ = new QPushButton(rateView_);
@@ -464,12 +467,15 @@ void MainController::setupUI() {
     rateRow->addStretch();
     rateRow->addWidget(rateBtn_);
     rateRow->addWidget(rateCloseBtn_);
-    rateView_->hide();
-    column->insertWidget(1, rateView_, 0, Qt::AlignHCenter);
+    auto* rateBarRow = new QHBoxLayout(rateBar_);
+    rateBarRow->setContentsMargins(0, 0, 0, 0);
+    rateBarRow->addWidget(rateView_, 0, Qt::AlignHCenter);
+    rateBar_->hide();
+    column->insertWidget(1, rateBar_);
     QPointer<MainController> self(this);
     GCDAfterMain(
         [self] {
-            if (self) self->rateView_->show();
+            if (self) self->rateBar_->show();
         },
         rateBannerDelay());
 
@@ -529,10 +535,12 @@ void MainController::setupUI() {
     wavesClipView_->viewport()->installEventFilter(this);
     bottomClipView_->viewport()->installEventFilter(this);
 
-    // The playback service reports the position every 0.02 s; the playhead follows on the main queue.
+    // The playback service reports the position every 0.02 s; the playhead follows on the main queue,
+    // and only while the service plays: a report that arrives when nothing plays (after a stop, or
+    // from a service that had nothing to play) must not run the clock.
     Player::shared().updateTimeBlock = [self](double seconds) {
         GCDAsyncMain([self, seconds] {
-            if (self) self->setPlayStart(seconds);
+            if (self && Player::shared().isPlay()) self->setPlayStart(seconds);
         });
     };
 }
@@ -689,10 +697,10 @@ void MainController::seekPlayControlClick() {
 void MainController::rateClick() {
     homeEvent("Go_Feedback");
     FeedbackVC::initFromStory(window())->open();
-    rateView_->hide();
+    rateBar_->hide();
 }
 
-void MainController::closeRateClick() { rateView_->hide(); }
+void MainController::closeRateClick() { rateBar_->hide(); }
 
 // ---------------------------------------------------------------------------------------------
 // Timeline

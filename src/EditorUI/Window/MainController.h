@@ -180,6 +180,7 @@ private:
     uint64_t playStateObserver_ = 0;
 
     QWidget* rateView_ = nullptr;
+    StyledView* rateBar_ = nullptr;  // the banner's row under the toolbar, shown with it
     QLabel* rateLab_ = nullptr;
     QPushButton* rateBtn_ = nullptr;
     QPushButton* rateCloseBtn_ = nullptr;
