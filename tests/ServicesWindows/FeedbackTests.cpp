@@ -215,3 +215,39 @@ TEST_F(Feedback, ClosingWhileTheRequestRunsIsSafe) {
     testsupport::runLoop(0.2);
     EXPECT_TRUE(messages().empty());  // the completion found no sheet to report on
 }
+
+// On an English desktop the sheet and every message it gives are English.
+TEST_F(Feedback, AnEnglishDesktopReadsTheSheetInEnglish) {
+    delete sheet.data();
+    platform::setPreferredLanguagesForTesting(std::vector<std::string>{"en-US"});
+    sheet = FeedbackVC::initFromStory();
+    sheet->open();
+    EXPECT_EQ(sheet->windowTitle(), "Feedback");
+    EXPECT_EQ(sheet->titleLab->text(), "How do you feel about the software?");
+    EXPECT_EQ(sheet->goodLab->text(), "Satisfied");
+    EXPECT_EQ(sheet->noGoodLab->text(), "Not satisfied");
+    EXPECT_EQ(sheet->feedbackLab->text(), "Feedback");
+    EXPECT_TRUE(sheet->descLab->text().startsWith("Describe a problem"));
+    EXPECT_EQ(sheet->contactTitleLab->text(), "Contact");
+    EXPECT_EQ(sheet->contactTf->placeholderText(), "QQ/Email/Phone number (optional)");
+    EXPECT_EQ(sheet->submitBtn->text(), "Submit");
+
+    const struct {
+        QString text;
+        bool refused;
+        HUD::Message message;
+    } cases[] = {
+        {"", false, {HUD::Kind::info, "Enter your feedback or choose how satisfied you are"}},
+        {QString(FeedbackVC::maximumLength + 1, 'x'), false, {HUD::Kind::info, "The feedback is too long"}},
+        {"hello", true, {HUD::Kind::error, "Sending failed, please try again later"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message.status);
+        if (c.refused) ::setenv("TAMBERLO_FEEDBACK_URL", FakeHttpServer::refusingOrigin().c_str(), 1);
+        HUD::clearRequests();
+        submit(0, c.text);
+        ASSERT_TRUE(settled());
+        ASSERT_FALSE(messages().empty());
+        EXPECT_EQ(messages().back(), c.message);
+    }
+}
