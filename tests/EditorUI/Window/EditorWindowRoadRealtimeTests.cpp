@@ -96,11 +96,7 @@ QMimeData* urlDrop(const std::vector<std::filesystem::path>& paths) {
     return data;
 }
 
-bool requested(HUD::Kind kind, const std::string& status) {
-    for (const auto& message : HUD::requests())
-        if (message.kind == kind && message.status == status) return true;
-    return false;
-}
+using viewtest::requested;
 
 int indexOfRequest(const std::string& status) {
     const auto all = HUD::requests();
@@ -112,13 +108,7 @@ int indexOfRequest(const std::string& status) {
 class EditorWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        viewtest::useChinese();
-        RecordSequence::resetShared();
-        MusicFileManager::resetShared();
-        HUD::clearRequests();
-        HUD::setMessageLifetime(0.1);
-        HUDView::install();
-        Player::shared().setSelectMusic(nullptr);
+        viewtest::startEditor();
         savedOpenPanel = MainController::openPanelHook();
         savedSavePanel = ExportSheet::savePanelHook();
         savedTerminate = WindowController::terminateHook();
@@ -142,14 +132,7 @@ protected:
         ExportSheet::savePanelHook() = savedSavePanel;
         WindowController::terminateHook() = savedTerminate;
         window.reset();
-        WaveformStore::shared().waitForReads();
-        // Let the overlay's pending dismissals run here, not in a later test.
-        QTest::qWait(150);
-        HUDView::uninstall();
-        HUD::setMessageLifetime(1.0);
-        Player::shared().stop();
-        Player::shared().setTracks({});
-        Player::shared().setSelectMusic(nullptr);
+        viewtest::settleEditor();
     }
 
     void activate() {

@@ -45,21 +45,12 @@ namespace {
 const std::string longName =
     "A very long name of a recording made on a summer evening by the river, all the birds singing - final mix 12.wav";
 
-bool requested(HUD::Kind kind, const std::string& status) {
-    for (const auto& message : HUD::requests())
-        if (message.kind == kind && message.status == status) return true;
-    return false;
-}
+using viewtest::requested;
 
 class NewUserWindow : public ::testing::Test {
 protected:
     void SetUp() override {
-        viewtest::useChinese();
-        RecordSequence::resetShared();
-        MusicFileManager::resetShared();
-        HUD::clearRequests();
-        HUD::setMessageLifetime(0.1);
-        HUDView::install();
+        viewtest::startEditor();
         savedOpenPanel = MainController::openPanelHook();
         savedTerminate = WindowController::terminateHook();
         WindowController::terminateHook() = [] {};
@@ -70,13 +61,7 @@ protected:
         MainController::openPanelHook() = savedOpenPanel;
         WindowController::terminateHook() = savedTerminate;
         window.reset();
-        WaveformStore::shared().waitForReads();
-        QTest::qWait(150);
-        HUDView::uninstall();
-        HUD::setMessageLifetime(1.0);
-        Player::shared().stop();
-        Player::shared().setTracks({});
-        Player::shared().setSelectMusic(nullptr);
+        viewtest::settleEditor();
         viewtest::useChinese();
     }
 

@@ -4,7 +4,13 @@
 #include "platform/avfaudio/AVAudioFile.h"
 
 #include "EditorUI/Views/TBPopLabel.h"
+#include "EditorUI/Views/WaveformStore.h"
+#include "TamberloMac/Files/MusicFileManager.h"
+#include "TamberloMac/History/RecordSequence.h"
+#include "TamberloMac/Playback/Player.h"
 #include "Widgets/HUDView.h"
+
+#include <QTest>
 
 #include <QAbstractButton>
 #include <QAction>
@@ -83,6 +89,34 @@ std::string saveScreenshot(const QImage& image, const std::string& name) {
     const QString path = dir + "/" + QString::fromStdString(name);
     image.save(path);
     return path.toStdString();
+}
+
+void startEditor() {
+    useChinese();
+    tamberlo::RecordSequence::resetShared();
+    tamberlo::MusicFileManager::resetShared();
+    tamberlo::HUD::clearRequests();
+    tamberlo::HUD::setMessageLifetime(0.1);
+    tamberlo::HUDView::install();
+    tamberlo::Player::shared().setSelectMusic(nullptr);
+}
+
+void settleEditor() {
+    tamberlo::WaveformStore::shared().waitForReads();
+    // Let the overlay's pending dismissals run here, not in a later test.
+    QTest::qWait(150);
+    tamberlo::HUDView::uninstall();
+    tamberlo::HUD::setMessageLifetime(1.0);
+    auto& player = tamberlo::Player::shared();
+    player.stop();
+    player.setTracks({});
+    player.setSelectMusic(nullptr);
+}
+
+bool requested(tamberlo::HUD::Kind kind, const std::string& status) {
+    for (const auto& message : tamberlo::HUD::requests())
+        if (message.kind == kind && message.status == status) return true;
+    return false;
 }
 
 bool hasHan(const QString& text) {

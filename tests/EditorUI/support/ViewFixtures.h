@@ -2,6 +2,7 @@
 // pixel helpers, and the Chinese interface texts.
 #pragma once
 
+#include "TamberloMac/Interface/HUD.h"
 #include "TamberloMac/Model/TrackModel.h"
 
 #include <QColor>
@@ -42,6 +43,15 @@ bool hasHan(const QString& text);
 // Every text a window shows: window titles, labels, buttons, tooltips, placeholders, pop-up items,
 // alert texts, the overlay's message, menus and their actions, of `root` and everything inside it.
 QStringList shownTexts(QWidget* root);
+
+// A fresh editor for a window test: Chinese texts, no history, an empty file store, no overlay
+// messages (each lives 0.1 s), the overlay installed, no selected clip.
+void startEditor();
+// What a window test leaves behind once its window is gone: waveform reads and the overlay's
+// dismissals done, the overlay removed, the player stopped with no tracks and no selection.
+void settleEditor();
+// Whether the overlay was asked to show this message.
+bool requested(tamberlo::HUD::Kind kind, const std::string& status);
 
 // Runs the event loop until `done` holds or `ms` pass.
 bool waitUntil(const std::function<bool()>& done, int ms = 5000);
