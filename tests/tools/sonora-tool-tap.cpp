@@ -13,7 +13,9 @@
 //        The input node is fed by FILE (offline: the manual rendering input block at FILE's rate;
 //        --realtime: the null input playing FILE). A MultiChannelInputNodeTap records the channels
 //        into DIR ("Audio <c + 1> #<n>.wav", 24-bit) until its delegate has seen the 2048-frame
-//        buffers that cover FILE; prints the files' paths.
+//        buffers that cover FILE; prints the paths of the files made. A channel whose file could
+//        not be made (an unwritable folder, every name taken) records nothing and is named on
+//        stderr, and the exit status is 1.
 //
 // Exit status: 0 on success, 1 on an error (one line on stderr), 2 on bad arguments.
 
@@ -32,6 +34,7 @@
 #include "platform/coreaudio/AudioDeviceStream.h"
 #include "platform/dispatch/DispatchQueue.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -301,8 +304,9 @@ int recordInputCommand(int argc, char** argv) {
     recorder->ioLatency = latency;
     recorder->delegate = delegate;
     recorder->prepare(channels);
+    // An empty input still makes its (empty) files.
+    recorder->record();
     if (wanted > 0) {
-        recorder->record();
         engine->start();
         if (!args->realtime) {
             auto out = platform::AVAudioPCMBuffer::make(engine->manualRenderingFormat(), kCycle);
@@ -320,7 +324,25 @@ int recordInputCommand(int argc, char** argv) {
     recorder->setRecordEnabled(false);
     if (recorder->isRecording()) recorder->stop();
     platform::AudioDeviceRegistry::setNullInputFile({});
-    for (const auto& f : files) std::cout << f->url.path() << "\n";
+
+    // Only files that were made are printed; every channel without one is named on stderr.
+    std::vector<int32_t> unnamed = channels;
+    std::vector<std::string> failures;
+    for (const auto& f : files) {
+        const auto at = std::find(unnamed.begin(), unnamed.end(), f->channel);
+        if (at != unnamed.end()) unnamed.erase(at);
+        std::error_code error;
+        if (std::filesystem::is_regular_file(f->url.filePath(), error)) std::cout << f->url.path() << "\n";
+        else failures.push_back("channel " + std::to_string(f->channel) + ": could not create " + f->url.path());
+    }
+    for (const int32_t c : unnamed)
+        failures.push_back("channel " + std::to_string(c) + ": no free file name in " + directory + " (\"Audio " +
+                           std::to_string(int64_t(c) + 1) + " #1\" to \"#10000\" are taken)");
+    std::cout.flush();
+    if (!failures.empty()) {
+        for (const auto& failure : failures) tool::printError(failure);
+        return 1;
+    }
     if (!delegate->done() && wanted > 0) throw std::runtime_error("the input did not deliver all its buffers in time");
     return 0;
 }
