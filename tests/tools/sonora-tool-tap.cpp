@@ -5,7 +5,8 @@
 //        IN (44100 Hz, mono or stereo) plays from frame 0 through a source node, the engine's
 //        output, rendered offline in calls of 512 frames (--realtime: on the null device). A tap
 //        on the source prints one line per handler call ("%.9g" values, space-separated) for the
-//        floor(length / N) buffers that cover IN; N defaults to 1024.
+//        floor(length / N) buffers that cover IN; N defaults to 1024. An N longer than IN is
+//        refused as a bad argument.
 //   sonora-tool record IN OUT [--duration S] [--realtime]
 //        A NodeRecorder on the source node records into OUT (.caf: 32-bit float, .wav: 24-bit;
 //        44100 Hz stereo) for IN's length or until S seconds; prints recordedDuration.
@@ -130,6 +131,7 @@ int tapCommand(int argc, char** argv) {
     if (!args || args->positional.size() != 2) return tapUsage();
     const std::string kind = args->positional[0];
     uint32_t bufferSize = 1024;
+    bool bufferGiven = false;
     uint32_t padding = 0;
     std::optional<sonora::FFTValidBinCount> bins;
     auto mode = sonora::AnalysisMode::rms;
@@ -139,6 +141,7 @@ int tapCommand(int argc, char** argv) {
             const auto n = tool::parseCount(value);
             if (!n || *n == 0) return tapUsage();
             bufferSize = *n;
+            bufferGiven = true;
         } else if (name == "--padding") {
             const auto n = tool::parseCount(value);
             if (!n) return tapUsage();
@@ -162,6 +165,13 @@ int tapCommand(int argc, char** argv) {
 
     auto input = tool::readInput(args->positional[1]);
     const auto total = platform::AVAudioFramePosition(input[0].size());
+    // The tap holds several buffers at once: a buffer longer than the input would cost memory
+    // many times the input's and still deliver nothing.
+    if (bufferGiven && bufferSize > total) {
+        tool::printError("--buffer " + std::to_string(bufferSize) + " is longer than " + args->positional[1] + " (" +
+                         std::to_string(total) + " frames): no buffer would be delivered");
+        return tapUsage();
+    }
     const size_t wanted = size_t(total / bufferSize);
     auto source = std::make_shared<tool::BufferSource>(std::move(input));
     size_t printed = 0;

@@ -97,6 +97,14 @@ test -z "$(ls $T/ro)"
 step empty and truncated input
 sox $T/s.wav $T/empty.wav trim 0 0
 test -z "$($tool tap raw $T/empty.wav)"
+step tap --buffer longer than the input: a usage error before anything is held
+for n in 102401 100000000 4294967295; do
+  status=0
+  $tool tap raw $T/s.wav --buffer $n > $T/long.txt 2> $T/long.err || status=$?
+  test $status = 2 && test ! -s $T/long.txt
+  grep -q "is longer than $T/s.wav (102400 frames)" $T/long.err
+done
+$tool tap raw $T/s.wav --buffer 102400 | awk 'END { if (NR != 1) exit 1 }'
 $tool record-input --input $T/empty.wav --channels 0 --dir $T/e > /dev/null
 head -c 20000 $T/four.wav > $T/cut.wav
 status=0
