@@ -110,6 +110,13 @@ struct Editor {
         });
     }
 
+    // A.wav and B.wav (constant signals) written and arranged.
+    void arrangeWrittenAB() {
+        editortest::writeA(dir / "A.wav");
+        editortest::writeB(dir / "B.wav");
+        arrangeAB();
+    }
+
     struct Outcome {
         bool offered = false;          // there was something to export
         std::optional<bool> success;   // the conversion's outcome
@@ -162,9 +169,7 @@ bool hudShowed(HUD::Kind kind, const std::string& text) {
 
 TEST(ExportRender, WavMatchesTheMixFormulaAndSox) {
     Editor editor;
-    editortest::writeA(editor.dir / "A.wav");
-    editortest::writeB(editor.dir / "B.wav");
-    editor.arrangeAB();
+    editor.arrangeWrittenAB();
     const auto outcome = editor.exportTo("wav", editor.dir / "mix.wav");
     ASSERT_TRUE(outcome.offered);
     ASSERT_EQ(outcome.success, true);
@@ -247,9 +252,7 @@ TEST(ExportRender, EveryFormatCarriesTheMix) {
 
 TEST(ExportRender, MuteAndSoloChooseWhatIsMixed) {
     Editor editor;
-    editortest::writeA(editor.dir / "A.wav");
-    editortest::writeB(editor.dir / "B.wav");
-    editor.arrangeAB();
+    editor.arrangeWrittenAB();
     auto& document = editor.document;
     const auto A = document.tracks[0];
     const auto B = document.tracks[1];
@@ -400,9 +403,7 @@ TEST(ExportRender, FailuresAreReportedAndTheNextExportWorks) {
 // the document refers to (here the halves of a split, which the clips and the history hold).
 TEST(ExportRender, AnExportLeavesOnlyTheWorkFilesTheDocumentRefersTo) {
     Editor editor;
-    editortest::writeA(editor.dir / "A.wav");
-    editortest::writeB(editor.dir / "B.wav");
-    editor.arrangeAB();
+    editor.arrangeWrittenAB();
     auto& document = editor.document;
     Editor::quietly([&] {
         document.select(document.tracks[0], editor.clip(0));
