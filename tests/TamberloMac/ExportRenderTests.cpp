@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <numeric>
+#include <set>
 
 using namespace tamberlo;
 using testsupport::capture;
@@ -109,13 +110,22 @@ struct Editor {
         });
     }
 
+    // A.wav and B.wav (constant signals) written and arranged.
+    void arrangeWrittenAB() {
+        editortest::writeA(dir / "A.wav");
+        editortest::writeB(dir / "B.wav");
+        arrangeAB();
+    }
+
     struct Outcome {
         bool offered = false;          // there was something to export
         std::optional<bool> success;   // the conversion's outcome
         fs::path render;               // the render work file
     };
 
-    Outcome exportTo(const std::string& format, const fs::path& path) {
+    // `setUp` sees the sheet's controller before the save.
+    Outcome exportTo(const std::string& format, const fs::path& path,
+                     const std::function<void(ExportController&)>& setUp = {}) {
         Outcome outcome;
         quietly([&] {
             auto controller = document.exportMusics();
@@ -123,6 +133,7 @@ struct Editor {
             if (!controller) return;
             outcome.offered = true;
             controller->conversionFinishedBlock = [&outcome](bool success) { outcome.success = success; };
+            if (setUp) setUp(*controller);
             EditorDocument::saveExport(controller, format, platform::URL(path));
             editortest::spinUntil([&] { return outcome.success.has_value(); }, 60);
             if (controller->renderFile) outcome.render = controller->renderFile->url().filePath();
@@ -158,9 +169,7 @@ bool hudShowed(HUD::Kind kind, const std::string& text) {
 
 TEST(ExportRender, WavMatchesTheMixFormulaAndSox) {
     Editor editor;
-    editortest::writeA(editor.dir / "A.wav");
-    editortest::writeB(editor.dir / "B.wav");
-    editor.arrangeAB();
+    editor.arrangeWrittenAB();
     const auto outcome = editor.exportTo("wav", editor.dir / "mix.wav");
     ASSERT_TRUE(outcome.offered);
     ASSERT_EQ(outcome.success, true);
@@ -181,12 +190,10 @@ TEST(ExportRender, WavMatchesTheMixFormulaAndSox) {
     EXPECT_LE(worstDifference(mix[0], expectedAB()), 1);
     EXPECT_LE(worstDifference(mix[1], expectedAB()), 1);
 
-    // The render and one padded work file per clip, nothing else.
+    // The render went to the first work path; it and the padded clips are gone with the export.
     const fs::path work = documents() / "user_operate";
     EXPECT_EQ(outcome.render, work / "00001.caf");
-    EXPECT_TRUE(fs::exists(work / "00002"));
-    EXPECT_TRUE(fs::exists(work / "00003"));
-    EXPECT_EQ(std::distance(fs::directory_iterator(work), fs::directory_iterator()), 3);
+    EXPECT_EQ(std::distance(fs::directory_iterator(work), fs::directory_iterator()), 0);
 
     if (!testsupport::haveTool("sox")) GTEST_SKIP() << "needs sox for the reference mix";
     const fs::path d = editor.dir.path();
@@ -211,12 +218,13 @@ TEST(ExportRender, EveryFormatCarriesTheMix) {
     ASSERT_EQ(wav.success, true);
     const auto caf = editor.exportTo("caf", editor.dir / "mix.caf");
     ASSERT_EQ(caf.success, true);
-    EXPECT_EQ(testsupport::readFile(editor.dir / "mix.caf"), testsupport::readFile(caf.render));
+    // The render's own format: the same samples as the wav.
+    const auto wavChannels = channelsOf(editor.dir / "mix.wav");
+    EXPECT_EQ(channelsOf(editor.dir / "mix.caf"), wavChannels);
     EXPECT_EQ(probe(editor.dir / "mix.caf", "stream=codec_name,sample_rate,channels"),
               "codec_name=pcm_s16le\nsample_rate=44100\nchannels=2\n");
 
     std::vector<float> reference;
-    const auto wavChannels = channelsOf(editor.dir / "mix.wav");
     for (int sample : wavChannels[0]) reference.push_back(float(sample) / 32768.0f);
 
     struct Case {
@@ -244,9 +252,7 @@ TEST(ExportRender, EveryFormatCarriesTheMix) {
 
 TEST(ExportRender, MuteAndSoloChooseWhatIsMixed) {
     Editor editor;
-    editortest::writeA(editor.dir / "A.wav");
-    editortest::writeB(editor.dir / "B.wav");
-    editor.arrangeAB();
+    editor.arrangeWrittenAB();
     auto& document = editor.document;
     const auto A = document.tracks[0];
     const auto B = document.tracks[1];
@@ -302,12 +308,16 @@ TEST(ExportRender, ClipsAtOtherRatesArePaddedAtTheirOwnRate) {
     });
     editor.import({"C.wav"});
     Editor::quietly([&] { editor.document.moveMusic(editor.document.tracks[0], editor.clip(0), 7.5); });
-    const auto outcome = editor.exportTo("wav", editor.dir / "c.wav");
+    // The clip's work file, read once it is prepared (the export removes it when it ends): 7.5 s of
+    // silence at 48 kHz, then the clip.
+    int64_t padded = -1;
+    const auto outcome = editor.exportTo("wav", editor.dir / "c.wav", [&padded](ExportController& controller) {
+        controller.progressBlock = [&padded](double, const std::string&) {
+            padded = platform::AVAudioFile::forReading(platform::URL(documents() / "user_operate" / "00002"))->length();
+        };
+    });
     ASSERT_EQ(outcome.success, true);
-
-    // The clip's work file: 7.5 s of silence at 48 kHz, then the clip.
-    auto work = platform::AVAudioFile::forReading(platform::URL(documents() / "user_operate" / "00002"));
-    EXPECT_EQ(work->length(), 360000 + 96000);
+    EXPECT_EQ(padded, 360000 + 96000);
 
     const auto mix = channelsOf(editor.dir / "c.wav");
     ASSERT_EQ(mix.size(), 2u);
@@ -387,6 +397,39 @@ TEST(ExportRender, FailuresAreReportedAndTheNextExportWorks) {
     });
     EXPECT_EQ(outcome, false);
     EXPECT_FALSE(fs::exists(editor.dir / "z.wav"));
+}
+
+// Exports, failed or not, take their work files with them: what stays in the work folder is what
+// the document refers to (here the halves of a split, which the clips and the history hold).
+TEST(ExportRender, AnExportLeavesOnlyTheWorkFilesTheDocumentRefersTo) {
+    Editor editor;
+    editor.arrangeWrittenAB();
+    auto& document = editor.document;
+    Editor::quietly([&] {
+        document.select(document.tracks[0], editor.clip(0));
+        document.split(3.0);
+    });
+    const fs::path work = documents() / "user_operate";
+    std::set<fs::path> referenced;
+    for (const auto& track : document.tracks)
+        for (const auto& clip : track->musics)
+            if (clip->file->url().filePath().parent_path() == work) referenced.insert(clip->file->url().filePath());
+    ASSERT_EQ(referenced.size(), 2u);
+    const auto held = [&work] {
+        std::set<fs::path> files;
+        for (const auto& entry : fs::directory_iterator(work)) files.insert(entry.path());
+        return files;
+    };
+    ASSERT_EQ(held(), referenced);
+
+    EXPECT_EQ(editor.exportTo("wav", editor.dir / "missing" / "x.wav").success, false);  // the conversion fails
+    EXPECT_EQ(held(), referenced);
+    for (int n = 0; n < 2; ++n) {
+        EXPECT_EQ(editor.exportTo("m4a", editor.dir / "x.m4a").success, true);
+        EXPECT_EQ(held(), referenced);
+    }
+    // The clips still play from their files.
+    for (const auto& path : referenced) EXPECT_GT(platform::AVAudioFile::forReading(platform::URL(path))->length(), 0);
 }
 
 TEST(ExportRender, ProgressFollowsTheClipPreparation) {

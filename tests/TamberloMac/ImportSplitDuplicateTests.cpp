@@ -8,6 +8,7 @@
 #include "TamberloMac/Playback/Player.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/OSLog.h"
 
 #include <gtest/gtest.h>
 
@@ -116,6 +117,62 @@ TEST(MusicFileManager, ImportingTheStoresOwnCopyOpensItInPlace) {
     EXPECT_EQ(musics[0]->file->length(), 176400);
     EXPECT_EQ(musics[1]->file->length(), 176400);
     EXPECT_TRUE(fs::exists(copy));
+}
+
+// A link is imported as the file it names, whether relative or absolute; the copy keeps its own
+// bytes when the original changes later.
+TEST(MusicFileManager, ImportingASymbolicLinkCopiesTheFileItNames) {
+    testsupport::ScratchDir dir;
+    MusicFileManager store;
+    fs::create_directories(dir / "real");
+    editortest::writeA(dir / "real" / "A.wav");
+    fs::create_symlink("real/A.wav", dir / "relative.wav");
+    fs::create_symlink(dir / "real" / "A.wav", dir / "absolute.wav");
+    fs::create_symlink(dir / "real" / "gone.wav", dir / "dangling.wav");
+    testing::internal::CaptureStdout();
+    const auto musics = store.importMusicsWithArr(
+        {platform::URL(dir / "relative.wav"), platform::URL(dir / "absolute.wav"), platform::URL(dir / "dangling.wav")});
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(musics.size(), 2u);
+    editortest::writeB(dir / "real" / "A.wav");  // the original changes afterwards
+    for (const auto& music : musics) {
+        const fs::path copy = music->file->url().filePath();
+        EXPECT_EQ(copy.parent_path(), fs::path(store.savePath()));
+        EXPECT_FALSE(fs::is_symlink(copy)) << copy;
+        EXPECT_EQ(music->file->length(), 441000) << copy;
+        EXPECT_EQ(platform::AVAudioFile::forReading(platform::URL(copy))->length(), 441000) << copy;
+    }
+    EXPECT_EQ(musics[0]->name, "relative.wav");
+    EXPECT_EQ(musics[1]->name, "absolute.wav");
+}
+
+// Start-up empties the work folders, but never through a link: a work folder that is a link or a
+// file becomes a folder of its own, the link's target keeps everything, and one line says so.
+TEST(MusicFileManager, AWorkFolderThatIsALinkOrAFileIsReplacedAndNothingBehindItDeleted) {
+    for (const char* folder : {"user_docs", "user_operate"}) {
+        for (const bool link : {true, false}) {
+            SCOPED_TRACE(std::string(folder) + (link ? " as a link" : " as a file"));
+            testsupport::ScratchDir dir;
+            fs::create_directories(dir / "target" / "sub");
+            testsupport::writeFile(dir / "target" / "keep.wav", "mine");
+            testsupport::writeFile(dir / "target" / "sub" / "deep.wav", "mine too");
+            const fs::path work = documents() / folder;
+            fs::create_directories(documents());
+            fs::remove_all(work);
+            if (link) fs::create_directory_symlink(dir / "target", work);
+            else testsupport::writeFile(work, "a file in the folder's place");
+            platform::LogSink::clear();
+            MusicFileManager store;
+            EXPECT_TRUE(fs::is_directory(fs::symlink_status(work)));
+            EXPECT_TRUE(listing(work).empty());
+            EXPECT_EQ(testsupport::readFile(dir / "target" / "keep.wav"), "mine");
+            EXPECT_EQ(testsupport::readFile(dir / "target" / "sub" / "deep.wav"), "mine too");
+            int lines = 0;
+            for (const auto& entry : platform::LogSink::entries())
+                lines += entry.message.find(work.string()) != std::string::npos;
+            EXPECT_EQ(lines, 1);
+        }
+    }
 }
 
 TEST(MusicFileManager, WorkPathsCountUpWithFiveDigits) {

@@ -367,6 +367,57 @@ TEST(MusicSequenceFile, CreateDataWritesAFileThatLoadsBackTheSame) {
     EXPECT_EQ(events(back.tempoTrack()).size(), events(s.tempoTrack()).size());
 }
 
+// What a file holds is written back as it was, however late; what a file cannot hold fails the save.
+TEST(MusicSequenceFile, CreateDataKeepsLateTicksAndHighMetaTypesAndRefusesWhatAFileCannotHold) {
+    const auto save = [](const Sequence& s, int16_t resolution, Bytes& out) {
+        std::vector<uint8_t>* data = nullptr;
+        const OSStatus status =
+            MusicSequenceFileCreateData(s.sequence, kMusicSequenceFile_MIDIType, kMusicSequenceFileFlags_EraseFile, resolution, &data);
+        if (data) out = *data;
+        delete data;
+        return status;
+    };
+    // Three notes, each after the largest delta, then two metas of types a file may carry above 0x7F.
+    const Bytes late{0xFF, 0xFF, 0xFF, 0x7F};
+    Bytes body;
+    for (uint8_t key = 60; key < 63; ++key) body = body + late + Bytes{0x90, key, 100} + Bytes{0x01, 0x80, key, 0};
+    body = body + Bytes{0x00, 0xFF, 0x80, 0x01, 'a'} + Bytes{0x00, 0xFF, 0xFF, 0x01, 'b'} + Bytes{0x00, 0xFF, 0x2F, 0x00};
+    Sequence s;
+    ASSERT_EQ(load(s, header(0, 1, 480) + chunk("MTrk", body)), 0);
+    const auto read = events(s.track(0));
+    ASSERT_EQ(read.size(), 5u);
+    EXPECT_EQ(std::llround(read[2].time * 480), 3LL * 0x0FFFFFFF + 2);
+
+    Bytes written;
+    ASSERT_EQ(save(s, 480, written), 0);
+    Sequence back;
+    ASSERT_EQ(load(back, written), 0);
+    const auto again = events(back.track(0));
+    ASSERT_EQ(again.size(), read.size());
+    for (size_t i = 0; i < read.size(); ++i) {
+        EXPECT_EQ(again[i].time, read[i].time) << i;
+        EXPECT_EQ(again[i].data, read[i].data) << i;
+    }
+    EXPECT_EQ(again[3].data[0], 0x80);
+    EXPECT_EQ(again[4].data[0], 0xFF);
+
+    // At 96 ticks a beat the same times need deltas a file holds; at 960 they need twice the largest.
+    Bytes coarse;
+    EXPECT_EQ(save(s, 96, coarse), 0);
+    Bytes fine;
+    EXPECT_EQ(save(s, 960, fine), kAudioToolboxErr_CannotDoInCurrentContext);
+    EXPECT_TRUE(fine.empty());
+
+    // 65535 tracks with the tempo track are a file's most.
+    Sequence many;
+    for (int t = 0; t < 65534; ++t) many.newTrack();
+    Bytes most;
+    ASSERT_EQ(save(many, 480, most), 0);
+    EXPECT_EQ(Bytes(most.begin(), most.begin() + 14), header(1, 65535, 480));
+    many.newTrack();
+    EXPECT_EQ(save(many, 480, most), kAudioToolboxErr_CannotDoInCurrentContext);
+}
+
 TEST(MusicSequenceFile, MalformedFilesGiveAnErrorAndKeepWhatLoaded) {
     const Bytes good = sampleFile();
     const struct {

@@ -98,7 +98,9 @@ void fuzzSMFLoad(const Bytes& bytes) {
         sink = sink + track->programChangeEvents().size() + track->getMIDINoteData().size();
     }
     const auto data = sequencer->genData();
-    if (!data) throw std::runtime_error("the loaded sequence could not be written");
+    // A save fails only for what a file cannot hold (at 480 PPQ, a gap beyond 0x0FFFFFFF ticks, or
+    // more than 65535 tracks), which a mutated file easily asks for.
+    if (!data) return;
     const auto again = sonora::AppleSequencer::fromData(*data);
     if (noteCount(*again) != noteCount(*sequencer))
         throw std::runtime_error("notes " + std::to_string(noteCount(*sequencer)) + " became " +

@@ -64,7 +64,10 @@ int seqRoundtripCommand(int argc, char** argv) {
     if (argc != 3) return tool::printUsage("usage: sonora-tool seq-roundtrip IN OUT\n");
     auto sequencer = load(argv[1]);
     const auto data = sequencer->genData();
-    if (!data) throw std::runtime_error("cannot write the sequence of " + std::string(argv[1]));
+    if (!data)
+        throw std::runtime_error("cannot write the sequence of " + std::string(argv[1]) +
+                                 ": a MIDI file cannot hold it (two events of a track more than 0x0FFFFFFF ticks apart "
+                                 "at 480 per beat, or more than 65535 tracks)");
     std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(data->data()), std::streamsize(data->size()));
     out.close();

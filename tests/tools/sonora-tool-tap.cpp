@@ -5,7 +5,8 @@
 //        IN (44100 Hz, mono or stereo) plays from frame 0 through a source node, the engine's
 //        output, rendered offline in calls of 512 frames (--realtime: on the null device). A tap
 //        on the source prints one line per handler call ("%.9g" values, space-separated) for the
-//        floor(length / N) buffers that cover IN; N defaults to 1024.
+//        floor(length / N) buffers that cover IN; N defaults to 1024. An N longer than IN is
+//        refused as a bad argument.
 //   sonora-tool record IN OUT [--duration S] [--realtime]
 //        A NodeRecorder on the source node records into OUT (.caf: 32-bit float, .wav: 24-bit;
 //        44100 Hz stereo) for IN's length or until S seconds; prints recordedDuration.
@@ -13,7 +14,9 @@
 //        The input node is fed by FILE (offline: the manual rendering input block at FILE's rate;
 //        --realtime: the null input playing FILE). A MultiChannelInputNodeTap records the channels
 //        into DIR ("Audio <c + 1> #<n>.wav", 24-bit) until its delegate has seen the 2048-frame
-//        buffers that cover FILE; prints the files' paths.
+//        buffers that cover FILE; prints the paths of the files made. A channel whose file could
+//        not be made (an unwritable folder, every name taken) records nothing and is named on
+//        stderr, and the exit status is 1.
 //
 // Exit status: 0 on success, 1 on an error (one line on stderr), 2 on bad arguments.
 
@@ -32,6 +35,7 @@
 #include "platform/coreaudio/AudioDeviceStream.h"
 #include "platform/dispatch/DispatchQueue.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -127,6 +131,7 @@ int tapCommand(int argc, char** argv) {
     if (!args || args->positional.size() != 2) return tapUsage();
     const std::string kind = args->positional[0];
     uint32_t bufferSize = 1024;
+    bool bufferGiven = false;
     uint32_t padding = 0;
     std::optional<sonora::FFTValidBinCount> bins;
     auto mode = sonora::AnalysisMode::rms;
@@ -136,6 +141,7 @@ int tapCommand(int argc, char** argv) {
             const auto n = tool::parseCount(value);
             if (!n || *n == 0) return tapUsage();
             bufferSize = *n;
+            bufferGiven = true;
         } else if (name == "--padding") {
             const auto n = tool::parseCount(value);
             if (!n) return tapUsage();
@@ -159,6 +165,13 @@ int tapCommand(int argc, char** argv) {
 
     auto input = tool::readInput(args->positional[1]);
     const auto total = platform::AVAudioFramePosition(input[0].size());
+    // The tap holds several buffers at once: a buffer longer than the input would cost memory
+    // many times the input's and still deliver nothing.
+    if (bufferGiven && bufferSize > total) {
+        tool::printError("--buffer " + std::to_string(bufferSize) + " is longer than " + args->positional[1] + " (" +
+                         std::to_string(total) + " frames): no buffer would be delivered");
+        return tapUsage();
+    }
     const size_t wanted = size_t(total / bufferSize);
     auto source = std::make_shared<tool::BufferSource>(std::move(input));
     size_t printed = 0;
@@ -301,8 +314,9 @@ int recordInputCommand(int argc, char** argv) {
     recorder->ioLatency = latency;
     recorder->delegate = delegate;
     recorder->prepare(channels);
+    // An empty input still makes its (empty) files.
+    recorder->record();
     if (wanted > 0) {
-        recorder->record();
         engine->start();
         if (!args->realtime) {
             auto out = platform::AVAudioPCMBuffer::make(engine->manualRenderingFormat(), kCycle);
@@ -320,7 +334,25 @@ int recordInputCommand(int argc, char** argv) {
     recorder->setRecordEnabled(false);
     if (recorder->isRecording()) recorder->stop();
     platform::AudioDeviceRegistry::setNullInputFile({});
-    for (const auto& f : files) std::cout << f->url.path() << "\n";
+
+    // Only files that were made are printed; every channel without one is named on stderr.
+    std::vector<int32_t> unnamed = channels;
+    std::vector<std::string> failures;
+    for (const auto& f : files) {
+        const auto at = std::find(unnamed.begin(), unnamed.end(), f->channel);
+        if (at != unnamed.end()) unnamed.erase(at);
+        std::error_code error;
+        if (std::filesystem::is_regular_file(f->url.filePath(), error)) std::cout << f->url.path() << "\n";
+        else failures.push_back("channel " + std::to_string(f->channel) + ": could not create " + f->url.path());
+    }
+    for (const int32_t c : unnamed)
+        failures.push_back("channel " + std::to_string(c) + ": no free file name in " + directory + " (\"Audio " +
+                           std::to_string(int64_t(c) + 1) + " #1\" to \"#10000\" are taken)");
+    std::cout.flush();
+    if (!failures.empty()) {
+        for (const auto& failure : failures) tool::printError(failure);
+        return 1;
+    }
     if (!delegate->done() && wanted > 0) throw std::runtime_error("the input did not deliver all its buffers in time");
     return 0;
 }

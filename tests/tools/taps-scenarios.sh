@@ -73,9 +73,38 @@ $tool record-input --input $T/four.wav --channels 0,2 --dir $T/rt --latency 1000
 cmp "$T/rec/Audio 1 #1.wav" "$T/rt/Audio 1 #1.wav"
 cmp "$T/rec/Audio 3 #1.wav" "$T/rt/Audio 3 #1.wav"
 
+step record-input: channel 0 without a free name records nothing, channel 2 its own
+mkdir $T/taken
+i=1; while [ $i -le 10000 ]; do : > "$T/taken/Audio 1 #$i.wav"; i=$((i + 1)); done
+status=0
+$tool record-input --input $T/four.wav --channels 0,2 --dir $T/taken --latency 1000 > $T/taken.txt 2> $T/taken.err || status=$?
+test $status = 1
+test "$(cat $T/taken.txt)" = "$T/taken/Audio 3 #2.wav"
+grep -q "channel 0: no free file name" $T/taken.err
+if grep -q "in time" $T/taken.err; then exit 1; fi
+$check remix "$T/taken/Audio 3 #2.wav" $T/four.wav 2 1000 142360
+
+step record-input into a folder it cannot write
+mkdir $T/ro && chmod 555 $T/ro
+as_user=""
+if [ "$(id -u)" = 0 ]; then chmod 755 $T && as_user="setpriv --reuid=65534 --regid=65534 --clear-groups"; fi
+status=0
+$as_user $tool record-input --input $T/four.wav --channels 0,2 --dir $T/ro > $T/ro.txt 2> $T/ro.err || status=$?
+test $status = 1 && test ! -s $T/ro.txt
+grep -q "channel 2: could not create $T/ro/Audio 3 #" $T/ro.err
+test -z "$(ls $T/ro)"
+
 step empty and truncated input
 sox $T/s.wav $T/empty.wav trim 0 0
 test -z "$($tool tap raw $T/empty.wav)"
+step tap --buffer longer than the input: a usage error before anything is held
+for n in 102401 100000000 4294967295; do
+  status=0
+  $tool tap raw $T/s.wav --buffer $n > $T/long.txt 2> $T/long.err || status=$?
+  test $status = 2 && test ! -s $T/long.txt
+  grep -q "is longer than $T/s.wav (102400 frames)" $T/long.err
+done
+$tool tap raw $T/s.wav --buffer 102400 | awk 'END { if (NR != 1) exit 1 }'
 $tool record-input --input $T/empty.wav --channels 0 --dir $T/e > /dev/null
 head -c 20000 $T/four.wav > $T/cut.wav
 status=0

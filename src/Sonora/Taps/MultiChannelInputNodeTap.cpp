@@ -121,7 +121,7 @@ void MultiChannelInputNodeTap::createFiles() {
     if (recordCounter_ > 10000) {
         // Names run out at #10000: no new take.
         Log({"Record counter", recordCounter_, "is past 10000: no files created"});
-        files_.setWrappedValue({});
+        setFiles({});
         filesReady_ = false;
         return;
     }
@@ -140,7 +140,7 @@ void MultiChannelInputNodeTap::createFiles() {
         Log({"Creating destination:", url->path()});
         made.push_back(std::make_shared<WriteableFile>(*url, *fileFormat_, fc.channel, ioLatency));
     }
-    files_.setWrappedValue(made);
+    setFiles(made);
     Log({"Created", filesText(made), "latency in frames", ioLatency});
     filesReady_ = made.size() == fileChannels_->size();
     recordCounter_ = std::max(recordCounter_ + 1, 1);
@@ -154,9 +154,10 @@ void MultiChannelInputNodeTap::setRecordEnabled(bool enabled) {
         std::weak_ptr<MultiChannelInputNodeTap> weak = weak_from_this();
         MultiChannelInputNodeTap* raw = weak.expired() ? this : nullptr;
         inputNode_->installTapOnBus(0, bufferSize_, *recordFormat_,
-                                    [weak, raw](const std::shared_ptr<platform::AVAudioPCMBuffer>& buffer, const platform::AVAudioTime& time) {
-                                        if (raw) return raw->process(*buffer, time);
-                                        if (auto self = weak.lock()) self->process(*buffer, time);
+                                    [weak, raw, map = channelMap_](const std::shared_ptr<platform::AVAudioPCMBuffer>& buffer,
+                                                                   const platform::AVAudioTime& time) {
+                                        if (raw) return raw->process(*buffer, time, map);
+                                        if (auto self = weak.lock()) self->process(*buffer, time, map);
                                     });
         if (auto d = delegate.lock()) d->tapDidInstall(*this);
     } else {
@@ -230,6 +231,11 @@ std::optional<double> MultiChannelInputNodeTap::recordedDuration() const {
 }
 
 void MultiChannelInputNodeTap::process(const platform::AVAudioPCMBuffer& buffer, const platform::AVAudioTime& time) {
+    process(buffer, time, channelMap_);
+}
+
+void MultiChannelInputNodeTap::process(const platform::AVAudioPCMBuffer& buffer, const platform::AVAudioTime& time,
+                                       const std::vector<int32_t>& map) {
     if (!bufferFormat_) {
         Log({"bufferFormat is nil"});
         return;
@@ -241,7 +247,18 @@ void MultiChannelInputNodeTap::process(const platform::AVAudioPCMBuffer& buffer,
     }
     const uint32_t frames = buffer.frameLength();
     const size_t stride = buffer.stride();
+    const auto list = files();
+    // The files follow the channel map in order, but a channel whose file could not be made has
+    // none: a file takes the next tapped channel only when it records that input channel, so that
+    // no channel's audio lands in the file of another.
+    size_t next = 0;
     for (uint32_t c = 0; c < buffer.format().channelCount(); ++c) {
+        const bool mapped = c < map.size();
+        if (next >= list.size() || (mapped && list[next]->channel != map[c])) {
+            if (!mismatchLogged_.exchange(true)) Log({"Count mismatch: no file for tapped channel", c, "of", list.size(), "files"});
+            continue;
+        }
+        const auto& file = list[next++];
         auto mono = platform::AVAudioPCMBuffer::make(*bufferFormat_, frames);
         if (!mono) {
             Log({"Failed creating channelBuffer"});
@@ -251,13 +268,8 @@ void MultiChannelInputNodeTap::process(const platform::AVAudioPCMBuffer& buffer,
         float* to = mono->floatChannelData()[0];
         for (uint32_t i = 0; i < frames; ++i) to[i] = from[size_t(i) * stride];
         mono->setFrameLength(frames);
-        const auto list = files();
-        if (c >= list.size()) {
-            Log({"Count mismatch"});
-            return;
-        }
         try {
-            list[c]->writeAndMeasure(*mono, time, isRecording());
+            file->writeAndMeasure(*mono, time, isRecording());
         } catch (const platform::NSErrorException& e) {
             Log({"Write failed", e.error().localizedDescription});
         }

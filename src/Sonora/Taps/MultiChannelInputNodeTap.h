@@ -88,7 +88,10 @@ public:
     void setFileChannels(std::optional<std::vector<FileChannel>> channels);
 
     std::vector<std::shared_ptr<WriteableFile>> files() const { return files_.wrappedValue(); }
-    void setFiles(std::vector<std::shared_ptr<WriteableFile>> files) { files_.setWrappedValue(std::move(files)); }
+    void setFiles(std::vector<std::shared_ptr<WriteableFile>> files) {
+        files_.setWrappedValue(std::move(files));
+        mismatchLogged_.store(false);
+    }
 
     const std::shared_ptr<platform::AVAudioInputNode>& inputNode() const { return inputNode_; }
     bool isRecording() const { return isRecording_.load(std::memory_order_acquire); }
@@ -127,7 +130,9 @@ public:
     void record();
     void stop();
 
-    // The tap's work (tap thread).
+    // The tap's work (tap thread): each tapped channel goes to the file made for it, in the order
+    // of the channel map; a channel without a file (none could be named or set) records nothing,
+    // and the others still record their own channel.
     void process(const platform::AVAudioPCMBuffer& buffer, const platform::AVAudioTime& time);
 
     // "<base> #n.<recordFileType>" in the directory for the first n from startIndex (at most
@@ -136,6 +141,8 @@ public:
 
 private:
     void setRecording(bool recording);
+    // process() for a tap installed with `map` (the map may change on another thread meanwhile).
+    void process(const platform::AVAudioPCMBuffer& buffer, const platform::AVAudioTime& time, const std::vector<int32_t>& map);
 
     std::optional<std::vector<FileChannel>> fileChannels_;
     ThreadLockedAccessor<std::vector<std::shared_ptr<WriteableFile>>> files_{{}};
@@ -155,6 +162,8 @@ private:
     std::optional<platform::AVAudioTime> startedAtTime_;
     std::optional<platform::AVAudioTime> stoppedAtTime_;
     std::vector<int32_t> channelMap_;
+    // "Count mismatch" is logged once per set of files, not for every buffer.
+    std::atomic<bool> mismatchLogged_{false};
 };
 
 }  // namespace sonora

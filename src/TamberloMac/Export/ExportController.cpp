@@ -127,7 +127,27 @@ void ExportController::convertFormat() {
     });
 }
 
+void ExportController::removeWorkFiles() {
+    if (renderFile) {
+        try {
+            renderFile->close();
+        } catch (const platform::NSErrorException&) {
+            // Already closed, or never written: nothing to flush.
+        }
+    }
+    // The players hold the padded files open; an open file's space stays taken after its removal.
+    if (engine->output()) engine->setOutput(nullptr);
+    for (const auto& path : workFiles_) {
+        std::error_code error;
+        std::filesystem::remove(path, error);
+        if (error)
+            platform::os_log(exportLog(), platform::OSLogType::error, "cannot remove the work file " + path + ": " + error.message());
+    }
+    workFiles_.clear();
+}
+
 void ExportController::conversionFinished(bool success) {
+    removeWorkFiles();
     if (success) {
         HUD::showSuccessWithStatus(localized("导出成功"));
         auto self = shared_from_this();

@@ -76,7 +76,8 @@ public:
     // then all of them are rendered offline at the tracks' volumes into a new 44100 Hz, 16-bit,
     // stereo ".caf" work file (renderFile), and convertFormat() follows. A render file that cannot
     // be made, a clip that cannot be read, nothing to render or a failed render shows "导出失败" and reports
-    // conversionFinishedBlock(false), so the sheet can be used again.
+    // conversionFinishedBlock(false), so the sheet can be used again. Whatever the outcome, the
+    // mix-down's work files are gone when it is reported.
     void render();
     // Hands renderProgress to progressBlock as a percentage and its "12.5%" label.
     void updateProgress();
@@ -95,14 +96,23 @@ private:
     };
 
     void conversionFinished(bool success);
+    // Ends a mix-down however it went: closes the render file, lets go of the players and removes
+    // the mix-down's own work files (no clip or history step refers to them: each was a fresh work
+    // path), so that exports do not fill the work folder.
+    void removeWorkFiles();
     // Every clip of the export set prepared, in order; none when one of them cannot be read.
-    std::optional<std::vector<PreparedClip>> renderTracks(const std::vector<std::shared_ptr<TrackModel>>& tracks);
+    // `workPaths` receives every work path handed out for the clips, prepared or not.
+    std::optional<std::vector<PreparedClip>> renderTracks(const std::vector<std::shared_ptr<TrackModel>>& tracks,
+                                                          std::vector<std::string>& workPaths);
     // Decodes (holding `fileLock` while it reads the clip's file), fades and pads one clip into
     // its work file; none when that fails.
     static std::optional<PreparedClip> prepareClip(const MusicModel& clip, const TrackModel& track,
                                                    const platform::URL& url, std::mutex& fileLock);
     void renderMix(std::vector<PreparedClip> clips);
     void showProgress(double progress);
+
+    // The work files of the running mix-down (main thread).
+    std::vector<std::string> workFiles_;
 };
 
 }  // namespace tamberlo

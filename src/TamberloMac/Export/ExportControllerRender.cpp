@@ -88,6 +88,7 @@ void ExportController::render() {
     if (renderStartBlock) renderStartBlock();
 
     const std::string path = MusicFileManager::shared().nextOperatePath() + ".caf";
+    workFiles_.push_back(path);
     try {
         renderFile = AVAudioFile::forWriting(URL(path), renderSettings());
     } catch (const platform::NSErrorException& e) {
@@ -103,8 +104,10 @@ void ExportController::render() {
     auto self = shared_from_this();
     auto exported = tracks;
     GCDAsyncGlobal([self, exported] {
-        auto clips = self->renderTracks(exported);
-        GCDAsyncMain([self, clips = std::move(clips)]() mutable {
+        std::vector<std::string> workPaths;
+        auto clips = self->renderTracks(exported, workPaths);
+        GCDAsyncMain([self, clips = std::move(clips), workPaths = std::move(workPaths)]() mutable {
+            self->workFiles_.insert(self->workFiles_.end(), workPaths.begin(), workPaths.end());
             // A mix without one of its clips is not the mix the user asked for.
             if (!clips) return self->conversionFinished(false);
             self->renderMix(std::move(*clips));
@@ -113,7 +116,7 @@ void ExportController::render() {
 }
 
 std::optional<std::vector<ExportController::PreparedClip>> ExportController::renderTracks(
-    const std::vector<std::shared_ptr<TrackModel>>& exported) {
+    const std::vector<std::shared_ptr<TrackModel>>& exported, std::vector<std::string>& workPaths) {
     // Every clip with its track and its work path, in the export's order; the paths are taken
     // here, in that order, since the store hands them out from one thread.
     struct Job {
@@ -127,7 +130,10 @@ std::optional<std::vector<ExportController::PreparedClip>> ExportController::ren
         if (!track) continue;
         for (const auto& clip : track->musics) {
             Job job{clip, track, std::nullopt, std::nullopt};
-            if (clip && clip->file) job.url = URL(MusicFileManager::shared().nextOperatePath());
+            if (clip && clip->file) {
+                job.url = URL(MusicFileManager::shared().nextOperatePath());
+                workPaths.push_back(job.url->path());
+            }
             jobs.push_back(std::move(job));
         }
     }

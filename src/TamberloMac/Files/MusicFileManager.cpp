@@ -1,6 +1,7 @@
 #include "TamberloMac/Files/MusicFileManager.h"
 
 #include "platform/foundation/FileManager.h"
+#include "platform/foundation/OSLog.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -21,9 +22,27 @@ std::unique_ptr<MusicFileManager>& sharedSlot() {
     return instance;
 }
 
+const platform::OSLog& storeLog() {
+    static const platform::OSLog log{"io.tamberlo.editor", "MusicFileManager"};
+    return log;
+}
+
+// A work folder is emptied at every start, so it must be a folder of the store's own: a symbolic
+// link (whose target is someone else's) or a file in its place is replaced by a new folder, and
+// what a link names is left as it is.
 void createFolder(const std::string& path) {
     auto& files = FileManager::defaultManager();
-    if (files.fileExists(path)) return;
+    std::error_code error;
+    const auto status = std::filesystem::symlink_status(path, error);
+    if (std::filesystem::is_directory(status)) return;
+    if (std::filesystem::exists(status)) {
+        const bool link = std::filesystem::is_symlink(status);
+        std::filesystem::remove(path, error);  // the link itself, never what it names
+        platform::os_log(storeLog(), platform::OSLogType::error,
+                         "the work folder " + path + (link ? " was a symbolic link" : " was not a folder") +
+                             (error ? "; it could not be replaced: " + error.message() : "; replaced by an empty folder"));
+        if (error) return;
+    }
     try {
         files.createDirectory(URL(path), true);
     } catch (const platform::NSErrorException&) {
@@ -33,6 +52,8 @@ void createFolder(const std::string& path) {
 
 void emptyFolder(const std::string& path) {
     auto& files = FileManager::defaultManager();
+    std::error_code error;
+    if (!std::filesystem::is_directory(std::filesystem::symlink_status(path, error))) return;  // never through a link
     std::vector<std::string> names;
     try {
         names = files.contentsOfDirectory(path);
@@ -115,15 +136,25 @@ std::vector<std::shared_ptr<MusicModel>> MusicFileManager::importMusicsWithArr(c
             continue;
         }
         std::string destination = savePath_ + "/" + name;
+        // A symbolic link is imported as the file it names: a copied link would break (relative)
+        // or follow whatever later happens to the original (absolute).
+        std::error_code linkError;
+        const std::filesystem::path source = std::filesystem::is_symlink(std::filesystem::symlink_status(url.filePath(), linkError))
+                                                 ? std::filesystem::canonical(url.filePath(), linkError)
+                                                 : url.filePath();
+        if (linkError) {
+            std::cout << "导入失败: " << url.path() << ": " << linkError.message() << std::endl;
+            continue;
+        }
 
         // The store's own copy opens where it lies; a copy of another file with the same name gets
         // a free name, so that each clip keeps its own bytes.
-        if (!isSameFile(url.path(), destination)) {
-            if (files.fileExists(destination) && !sameContent(url.path(), destination))
+        if (!isSameFile(source, destination)) {
+            if (files.fileExists(destination) && !sameContent(source, destination))
                 destination = freeName(savePath_, name);
             if (!files.fileExists(destination)) {
                 try {
-                    files.copyItem(url, URL(destination));
+                    files.copyItem(URL(source), URL(destination));
                 } catch (const platform::NSErrorException& error) {
                     std::cout << error.error().localizedDescription << std::endl;
                     continue;

@@ -400,7 +400,10 @@ OSStatus MusicSequenceFileCreateData(MusicSequence sequence, MusicSequenceFileTy
     Lock lock(sequenceLock());
     SequenceData* data = findSequence(sequence);
     if (!data) return kAudioToolboxErr_NoSequence;
-    *outData = new std::vector<uint8_t>(createStandardMIDIFile(*data, resolution ? uint16_t(resolution) : 480));
+    auto bytes = std::make_unique<std::vector<uint8_t>>();
+    const OSStatus status = createStandardMIDIFile(*data, resolution ? uint16_t(resolution) : 480, *bytes);
+    if (status) return status;
+    *outData = bytes.release();
     return 0;
 }
 

@@ -134,7 +134,9 @@ OSStatus MusicSequenceFileLoadData(MusicSequence sequence, const uint8_t* bytes,
 OSStatus MusicSequenceFileLoadData(MusicSequence sequence, const std::vector<uint8_t>& data,
                                    MusicSequenceFileTypeID fileType, MusicSequenceLoadFlags flags);
 // A format 1 file of the sequence at `resolution` ticks per quarter (0: 480). The caller owns the
-// bytes (`*outData` is replaced).
+// bytes (`*outData` is replaced). kAudioToolboxErr_CannotDoInCurrentContext, with nothing made,
+// when a file cannot hold the sequence: more than 65535 tracks, or two events of a track further
+// apart than 0x0FFFFFFF ticks at that resolution.
 OSStatus MusicSequenceFileCreateData(MusicSequence sequence, MusicSequenceFileTypeID fileType,
                                      MusicSequenceFileFlags flags, int16_t resolution, std::vector<uint8_t>** outData);
 OSStatus MusicSequenceFileCreate(MusicSequence sequence, const std::string& path, MusicSequenceFileTypeID fileType,

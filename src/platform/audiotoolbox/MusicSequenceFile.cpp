@@ -1,6 +1,7 @@
 // Standard MIDI Files into a sequence and out of it.
 #include "platform/audiotoolbox/detail/MusicSequenceStore.h"
 #include "platform/avfaudio/AVAudioFile.h"
+#include "platform/foundation/OSLog.h"
 
 #include <algorithm>
 #include <array>
@@ -9,6 +10,7 @@
 #include <deque>
 #include <map>
 #include <optional>
+#include <string>
 
 namespace platform::detail {
 
@@ -291,15 +293,25 @@ struct Item {
     std::vector<uint8_t> bytes;
 };
 
-constexpr uint64_t kMaxTick = 0x0FFFFFFF;
+// The largest delta a file's four-byte variable-length number holds.
+constexpr uint64_t kMaxDelta = 0x0FFFFFFF;
+// Absolute ticks are kept far above anything a file can reach through its deltas, so that a time
+// beyond it is still seen as a delta the file cannot hold.
+constexpr double kTickCeiling = 0x1p62;
 
 uint64_t toTick(double beats, uint16_t resolution) {
     if (!(beats > 0)) return 0;
     const double ticks = std::round(beats * resolution);
-    return ticks >= double(kMaxTick) ? kMaxTick : uint64_t(ticks);
+    return ticks >= kTickCeiling ? uint64_t(kTickCeiling) : uint64_t(ticks);
 }
 
-std::vector<uint8_t> trackChunk(const TrackData& track, uint16_t resolution) {
+const OSLog& writerLog() {
+    static const OSLog log{"platform", "MusicSequenceFile"};
+    return log;
+}
+
+// One track's chunk; none (with a log line) when two of its events lie further apart than a delta holds.
+std::optional<std::vector<uint8_t>> trackChunk(const TrackData& track, uint16_t resolution, size_t trackIndex) {
     std::vector<Item> items;
     items.reserve(track.events.size() * 2);
     size_t order = 0;
@@ -319,7 +331,7 @@ std::vector<uint8_t> trackChunk(const TrackData& track, uint16_t resolution) {
             uint32_t length;
             std::memcpy(&length, d + 4, 4);
             if (d[0] == 0x2F) break;  // written once, at the track's end
-            std::vector<uint8_t> bytes{0xFF, uint8_t(d[0] & 0x7F)};
+            std::vector<uint8_t> bytes{0xFF, d[0]};
             putVLQ(bytes, length);
             bytes.insert(bytes.end(), d + 8, d + 8 + length);
             items.push_back({tick, 1, order++, std::move(bytes)});
@@ -375,13 +387,23 @@ std::vector<uint8_t> trackChunk(const TrackData& track, uint16_t resolution) {
 
     std::vector<uint8_t> body;
     uint64_t now = 0;
+    const auto putDelta = [&](uint64_t tick) {
+        if (tick - now > kMaxDelta) {
+            os_log(writerLog(), OSLogType::error,
+                   "cannot write track " + std::to_string(trackIndex) + ": " + std::to_string(tick - now) +
+                       " ticks between two events at tick " + std::to_string(now) + " exceed the file's largest delta of " +
+                       std::to_string(kMaxDelta));
+            return false;
+        }
+        putVLQ(body, uint32_t(tick - now));
+        now = tick;
+        return true;
+    };
     for (const auto& item : items) {
-        putVLQ(body, uint32_t(item.tick - now));
-        now = item.tick;
+        if (!putDelta(item.tick)) return std::nullopt;
         body.insert(body.end(), item.bytes.begin(), item.bytes.end());
     }
-    const uint64_t end = std::max(now, toTick(track.length(), resolution));
-    putVLQ(body, uint32_t(end - now));
+    if (!putDelta(std::max(now, toTick(track.length(), resolution)))) return std::nullopt;
     body.insert(body.end(), {0xFF, 0x2F, 0x00});
 
     std::vector<uint8_t> chunk{'M', 'T', 'r', 'k'};
@@ -392,20 +414,28 @@ std::vector<uint8_t> trackChunk(const TrackData& track, uint16_t resolution) {
 
 }  // namespace
 
-std::vector<uint8_t> createStandardMIDIFile(const SequenceData& sequence, uint16_t resolution) {
-    const size_t trackCount = std::min<size_t>(sequence.tracks.size() + 1, 0xFFFF);
-    std::vector<uint8_t> out{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1};
+OSStatus createStandardMIDIFile(const SequenceData& sequence, uint16_t resolution, std::vector<uint8_t>& out) {
+    // The header counts the tempo track and the others in 16 bits.
+    const size_t trackCount = sequence.tracks.size() + 1;
+    if (trackCount > 0xFFFF) {
+        os_log(writerLog(), OSLogType::error,
+               "cannot write " + std::to_string(trackCount) + " tracks: a file holds at most 65535");
+        return kAudioToolboxErr_CannotDoInCurrentContext;
+    }
+    out = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1};
     out.push_back(uint8_t(trackCount >> 8));
     out.push_back(uint8_t(trackCount));
     out.push_back(uint8_t(resolution >> 8));
     out.push_back(uint8_t(resolution));
-    auto tempo = trackChunk(*sequence.tempoTrack, resolution);
-    out.insert(out.end(), tempo.begin(), tempo.end());
-    for (size_t i = 0; i + 1 < trackCount; ++i) {
-        auto chunk = trackChunk(*sequence.tracks[i], resolution);
-        out.insert(out.end(), chunk.begin(), chunk.end());
+    for (size_t i = 0; i < trackCount; ++i) {
+        const auto chunk = trackChunk(i == 0 ? *sequence.tempoTrack : *sequence.tracks[i - 1], resolution, i);
+        if (!chunk) {
+            out.clear();
+            return kAudioToolboxErr_CannotDoInCurrentContext;
+        }
+        out.insert(out.end(), chunk->begin(), chunk->end());
     }
-    return out;
+    return 0;
 }
 
 }  // namespace platform::detail

@@ -87,6 +87,8 @@ struct TempoMap {
 
 // SMF reading and writing (MusicSequenceFile.cpp).
 OSStatus loadStandardMIDIFile(SequenceData& sequence, const uint8_t* bytes, size_t length);
-std::vector<uint8_t> createStandardMIDIFile(const SequenceData& sequence, uint16_t resolution);
+// Writing fails (with a log line, `out` empty) for what a file cannot hold: more than 65535 tracks
+// or two events of a track further apart than 0x0FFFFFFF ticks.
+OSStatus createStandardMIDIFile(const SequenceData& sequence, uint16_t resolution, std::vector<uint8_t>& out);
 
 }  // namespace platform::detail
