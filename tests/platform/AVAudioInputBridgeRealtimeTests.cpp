@@ -8,6 +8,7 @@
 #include "platform/coreaudio/AudioDeviceStream.h"
 
 #include "main/TestSupport.h"
+#include "platform/support/AudioFileSamples.h"
 
 #include <gtest/gtest.h>
 
@@ -24,16 +25,6 @@ namespace {
 constexpr double kFrequency = 441;  // a whole number of periods in a whole second at both rates
 constexpr float kAmplitude = 0.5f;
 constexpr AVAudioFrameCount kCycle = 512;
-
-std::vector<std::vector<float>> readAll(const std::filesystem::path& path) {
-    auto file = AVAudioFile::forReading(URL::fileURLWithPath(path.string()));
-    auto buffer = AVAudioPCMBuffer::make(file->processingFormat(), AVAudioFrameCount(file->length()));
-    file->read(*buffer);
-    std::vector<std::vector<float>> out(file->processingFormat().channelCount());
-    for (size_t c = 0; c < out.size(); ++c)
-        out[c].assign(buffer->floatChannelData()[c], buffer->floatChannelData()[c] + buffer->frameLength());
-    return out;
-}
 
 // A stereo sine from phase 0 (its first frame is 0), ending on a whole period.
 std::filesystem::path writeSine(const std::filesystem::path& path, double rate, double seconds) {
@@ -89,7 +80,7 @@ TEST(AVAudioInputBridgeRealtime, TheInputReachesTheOutputWholeAtAnyRate) {
         EXPECT_EQ(counts.overflows, 0u);
         EXPECT_EQ(counts.dropped + counts.repeated, 0u);
 
-        captured = readAll(dir / "capture.wav");
+        captured = testsupport::readChannels(dir / "capture.wav");
         ASSERT_EQ(captured.size(), 2u);
         const auto& left = captured[0];
         // The sine's span: a converter rings faintly before and after it.
@@ -107,7 +98,7 @@ TEST(AVAudioInputBridgeRealtime, TheInputReachesTheOutputWholeAtAnyRate) {
         EXPECT_LE(std::abs(double(end - first) - ideal), kCycle) << "first " << first << " end " << end;
 
         if (test.inputRate == test.outputRate) {
-            const auto source = readAll(sinePath);
+            const auto source = testsupport::readChannels(sinePath);
             // The sine's first frame is 0, so the capture starts at its second.
             for (int c = 0; c < 2; ++c)
                 for (size_t i = 1; i < source[c].size(); ++i)
