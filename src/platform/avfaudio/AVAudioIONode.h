@@ -7,6 +7,7 @@
 #include "platform/audiotoolbox/AUAudioUnit.h"
 #include "platform/avfaudio/AVAudioMixing.h"
 #include "platform/avfaudio/AVAudioNode.h"
+#include "platform/avfaudio/detail/InputClockBridge.h"
 
 #include <array>
 #include <atomic>
@@ -120,17 +121,11 @@ private:
     double captureRate_ = 44100;
     // Captured frames waiting for the engine's render (the device thread writes, the render reads).
     struct Monitor;
-    struct Counts {
-        std::atomic<uint64_t> underruns{0};
-        std::atomic<uint64_t> overflows{0};
-        std::atomic<uint64_t> dropped{0};
-        std::atomic<uint64_t> repeated{0};
-    };
     std::unique_ptr<Monitor> ownedMonitor_;
     std::atomic<Monitor*> monitor_{nullptr};
     std::atomic<bool> monitorInUse_{false};
     std::atomic<AVAudioFrameCount> latency_{0};
-    Counts counts_;
+    detail::InputClockBridgeCounts counts_;
 };
 
 }  // namespace platform
