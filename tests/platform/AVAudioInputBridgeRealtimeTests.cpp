@@ -70,7 +70,7 @@ TEST(AVAudioInputBridgeRealtime, TheInputReachesTheOutputWholeAtAnyRate) {
             engine->start();
             ASSERT_TRUE(engine->isRunning());
             latency = input->monitorLatency();
-            std::this_thread::sleep_for(std::chrono::duration<double>(test.seconds + 0.6 + latency / test.inputRate));
+            std::this_thread::sleep_for(std::chrono::duration<double>(test.seconds + 1.0 + latency / test.inputRate));
             engine->stop();
             counts = input->monitorCounts();
         }
@@ -92,7 +92,7 @@ TEST(AVAudioInputBridgeRealtime, TheInputReachesTheOutputWholeAtAnyRate) {
         // Heard once the ring held the latency (the input device starts a moment after the output).
         const double latencyOut = latency * test.outputRate / test.inputRate;
         EXPECT_GE(double(first), latencyOut - 2);
-        EXPECT_LE(double(first), latencyOut + 0.3 * test.outputRate);
+        EXPECT_LE(double(first), latencyOut + 0.5 * test.outputRate);
         // As long as the file, within one cycle.
         const double ideal = test.seconds * test.outputRate;
         EXPECT_LE(std::abs(double(end - first) - ideal), kCycle) << "first " << first << " end " << end;
