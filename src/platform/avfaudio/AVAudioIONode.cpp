@@ -202,9 +202,8 @@ void AVAudioInputNode::startCapture(detail::TapQueue& taps, AVAudioFrameCount ou
     const AVAudioFormat format = outputFormat(0);
     captureRate_ = format.sampleRate();
     const AVAudioFrameCount inputCycle = stream_->framesPerCycle();
-    const AVAudioFrameCount latency = std::min<AVAudioFrameCount>(
-        monitorLatency(inputCycle, captureRate_, outputCycle, outputRate > 0 ? outputRate : captureRate_),
-        AVAudioFrameCount(detail::InputClockBridge::kFrames / 2));
+    const AVAudioFrameCount latency =
+        monitorLatency(inputCycle, captureRate_, outputCycle, outputRate > 0 ? outputRate : captureRate_);
     latency_.store(latency, std::memory_order_relaxed);
     ownedMonitor_ = std::make_unique<Monitor>(format.channelCount(), 8192, latency, inputCycle, captureRate_);
     monitor_.store(ownedMonitor_.get(), std::memory_order_seq_cst);

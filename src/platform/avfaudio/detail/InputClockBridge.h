@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -30,7 +31,6 @@ struct InputClockBridgeCounts {
 // cycle) and absorbed one frame at a time, dropped or repeated where the signal changes least.
 class InputClockBridge {
 public:
-    static constexpr size_t kFrames = 16384;  // a power of two
     // Output cycles that set the lag the bridge keeps, and the weight of each later one in its average.
     static constexpr uint32_t kSettleCycles = 512;
     static constexpr double kAveraging = 1.0 / 1024;
@@ -38,17 +38,18 @@ public:
     // `latency` input frames are held before the render reads; the input device delivers
     // `inputCycle` frames a cycle at `rate`.
     InputClockBridge(uint32_t channels, uint32_t latency, uint32_t inputCycle, double rate)
-        : channels(channels), ring(kFrames * channels, 0.0f), latency(latency), inputCycle(inputCycle), rate(rate),
+        : channels(channels), capacity(std::bit_ceil(std::max<size_t>(16384, 4 * (size_t(latency) + inputCycle)))),
+          ring(capacity * channels, 0.0f), latency(latency), inputCycle(inputCycle), rate(rate),
           tolerance(std::max(32.0, inputCycle / 4.0)) {}
 
     // Input device thread: `frames` frames whose first one was captured at `hostTime`.
     void push(const AudioBufferList& from, AVAudioFrameCount frames, uint64_t hostTime) {
         const uint64_t w = written.load(std::memory_order_relaxed);
         // A full ring keeps what it has; the render notices the loss and starts over.
-        if (w - read.load(std::memory_order_acquire) + frames > kFrames) return;
+        if (w - read.load(std::memory_order_acquire) + frames > capacity) return;
         for (uint32_t c = 0; c < channels; ++c) {
             const float* data = static_cast<const float*>(from.mBuffers[c].mData);
-            for (AVAudioFrameCount i = 0; i < frames; ++i) ring[c * kFrames + ((w + i) & (kFrames - 1))] = data[i];
+            for (AVAudioFrameCount i = 0; i < frames; ++i) ring[c * capacity + ((w + i) & (capacity - 1))] = data[i];
         }
         setAnchor(w, hostTime);
         written.store(w + frames, std::memory_order_release);
@@ -58,7 +59,7 @@ public:
     void pull(AudioBufferList& into, AVAudioFrameCount frames, uint64_t hostTime, InputClockBridgeCounts& counts) {
         const uint64_t w = written.load(std::memory_order_acquire);
         uint64_t r = read.load(std::memory_order_relaxed);
-        if (w - r > kFrames - inputCycle) {
+        if (w - r > capacity - inputCycle) {
             // The device outran the ring: what is there is stale or has a hole.
             if (primed) counts.overflows.fetch_add(1, std::memory_order_relaxed);
             r = w;
@@ -96,6 +97,7 @@ public:
     }
 
     const uint32_t channels;
+    const size_t capacity;  // frames per channel, a power of two: room for the latency four times over
     std::vector<float> ring;
     const uint32_t latency;
     const uint32_t inputCycle;
@@ -103,7 +105,7 @@ public:
     const double tolerance;  // frames of lag the drift may add or take before a frame goes or comes
 
 private:
-    float sample(uint32_t c, uint64_t frame) const { return ring[c * kFrames + (frame & (kFrames - 1))]; }
+    float sample(uint32_t c, uint64_t frame) const { return ring[c * capacity + (frame & (capacity - 1))]; }
 
     // Frames from `r` on into `into`; with `adjust` +1 the frame after `at` is skipped, with -1
     // the frame at `at` is given twice.
