@@ -21,16 +21,20 @@
 #include "platform/avfaudio/AVAudioPCMBuffer.h"
 #include "platform/avfaudio/AVAudioSourceNode.h"
 #include "platform/avfaudio/RenderThreadMark.h"
+#include "platform/avfaudio/detail/RenderPlan.h"
 #include "platform/coreaudio/AudioDeviceStream.h"
 
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <array>
+#include <string>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
@@ -52,24 +56,102 @@ uint64_t nowNanoseconds() {
 // Passes its input through and records how long the graph below it took, per cycle.
 class TimingNode final : public platform::AVAudioNode {
 public:
-    explicit TimingNode(size_t capacity) : AVAudioNode(1, 1), costs_(capacity) {}
+    explicit TimingNode(size_t capacity) : AVAudioNode(1, 1), costs_(capacity), faults_(capacity) {}
+    // Page faults (minor and major) the thread took during each cycle.
+    uint64_t faults(size_t cycle) const { return cycle < faults_.size() ? faults_[cycle] : 0; }
     std::vector<uint64_t> costs() const { return {costs_.begin(), costs_.begin() + std::min(count_.load(), costs_.size())}; }
 
 protected:
     platform::OSStatus render(const platform::detail::RenderCycle&, int64_t, platform::AVAudioFrameCount frames,
                     platform::AudioBufferList& output, platform::detail::RenderInputs& inputs) override {
+        const uint64_t faultsBefore = pageFaults();
         const uint64_t start = nowNanoseconds();
         platform::OSStatus status = platform::noErr;
         const platform::AudioBufferList* input = inputs.pull(0, frames, status);
         platform::detail::copyOrSilence(output, input, frames);
         const size_t at = count_.fetch_add(1, std::memory_order_relaxed);
-        if (at < costs_.size()) costs_[at] = nowNanoseconds() - start;
+        if (at < costs_.size()) {
+            costs_[at] = nowNanoseconds() - start;
+            faults_[at] = pageFaults() - faultsBefore;
+        }
         return platform::noErr;
     }
 
 private:
+    static uint64_t pageFaults() {
+        rusage usage{};
+        getrusage(RUSAGE_THREAD, &usage);
+        return uint64_t(usage.ru_minflt + usage.ru_majflt);
+    }
     std::vector<uint64_t> costs_;
+    std::vector<uint64_t> faults_;
     std::atomic<size_t> count_{0};
+};
+
+// Each node's own cost per cycle (its render and its tap, without the nodes it pulls), for the
+// slowest cycles' account. Cycles are counted at the timing node's render.
+class NodeCosts final : public platform::detail::RenderProbe {
+public:
+    static constexpr size_t kNodes = 64;
+    NodeCosts(const platform::AVAudioNode* top, size_t cycles) : top_(top), costs_(cycles * kNodes, 0) {}
+
+    void willRender(const platform::AVAudioNode& node) override {
+        if (&node == top_) ++cycle_;
+        if (depth_ < kDepth) stack_[depth_] = {nowNanoseconds(), 0};
+        ++depth_;
+    }
+    void didRender(const platform::AVAudioNode& node) override {
+        --depth_;
+        if (depth_ >= kDepth) return;
+        const uint64_t total = nowNanoseconds() - stack_[depth_].start;
+        if (depth_ > 0) stack_[depth_ - 1].children += total;
+        const size_t index = indexOf(&node);
+        if (cycle_ > 0 && cycle_ <= cycles() && index < kNodes) costs_[(cycle_ - 1) * kNodes + index] += total - stack_[depth_].children;
+    }
+
+    size_t cycles() const { return costs_.size() / kNodes; }
+    // The node's own cost over the first `count` cycles: average and worst.
+    std::pair<double, double> of(const platform::AVAudioNode* node, size_t count) const {
+        for (size_t i = 0; i < known_; ++i) {
+            if (nodes_[i] != node) continue;
+            double total = 0, worst = 0;
+            for (size_t c = 0; c < std::min(count, cycles()); ++c) {
+                total += double(costs_[c * kNodes + i]);
+                worst = std::max(worst, double(costs_[c * kNodes + i]));
+            }
+            return {count ? total / double(std::min(count, cycles())) : 0, worst};
+        }
+        return {0, 0};
+    }
+    // The nodes that cost most in `cycle` (0-based), most first.
+    std::vector<std::pair<const platform::AVAudioNode*, uint64_t>> top(size_t cycle, size_t count) const {
+        std::vector<std::pair<const platform::AVAudioNode*, uint64_t>> list;
+        for (size_t i = 0; i < known_ && cycle < cycles(); ++i) list.emplace_back(nodes_[i], costs_[cycle * kNodes + i]);
+        std::sort(list.begin(), list.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+        if (list.size() > count) list.resize(count);
+        return list;
+    }
+
+private:
+    static constexpr size_t kDepth = 64;
+    size_t indexOf(const platform::AVAudioNode* node) {
+        for (size_t i = 0; i < known_; ++i)
+            if (nodes_[i] == node) return i;
+        if (known_ == kNodes) return kNodes;
+        nodes_[known_] = node;
+        return known_++;
+    }
+    struct Frame {
+        uint64_t start;
+        uint64_t children;
+    };
+    const platform::AVAudioNode* top_;
+    std::vector<uint64_t> costs_;
+    std::array<const platform::AVAudioNode*, kNodes> nodes_{};
+    size_t known_ = 0;
+    std::array<Frame, kDepth> stack_{};
+    size_t depth_ = 0;
+    size_t cycle_ = 0;
 };
 
 // A Sonora node over a platform node with one input.
@@ -91,7 +173,10 @@ void realtimeGraph(double seconds) {
     const auto folder = makeFixtureFolder();
     rtcheck::RtCheckGraph graph(folder);
     const double cycle = double(kFrames) / kRate * 1e9;
-    auto timing = std::make_shared<TimingNode>(size_t(seconds * kRate / kFrames) + 1000);
+    const size_t capacity = size_t(seconds * kRate / kFrames) + 1000;
+    auto timing = std::make_shared<TimingNode>(capacity);
+    NodeCosts nodeCosts(timing.get(), capacity);
+    platform::detail::setRenderProbe(&nodeCosts);
     sonora::AudioEngine engine;
     engine.setOutput(std::make_shared<Wrapper>(timing, graph.output()));
     const auto stream = engine.avEngine()->outputNode()->deviceStream();
@@ -107,6 +192,7 @@ void realtimeGraph(double seconds) {
     }
     graph.stopControl();
     engine.stop();
+    platform::detail::setRenderProbe(nullptr);
     const uint64_t overruns = stream->overrunCount() - overrunsBefore;
     auto costs = timing->costs();
     // The first cycles include the players' start-up; they count like any other.
@@ -130,6 +216,23 @@ void realtimeGraph(double seconds) {
                 "overruns %llu (goal 0)\n",
                 costs.size(), seconds, average, p999, worst, size_t(worstAt - costs.begin()), worstSettled,
                 (unsigned long long)overruns);
+    // The input node's share: the ring that bridges the input device's clock and the converter it feeds.
+    const auto [inputAverage, inputWorst] = nodeCosts.of(engine.avEngine()->inputNode().get(), costs.size());
+    std::printf("input node (the clock bridge): average %.3f %% of the cycle (goal < 1), worst %.2f %%\n",
+                inputAverage / cycle * 100, inputWorst / cycle * 100);
+    // What the slowest cycles spent their time on.
+    std::vector<size_t> order(costs.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return costs[a] > costs[b]; });
+    for (size_t k = 0; k < std::min<size_t>(5, order.size()); ++k) {
+        std::printf("  cycle %zu: %.1f %%, %llu page faults;", order[k], double(costs[order[k]]) / cycle * 100,
+                    (unsigned long long)timing->faults(order[k]));
+        for (const auto& [node, cost] : nodeCosts.top(order[k], k == 0 ? 12 : 4)) {
+            const std::string label = graph.label(node);
+            std::printf(" %s %.1f %%", label.empty() ? node->className().c_str() : label.c_str(), double(cost) / cycle * 100);
+        }
+        std::printf("\n");
+    }
 }
 
 // Worst and median cycle of the silent tail after one impulse through the reverb.

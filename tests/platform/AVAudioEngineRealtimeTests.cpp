@@ -10,6 +10,7 @@
 #include "platform/coreaudio/AudioDeviceStream.h"
 
 #include "main/TestSupport.h"
+#include "platform/support/AudioFileSamples.h"
 
 #include <gtest/gtest.h>
 
@@ -32,16 +33,6 @@ std::shared_ptr<AVAudioPCMBuffer> rampBuffer(AVAudioFrameCount frames) {
         for (AVAudioFrameCount i = 0; i < frames; ++i) buffer->floatChannelData()[c][i] = ramp(c, i);
     buffer->setFrameLength(frames);
     return buffer;
-}
-
-std::vector<std::vector<float>> readAll(const std::filesystem::path& path) {
-    auto file = AVAudioFile::forReading(URL::fileURLWithPath(path.string()));
-    auto buffer = AVAudioPCMBuffer::make(file->processingFormat(), AVAudioFrameCount(file->length()));
-    file->read(*buffer);
-    std::vector<std::vector<float>> out(file->processingFormat().channelCount());
-    for (size_t c = 0; c < out.size(); ++c)
-        out[c].assign(buffer->floatChannelData()[c], buffer->floatChannelData()[c] + buffer->frameLength());
-    return out;
 }
 
 size_t firstNonZero(const std::vector<float>& v) {
@@ -98,7 +89,7 @@ TEST(AVAudioEngineRealtime, NullDeviceTimingAndCaptureEqualOffline) {
     EXPECT_FALSE(rt.filePlayer->lastRenderTime());
     EXPECT_EQ(stream->overrunCount(), 0u);
 
-    auto captured = readAll(dir / "capture.wav");
+    auto captured = testsupport::readChannels(dir / "capture.wav");
     ASSERT_EQ(captured.size(), 2u);
     const auto predicted = [&](uint64_t at) { return int64_t(std::llround(double(at - t0) * 44100e-9)); };
     const int64_t fileFrame = int64_t(firstNonZero(captured[0]));

@@ -118,6 +118,27 @@ TEST_F(AudioDeviceTest, NullOutputKeepsRealTimePace) {
     EXPECT_EQ(log.count.load(), cycles);
 }
 
+// One callback that takes two and a half cycles is one overrun; the cycles that then wake late
+// to catch the clock up render in no time and are none, and the pace is kept.
+TEST_F(AudioDeviceTest, NullOutputCountsOnlyCallbacksThatOutlastTheirCycle) {
+    const double cycleMs = 512 * 1e3 / 44100;
+    std::atomic<int> calls{0};
+    std::atomic<int64_t> nextSampleTime{0};
+    std::atomic<bool> contiguous{true};
+    AudioDeviceStream stream;
+    stream.start([&](AVAudioFrameCount n, AudioBufferList*, uint64_t, int64_t sampleTime) {
+        if (sampleTime != nextSampleTime.load()) contiguous = false;
+        nextSampleTime = sampleTime + n;
+        if (calls.fetch_add(1) == 3)
+            std::this_thread::sleep_for(std::chrono::microseconds(int64_t(2.5 * cycleMs * 1000)));
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    stream.stop();
+    EXPECT_EQ(stream.overrunCount(), 1u);
+    EXPECT_TRUE(contiguous.load());
+    EXPECT_NEAR(double(calls.load()), 300 / cycleMs, 3);
+}
+
 TEST_F(AudioDeviceTest, NullOutputCapturesWhatItPlays) {
     testsupport::ScratchDir dir;
     const auto path = dir / "capture.wav";

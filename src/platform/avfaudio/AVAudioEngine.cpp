@@ -541,7 +541,7 @@ void AVAudioEngine::updateInputDevice() {
         return;
     }
     try {
-        inputNode_->startCapture(*taps_);
+        inputNode_->startCapture(*taps_, outputNode_->deviceStream()->framesPerCycle(), realtimeRate_.load());
         inputDeviceRunning_ = true;
     } catch (const NSErrorException& e) {
         log(OSLogType::error, "start: the input device cannot start: " + e.error().localizedDescription);

@@ -7,13 +7,16 @@
 #include "platform/media/PCMConverter.h"
 
 #include "platform/audiotoolbox/AudioUnit.h"
+#include "platform/avfaudio/detail/InputClockBridge.h"
 #include "platform/avfaudio/detail/NodeTap.h"
 #include "platform/foundation/OSLog.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <thread>
 
 namespace platform {
 
@@ -77,45 +80,21 @@ OSStatus AVAudioOutputNode::render(const detail::RenderCycle&, int64_t, AVAudioF
 
 // --- Input ---
 
-// Captured frames on their way from the input device's thread to the engine's render thread: a
-// single-producer ring per channel; what the render does not take in time is dropped.
+// Captured frames on their way to the render, and the mapped channels of one device cycle.
 struct AVAudioInputNode::Monitor {
-    static constexpr size_t kFrames = 16384;  // a power of two
-    Monitor(uint32_t channels, size_t scratchFrames)
-        : channels(channels), ring(kFrames * channels, 0.0f), scratch(size_t(channels) * scratchFrames, 0.0f),
+    Monitor(uint32_t channels, size_t scratchFrames, uint32_t latency, uint32_t inputCycle, double rate)
+        : bridge(channels, latency, inputCycle, rate), scratch(size_t(channels) * scratchFrames, 0.0f),
           listStorage(new unsigned char[AudioBufferListSize(channels)]), scratchFrames(scratchFrames) {
         list = reinterpret_cast<AudioBufferList*>(listStorage.get());
         list->mNumberBuffers = channels;
         for (uint32_t c = 0; c < channels; ++c)
             list->mBuffers[c] = AudioBuffer{1, uint32_t(scratchFrames * sizeof(float)), scratch.data() + c * scratchFrames};
     }
-    void push(const AudioBufferList& from, AVAudioFrameCount frames) {
-        const uint64_t w = written.load(std::memory_order_relaxed);
-        if (w - read.load(std::memory_order_acquire) + frames > kFrames) return;
-        for (uint32_t c = 0; c < channels; ++c) {
-            const float* data = static_cast<const float*>(from.mBuffers[c].mData);
-            for (AVAudioFrameCount i = 0; i < frames; ++i) ring[c * kFrames + ((w + i) & (kFrames - 1))] = data[i];
-        }
-        written.store(w + frames, std::memory_order_release);
-    }
-    void pull(AudioBufferList& into, AVAudioFrameCount frames) {
-        const uint64_t r = read.load(std::memory_order_relaxed);
-        const AVAudioFrameCount have = AVAudioFrameCount(std::min<uint64_t>(frames, written.load(std::memory_order_acquire) - r));
-        for (uint32_t c = 0; c < into.mNumberBuffers; ++c) {
-            float* out = detail::channel(into, c);
-            for (AVAudioFrameCount i = 0; i < frames; ++i)
-                out[i] = (c < channels && i < have) ? ring[c * kFrames + ((r + i) & (kFrames - 1))] : 0.0f;
-        }
-        read.store(r + have, std::memory_order_release);
-    }
-    const uint32_t channels;
-    std::vector<float> ring;
-    std::vector<float> scratch;  // the mapped channels of one device cycle
+    detail::InputClockBridge bridge;
+    std::vector<float> scratch;
     std::unique_ptr<unsigned char[]> listStorage;
     AudioBufferList* list = nullptr;
     const size_t scratchFrames;
-    alignas(64) std::atomic<uint64_t> written{0};
-    alignas(64) std::atomic<uint64_t> read{0};
 };
 
 AVAudioInputNode::AVAudioInputNode()
@@ -194,17 +173,40 @@ OSStatus AVAudioInputNode::render(const detail::RenderCycle& cycle, int64_t, AVA
         mapChannels(manualBlock_ ? manualBlock_(frames) : nullptr, output, frames);
         return noErr;
     }
-    if (monitor_) monitor_->pull(output, frames);
-    else detail::zeroFill(output, 0, frames);
+    // stopCapture() waits while this flag is up before it lets the ring go.
+    monitorInUse_.store(true, std::memory_order_seq_cst);
+    if (Monitor* monitor = monitor_.load(std::memory_order_seq_cst))
+        monitor->bridge.pull(output, frames, cycle.hostTimeValid ? cycle.hostTime : 0, counts_);
+    else
+        detail::zeroFill(output, 0, frames);
+    monitorInUse_.store(false, std::memory_order_seq_cst);
     return noErr;
 }
 
-void AVAudioInputNode::startCapture(detail::TapQueue& taps) {
+AVAudioFrameCount AVAudioInputNode::monitorLatency(AVAudioFrameCount inputCycle, double inputRate, AVAudioFrameCount outputCycle,
+                                                   double outputRate) {
+    // Two input cycles and two output pulls: the ring still holds a pull when the input's cycle
+    // lands just after the output's, with one input cycle to spare for a late device thread.
+    const auto pull = AVAudioFrameCount(std::ceil(double(outputCycle) * inputRate / outputRate));
+    return 2 * (inputCycle + pull);
+}
+
+AVAudioInputNode::MonitorCounts AVAudioInputNode::monitorCounts() const {
+    return {counts_.underruns.load(std::memory_order_relaxed), counts_.overflows.load(std::memory_order_relaxed),
+            counts_.dropped.load(std::memory_order_relaxed), counts_.repeated.load(std::memory_order_relaxed)};
+}
+
+void AVAudioInputNode::startCapture(detail::TapQueue& taps, AVAudioFrameCount outputCycle, double outputRate) {
     stopCapture();
     taps_ = &taps;
     const AVAudioFormat format = outputFormat(0);
-    monitor_ = std::make_unique<Monitor>(format.channelCount(), 8192);
     captureRate_ = format.sampleRate();
+    const AVAudioFrameCount inputCycle = stream_->framesPerCycle();
+    const AVAudioFrameCount latency =
+        monitorLatency(inputCycle, captureRate_, outputCycle, outputRate > 0 ? outputRate : captureRate_);
+    latency_.store(latency, std::memory_order_relaxed);
+    ownedMonitor_ = std::make_unique<Monitor>(format.channelCount(), 8192, latency, inputCycle, captureRate_);
+    monitor_.store(ownedMonitor_.get(), std::memory_order_seq_cst);
     stream_->start([this](AVAudioFrameCount frames, AudioBufferList* buffers, uint64_t hostTime, int64_t sampleTime) {
         captureCycle(frames, buffers, hostTime, sampleTime);
     });
@@ -212,7 +214,9 @@ void AVAudioInputNode::startCapture(detail::TapQueue& taps) {
 
 void AVAudioInputNode::stopCapture() {
     stream_->stop();
-    monitor_.reset();
+    monitor_.store(nullptr, std::memory_order_seq_cst);
+    while (monitorInUse_.load(std::memory_order_seq_cst)) std::this_thread::sleep_for(std::chrono::microseconds(100));
+    ownedMonitor_.reset();
 }
 
 void AVAudioInputNode::captureCycle(AVAudioFrameCount frames, AudioBufferList* buffers, uint64_t hostTime, int64_t sampleTime) {
@@ -220,7 +224,7 @@ void AVAudioInputNode::captureCycle(AVAudioFrameCount frames, AudioBufferList* b
     // the output's, under the same rules and the same mark.
     const RenderThreadScope mark;
     const RenderingNodeScope rendering(this);
-    Monitor& monitor = *monitor_;
+    Monitor& monitor = *ownedMonitor_;
     taps_->beginRender(1);
     for (AVAudioFrameCount done = 0; done < frames;) {
         const auto n = AVAudioFrameCount(std::min<size_t>(frames - done, monitor.scratchFrames));
@@ -238,7 +242,7 @@ void AVAudioInputNode::captureCycle(AVAudioFrameCount frames, AudioBufferList* b
                        hostTime + uint64_t(std::llround(double(done) * 1e9 / captureRate_)), true);
             taps_->notify();
         }
-        monitor.push(*monitor.list, n);
+        monitor.bridge.push(*monitor.list, n, hostTime + uint64_t(std::llround(double(done) * 1e9 / captureRate_)));
         done += n;
     }
     taps_->endRender(1);

@@ -7,6 +7,7 @@
 #include "platform/audiotoolbox/AUAudioUnit.h"
 #include "platform/avfaudio/AVAudioMixing.h"
 #include "platform/avfaudio/AVAudioNode.h"
+#include "platform/avfaudio/detail/InputClockBridge.h"
 
 #include <array>
 #include <atomic>
@@ -76,9 +77,25 @@ public:
     // property 2002 (kAudioOutputUnitProperty_ChannelMap, output scope, element 1).
     std::vector<int32_t> channelMap() const;
 
-    // Engine (main thread): the input device runs while the node is tapped or pulled in real time.
-    void startCapture(detail::TapQueue& taps);
+    // Engine (main thread): the input device runs while the node is tapped or pulled in real time;
+    // the engine's output renders `outputCycle` frames a cycle at `outputRate`.
+    void startCapture(detail::TapQueue& taps, AVAudioFrameCount outputCycle, double outputRate);
     void stopCapture();
+
+    // In real time the render reads the input through a ring that bridges the two devices' clocks.
+    // It starts once the ring holds this many input frames (the stated latency; 0 before capture).
+    AVAudioFrameCount monitorLatency() const { return latency_.load(std::memory_order_relaxed); }
+    static AVAudioFrameCount monitorLatency(AVAudioFrameCount inputCycle, double inputRate, AVAudioFrameCount outputCycle,
+                                            double outputRate);
+    // What the bridge did since the node was made: cycles the ring ran dry (zeros given),
+    // times the input outran the ring (frames lost), frames dropped and repeated to absorb drift.
+    struct MonitorCounts {
+        uint64_t underruns = 0;
+        uint64_t overflows = 0;
+        uint64_t dropped = 0;
+        uint64_t repeated = 0;
+    };
+    MonitorCounts monitorCounts() const;
 
 protected:
     AVAudioFormat defaultOutputFormat(AVAudioNodeBus bus) const override;
@@ -104,7 +121,11 @@ private:
     double captureRate_ = 44100;
     // Captured frames waiting for the engine's render (the device thread writes, the render reads).
     struct Monitor;
-    std::unique_ptr<Monitor> monitor_;
+    std::unique_ptr<Monitor> ownedMonitor_;
+    std::atomic<Monitor*> monitor_{nullptr};
+    std::atomic<bool> monitorInUse_{false};
+    std::atomic<AVAudioFrameCount> latency_{0};
+    detail::InputClockBridgeCounts counts_;
 };
 
 }  // namespace platform

@@ -67,7 +67,8 @@ public:
     // Host time of the first frame of the first cycle since start() (0 when never started).
     uint64_t startHostTime() const { return startHostTime_.load(std::memory_order_acquire); }
 
-    // Number of cycles that finished later than the next cycle was due (null devices).
+    // Number of cycles whose callback took longer than a cycle lasts (null devices; a thread that
+    // woke late is not counted), or that the device reported lost (real ones).
     uint64_t overrunCount() const { return overruns_.load(std::memory_order_relaxed); }
 
     // Writes everything a null output plays to a 32-bit float WAV file at the stream's rate and

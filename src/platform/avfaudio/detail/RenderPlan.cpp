@@ -4,10 +4,17 @@
 #include "platform/avfaudio/RenderThreadMark.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
 namespace platform::detail {
+
+namespace {
+std::atomic<RenderProbe*> probe{nullptr};
+}
+
+void setRenderProbe(RenderProbe* p) { probe.store(p, std::memory_order_release); }
 
 void zeroFill(AudioBufferList& list, AVAudioFrameCount from, AVAudioFrameCount to) {
     if (to <= from) return;
@@ -130,6 +137,8 @@ OSStatus RenderPlan::renderSlot(int index, AVAudioFrameCount frames, AudioBuffer
     const int64_t sampleTime = node.renderSampleTime_;
     SlotInputs inputs(*this, index);
     OSStatus status;
+    RenderProbe* const watching = probe.load(std::memory_order_acquire);
+    if (watching) watching->willRender(node);
     {
         const RenderingNodeScope rendering(&node);
         status = node.render(cycle, sampleTime, frames, into, inputs);
@@ -138,6 +147,7 @@ OSStatus RenderPlan::renderSlot(int index, AVAudioFrameCount frames, AudioBuffer
         tap->write(into, frames, sampleTime, cycle.hostTime, cycle.hostTimeValid);
         if (!cycle.offline && cycle.taps) cycle.taps->notify();
     }
+    if (watching) watching->didRender(node);
     node.renderSampleTime_ += frames;
     node.lastSampleTime_.store(sampleTime, std::memory_order_relaxed);
     node.lastHostTime_.store(cycle.hostTime, std::memory_order_relaxed);

@@ -10,6 +10,16 @@
 
 namespace platform::detail {
 
+// Watches each node's render (a benchmark's per-node costs); none is set in normal use.
+class RenderProbe {
+public:
+    virtual ~RenderProbe() = default;
+    virtual void willRender(const AVAudioNode& node) = 0;
+    virtual void didRender(const AVAudioNode& node) = 0;
+};
+// Main thread, while nothing renders, or before the engine starts.
+void setRenderProbe(RenderProbe* probe);
+
 class RenderPlan {
 public:
     struct Edge {
