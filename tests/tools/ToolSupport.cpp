@@ -2,10 +2,16 @@
 
 #include "platform/coreaudio/CoreAudioTypes.h"
 
+#include <sys/statvfs.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
+#include <stdexcept>
 
 namespace tool {
 
@@ -55,6 +61,24 @@ platform::AVAudioSettings floatStereoSettings(double sampleRate) {
         {platform::AVLinearPCMBitDepthKey, 32},
         {platform::AVLinearPCMIsFloatKey, 1},
     };
+}
+
+int64_t renderFrames(const std::string& out, double seconds, double rate) {
+    const double frames = std::ceil(seconds * rate);
+    const double bytes = frames * 2 * sizeof(float);
+    // A folder that cannot be looked at is left to the writer to report; no file holds 2^62 bytes.
+    double free = 0x1p62;
+    std::error_code error;
+    const auto folder = std::filesystem::absolute(out, error).parent_path();
+    struct statvfs disk{};
+    if (!error && ::statvfs(folder.c_str(), &disk) == 0) free = std::min(free, double(disk.f_bavail) * double(disk.f_frsize));
+    if (!(bytes <= free)) {
+        char text[160];
+        std::snprintf(text, sizeof text, "a render of %.0f s (%.3g GB) does not fit in the %.3g GB free at ", seconds,
+                      bytes / 1e9, free / 1e9);
+        throw std::runtime_error(text + folder.string());
+    }
+    return int64_t(frames);
 }
 
 }  // namespace tool
