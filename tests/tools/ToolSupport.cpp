@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <iterator>
 #include <stdexcept>
 
 namespace tool {
@@ -63,6 +64,21 @@ platform::AVAudioSettings floatStereoSettings(double sampleRate) {
     };
 }
 
+namespace {
+// "35.2 GB", "493 TB": three digits in the largest unit that keeps one before the point.
+std::string byteText(double bytes) {
+    static const char* const units[] = {"bytes", "KB", "MB", "GB", "TB", "PB", "EB"};
+    size_t unit = 0;
+    while (bytes >= 1000 && unit + 1 < std::size(units)) {
+        bytes /= 1000;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g %s", bytes, units[unit]);
+    return text;
+}
+}  // namespace
+
 int64_t renderFrames(const std::string& out, double seconds, double rate) {
     const double frames = std::ceil(seconds * rate);
     const double bytes = frames * 2 * sizeof(float);
@@ -73,10 +89,10 @@ int64_t renderFrames(const std::string& out, double seconds, double rate) {
     struct statvfs disk{};
     if (!error && ::statvfs(folder.c_str(), &disk) == 0) free = std::min(free, double(disk.f_bavail) * double(disk.f_frsize));
     if (!(bytes <= free)) {
-        char text[160];
-        std::snprintf(text, sizeof text, "a render of %.0f s (%.3g GB) does not fit in the %.3g GB free at ", seconds,
-                      bytes / 1e9, free / 1e9);
-        throw std::runtime_error(text + folder.string());
+        char length[32];
+        std::snprintf(length, sizeof length, "%.0f s", seconds);
+        throw std::runtime_error(std::string("a render of ") + length + " (" + byteText(bytes) + ") does not fit in the " +
+                                 byteText(free) + " free at " + folder.string());
     }
     return int64_t(frames);
 }
