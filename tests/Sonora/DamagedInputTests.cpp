@@ -333,3 +333,29 @@ TEST(DamagedInput, ALogAtTheFileSizeLimitDoesNotEndTheTool) {
     EXPECT_EQ(info.out.rfind("resolution 480\n", 0), 0u) << info.out;
     EXPECT_EQ(fs::file_size(log), kFileSizeLimit);
 }
+
+TEST(DamagedInput, OneSoundFileUnderEightSpellingsIsDecodedOnce) {
+    if (!haveTool("sox")) GTEST_SKIP() << "sox missing";
+    ScratchDir dir;
+    // 2^22 frames: 16 MB once decoded.
+    ASSERT_EQ(run("sox -n -r 44100 -c 1 -b 16 " + q(dir / "s.wav") + " synth 4194304s sine 440"), 0);
+    const std::string folder = dir.path().string();
+    const std::string name = dir.path().filename().string();
+    const std::string spellings[] = {folder + "/s.wav",    folder + "//s.wav",           folder + "/./s.wav",
+                                     folder + "/.//s.wav", folder + "/../" + name + "/s.wav", folder + "/././s.wav",
+                                     folder + "///s.wav",  folder + "/./../" + name + "/./s.wav"};
+    const auto peak = [&](size_t count) {
+        const fs::path preset = dir / ("p" + std::to_string(count) + ".aupreset");
+        std::vector<std::string> args{"sonora-tool", "preset", preset.string(), "--name", "s", "--attack", "0", "--release", "0"};
+        for (size_t i = 0; i < count; ++i) args.insert(args.end(), {"--sample", std::to_string(60 + i) + ":0:127:-:" + spellings[i]});
+        EXPECT_EQ(runTool(dir, args).status, 0);
+        const Child render = runTool(dir, {"sonora-tool", "sampler-render", (dir / "o.wav").string(), "--seconds", "0.1",
+                                           "--preset", preset.string(), "--note", "60"});
+        EXPECT_EQ(render.status, 0) << render.err;
+        return render.peakMegabytes;
+    };
+    const long one = peak(1), eight = peak(std::size(spellings));
+    if (!kSanitized) {
+        EXPECT_LT(eight - one, 8) << one << " MB for one spelling, " << eight << " MB for eight";
+    }
+}
