@@ -41,8 +41,11 @@ void silenceFluidSynthLog() {
     throw NSErrorException(makeOSStatusError(status, text));
 }
 
-// The process's loaded banks, keyed by the file's identity. A loader synth of its own holds each
-// bank; synths get a handle sound font whose presets are the bank's.
+// The process's loaded banks, keyed by the file's identity. Each bank is held by a loader synth of
+// its own that never plays; the synths that play it get a handle sound font whose presets are the
+// bank's. A bank goes with its loader when its last handle is freed: deleting the loader (rather
+// than unloading the bank from it) leaves no retry timer behind if the synthesizer still counts a
+// sample as in use.
 class SharedSoundBanks {
 public:
     static SharedSoundBanks& instance() {
@@ -57,22 +60,26 @@ public:
         std::lock_guard lock(mutex_);
         auto found = banks_.find(key);
         if (found == banks_.end()) {
-            if (!loader_) {
-                settings_ = new_fluid_settings();
-                fluid_settings_setint(settings_, "synth.polyphony", 1);
-                fluid_settings_setint(settings_, "synth.threadsafe-api", 0);
-                fluid_settings_setint(settings_, "synth.dynamic-sample-loading", 0);
-                loader_ = new_fluid_synth(settings_);
-                if (!loader_) return nullptr;
+            Bank bank;
+            bank.settings = new_fluid_settings();
+            fluid_settings_setint(bank.settings, "synth.polyphony", 1);
+            fluid_settings_setint(bank.settings, "synth.threadsafe-api", 0);
+            fluid_settings_setint(bank.settings, "synth.reverb.active", 0);
+            fluid_settings_setint(bank.settings, "synth.chorus.active", 0);
+            fluid_settings_setint(bank.settings, "synth.dynamic-sample-loading", 0);
+            bank.loader = new_fluid_synth(bank.settings);
+            const int id = bank.loader ? fluid_synth_sfload(bank.loader, path.c_str(), 0) : FLUID_FAILED;
+            bank.font = id == FLUID_FAILED ? nullptr : fluid_synth_get_sfont_by_id(bank.loader, id);
+            if (!bank.font) {
+                unload(bank);
+                return nullptr;
             }
-            const int id = fluid_synth_sfload(loader_, path.c_str(), 0);
-            if (id == FLUID_FAILED) return nullptr;
-            found = banks_.emplace(key, Bank{id, fluid_synth_get_sfont_by_id(loader_, id), 0}).first;
+            found = banks_.emplace(key, bank).first;
         }
         Bank& bank = found->second;
         fluid_sfont_t* handle = new_fluid_sfont(handleName, handlePreset, handleIterationStart, handleIterationNext, handleFree);
         if (!handle) {
-            if (bank.users == 0) unload(found);
+            if (bank.users == 0) drop(found);
             return nullptr;
         }
         fluid_sfont_set_data(handle, new Handle{key, bank.font});
@@ -85,9 +92,10 @@ public:
 
 private:
     struct Bank {
-        int id;
-        fluid_sfont_t* font;
-        int users;
+        fluid_settings_t* settings = nullptr;
+        fluid_synth_t* loader = nullptr;
+        fluid_sfont_t* font = nullptr;
+        int users = 0;
     };
     struct Handle {
         std::string key;
@@ -104,24 +112,27 @@ private:
     static int handleFree(fluid_sfont_t* handle) {
         std::unique_ptr<Handle> data(static_cast<Handle*>(fluid_sfont_get_data(handle)));
         delete_fluid_sfont(handle);
-        instance().drop(data->key);
+        instance().releaseBank(data->key);
         return 0;
     }
 
-    void drop(const std::string& key) {
+    void releaseBank(const std::string& key) {
         std::lock_guard lock(mutex_);
         const auto found = banks_.find(key);
-        if (found != banks_.end() && --found->second.users == 0) unload(found);
+        if (found != banks_.end() && --found->second.users == 0) drop(found);
     }
 
-    void unload(std::map<std::string, Bank>::iterator bank) {
-        fluid_synth_sfunload(loader_, bank->second.id, 0);
+    void drop(std::map<std::string, Bank>::iterator bank) {
+        unload(bank->second);
         banks_.erase(bank);
     }
 
+    static void unload(const Bank& bank) {
+        if (bank.loader) delete_fluid_synth(bank.loader);
+        if (bank.settings) delete_fluid_settings(bank.settings);
+    }
+
     std::mutex mutex_;
-    fluid_settings_t* settings_ = nullptr;
-    fluid_synth_t* loader_ = nullptr;
     std::map<std::string, Bank> banks_;
 };
 
