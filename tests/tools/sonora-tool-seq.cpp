@@ -179,15 +179,16 @@ int midiplayerCommand(int argc, char** argv) {
     for (int i = 3; i < argc; i += 2) {
         const std::string arg = argv[i];
         if (i + 1 >= argc) return tool::printUsage(usage);
-        if (arg == "--soundfont")
+        if (arg == "--soundfont") {
             soundFont = argv[i + 1];
-        else if (arg == "--trace")
+        } else if (arg == "--trace") {
             tracePath = argv[i + 1];
-        else if (arg == "--seconds")
+        } else if (arg == "--seconds") {
             seconds = tool::parseNonNegative(argv[i + 1]);
-        else
+            if (!seconds) return tool::printUsage(usage);
+        } else {
             return tool::printUsage(usage);
-        if (arg == "--seconds" && !seconds) return tool::printUsage(usage);
+        }
     }
     if (soundFont.empty()) return tool::printUsage(usage);
     const std::filesystem::path smf = argv[1];
