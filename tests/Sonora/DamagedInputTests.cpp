@@ -1,5 +1,6 @@
 // Damaged and unusual files through sonora-tool, each in a child process of its own: a clear error
-// or exactly the frames the file holds, never a crash, and memory bounded by what the file holds.
+// or exactly the frames the file holds, never a crash, and memory and disk bounded by what the file
+// really holds rather than by what it claims.
 #include "main/TestSupport.h"
 
 #include <gtest/gtest.h>
