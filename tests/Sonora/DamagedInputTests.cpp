@@ -1,5 +1,6 @@
 // Damaged and unusual files through sonora-tool, each in a child process of its own: a clear error
-// or exactly the frames the file holds, never a crash, and memory bounded by what the file holds.
+// or exactly the frames the file holds, never a crash, and memory and disk bounded by what the file
+// really holds rather than by what it claims.
 #include "main/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -32,6 +34,8 @@ constexpr bool kSanitized = true;  // shadow memory and quarantine count in the 
 constexpr bool kSanitized = false;
 #endif
 constexpr long kPeakMegabytes = 200;
+// The file-size limit of the tools that read huge claims: a safety net for the disk.
+constexpr rlim_t kFileSizeLimit = 200u << 20;
 
 struct Child {
     int status = -1;  // exit status; -1 when killed by a signal
@@ -40,16 +44,22 @@ struct Child {
     std::string out, err;
 };
 
-// Runs a tool with its arguments; stdout and stderr go to files in `dir`.
-Child runTool(const ScratchDir& dir, const std::vector<std::string>& args) {
+// Runs a tool with its arguments; stdout and stderr go to files in `dir`, and no file it writes may
+// pass `fileSizeLimit` bytes (a tool that meant to write more is killed).
+Child runTool(const ScratchDir& dir, const std::vector<std::string>& args, rlim_t fileSizeLimit = RLIM_INFINITY) {
     const fs::path outPath = dir / "child.out", errPath = dir / "child.err";
     std::vector<std::string> argv{toolPath(args[0]).string()};
     argv.insert(argv.end(), args.begin() + 1, args.end());
     std::vector<char*> raw;
     for (auto& a : argv) raw.push_back(a.data());
     raw.push_back(nullptr);
+    const std::string state = (dir / "state").string();
     const pid_t pid = fork();
     if (pid == 0) {
+        // The tool logs into the scratch folder.
+        ::setenv("XDG_STATE_HOME", state.c_str(), 1);
+        const rlimit fileSize{fileSizeLimit, fileSizeLimit};
+        ::setrlimit(RLIMIT_FSIZE, &fileSize);
         const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         ::dup2(out, 1);
@@ -181,6 +191,23 @@ int64_t field(const std::string& info, const std::string& name) {
     return at == std::string::npos ? -1 : std::stoll(info.substr(at + name.size() + 3));
 }
 
+const char* const kSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+
+// A format-1 Standard MIDI File at 480 ticks per beat holding these track bodies (each closed with
+// an end of track).
+std::string midiFile(const std::vector<std::string>& tracks) {
+    const auto be32 = [](size_t v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; };
+    std::string file = "MThd" + be32(6) + std::string("\0\1", 2) + char(tracks.size() >> 8) + char(tracks.size()) +
+                       std::string("\1\xE0", 2);
+    for (std::string body : tracks) {
+        body += std::string("\0\xFF\x2F\0", 4);
+        file += "MTrk" + be32(body.size()) + body;
+    }
+    return file;
+}
+
+const std::string kNote("\0\x90\x3C\x40\x60\x80\x3C\x40", 8);
+
 }  // namespace
 
 TEST(DamagedInput, EachFileIsRefusedClearlyOrReadsTheFramesItHolds) {
@@ -244,5 +271,92 @@ TEST(DamagedInput, ConvertingOntoAFolderFailsAndKeepsIt) {
         EXPECT_EQ(convert.status, 1) << convert.err;
         EXPECT_TRUE(fs::is_directory(dir / name));
         EXPECT_EQ(readFile(dir / name / "keep.txt"), "mine");
+    }
+}
+
+TEST(DamagedInput, AThousandTracksShareOneSoundFont) {
+    if (!fs::exists(kSoundFont)) GTEST_SKIP() << "no SoundFont";
+    ScratchDir dir;
+    // Every tenth track plays a note, the others send nothing: 1,000 samplers, 100 of them sounding.
+    std::vector<std::string> tracks(1000);
+    for (size_t t = 1; t < tracks.size(); t += 10) tracks[t] = kNote;
+    writeFile(dir / "many.mid", midiFile(tracks));
+    const Child sequence = runTool(
+        dir, {"sonora-tool", "sequence", (dir / "many.mid").string(), (dir / "many.wav").string(), "--soundfont", kSoundFont},
+        kFileSizeLimit);
+    EXPECT_EQ(sequence.signal, 0);
+    EXPECT_EQ(sequence.status, 0) << sequence.err;
+    EXPECT_EQ(sequence.out.rfind("tracks 999 ", 0), 0u) << sequence.out;
+    // A copy of the bank per sampler would take 100 × 6 MB on top.
+    if (!kSanitized) {
+        EXPECT_LT(sequence.peakMegabytes, 450);
+    }
+}
+
+TEST(DamagedInput, ARenderPastTheFreeSpaceIsRefusedBeforeWritingAndSecondsCutIt) {
+    if (!fs::exists(kSoundFont)) GTEST_SKIP() << "no SoundFont";
+    ScratchDir dir;
+    // 5,000 notes, each 0x0FFFFFFF ticks after the last: 44 years of sound, about 493 TB of float
+    // stereo, more than any disk holds.
+    std::string notes;
+    for (int i = 0; i < 5000; ++i) notes += std::string("\xFF\xFF\xFF\x7F\x90\x3C\x40\x60\x80\x3C\x40", 11);
+    writeFile(dir / "long.mid", midiFile({"", notes}));
+    for (const std::string command : {"sequence", "midiplayer"}) {
+        SCOPED_TRACE(command);
+        const std::string out = (dir / (command + ".wav")).string();
+        const std::vector<std::string> args{"sonora-tool", command, (dir / "long.mid").string(), out, "--soundfont", kSoundFont};
+        const Child refused = runTool(dir, args, kFileSizeLimit);
+        EXPECT_EQ(refused.signal, 0);
+        EXPECT_EQ(refused.status, 1) << refused.err;
+        EXPECT_EQ(refused.err.rfind("sonora-tool: a render of 1398101830 s (493 TB) does not fit in the ", 0), 0u) << refused.err;
+        EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1) << refused.err;
+        EXPECT_FALSE(fs::exists(out));
+
+        auto cutArgs = args;
+        cutArgs.insert(cutArgs.end(), {"--seconds", "0.5"});
+        const Child cut = runTool(dir, cutArgs, kFileSizeLimit);
+        EXPECT_EQ(cut.status, 0) << cut.err;
+        EXPECT_EQ(field(runTool(dir, {"sonora-tool", "info", out}).out, "length"), 22050);
+    }
+}
+
+TEST(DamagedInput, ALogAtTheFileSizeLimitDoesNotEndTheTool) {
+    ScratchDir dir;
+    writeFile(dir / "one.mid", midiFile({kNote}));
+    // The shared log has grown to the limit of the tool's file size (a sparse file: no disk taken).
+    const fs::path log = dir / "state" / "Tamberlo" / "Tamberlo.log";
+    fs::create_directories(log.parent_path());
+    writeFile(log, "");
+    fs::resize_file(log, kFileSizeLimit);
+    const Child info = runTool(dir, {"sonora-tool", "seq-info", (dir / "one.mid").string()}, kFileSizeLimit);
+    EXPECT_EQ(info.signal, 0);
+    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_EQ(info.out.rfind("resolution 480\n", 0), 0u) << info.out;
+    EXPECT_EQ(fs::file_size(log), kFileSizeLimit);
+}
+
+TEST(DamagedInput, OneSoundFileUnderEightSpellingsIsDecodedOnce) {
+    if (!haveTool("sox")) GTEST_SKIP() << "sox missing";
+    ScratchDir dir;
+    // 2^22 frames: 16 MB once decoded.
+    ASSERT_EQ(run("sox -n -r 44100 -c 1 -b 16 " + q(dir / "s.wav") + " synth 4194304s sine 440"), 0);
+    const std::string folder = dir.path().string();
+    const std::string name = dir.path().filename().string();
+    const std::string spellings[] = {folder + "/s.wav",    folder + "//s.wav",           folder + "/./s.wav",
+                                     folder + "/.//s.wav", folder + "/../" + name + "/s.wav", folder + "/././s.wav",
+                                     folder + "///s.wav",  folder + "/./../" + name + "/./s.wav"};
+    const auto peak = [&](size_t count) {
+        const fs::path preset = dir / ("p" + std::to_string(count) + ".aupreset");
+        std::vector<std::string> args{"sonora-tool", "preset", preset.string(), "--name", "s", "--attack", "0", "--release", "0"};
+        for (size_t i = 0; i < count; ++i) args.insert(args.end(), {"--sample", std::to_string(60 + i) + ":0:127:-:" + spellings[i]});
+        EXPECT_EQ(runTool(dir, args).status, 0);
+        const Child render = runTool(dir, {"sonora-tool", "sampler-render", (dir / "o.wav").string(), "--seconds", "0.1",
+                                           "--preset", preset.string(), "--note", "60"});
+        EXPECT_EQ(render.status, 0) << render.err;
+        return render.peakMegabytes;
+    };
+    const long one = peak(1), eight = peak(std::size(spellings));
+    if (!kSanitized) {
+        EXPECT_LT(eight - one, 8) << one << " MB for one spelling, " << eight << " MB for eight";
     }
 }

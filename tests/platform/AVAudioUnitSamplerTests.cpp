@@ -178,6 +178,25 @@ TEST(AVAudioUnitSampler, ResetSilencesTheVoicesAndKeepsTheInstrument) {
     EXPECT_NEAR(peakFrequency(again.left, 44100, 300, 1000), 440, 2);
 }
 
+TEST(AVAudioUnitSampler, SamplersOfOneBankPlayAlikeAndOutliveEachOther) {
+    if (!haveSoundFont()) GTEST_SKIP() << "no SoundFont";
+    const auto note = [](Rig& rig) {
+        rig.sampler.loadSoundBankInstrument(kSoundFont, 0, 0x79, 0);
+        rig.sampler.startNote(69, 100, 0);
+        return rig.render(4096).left;
+    };
+    auto first = std::make_unique<Rig>(), second = std::make_unique<Rig>();
+    const V sound = note(*first);
+    ASSERT_GT(rms(sound), 0.001);
+    EXPECT_EQ(note(*second), sound);
+    // The bank stays while a sampler plays it, and a sampler made after every other went loads it again.
+    first.reset();
+    EXPECT_GT(rms(second->render(4096).left), 0.001);
+    second.reset();
+    Rig third;
+    EXPECT_EQ(note(third), sound);
+}
+
 TEST(AVAudioUnitSampler, AFailedLoadThrowsAndTheOldInstrumentKeepsPlaying) {
     if (!haveSoundFont()) GTEST_SKIP() << "no SoundFont";
     testsupport::ScratchDir dir;

@@ -2,10 +2,17 @@
 
 #include "platform/coreaudio/CoreAudioTypes.h"
 
+#include <sys/statvfs.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
+#include <iterator>
+#include <stdexcept>
 
 namespace tool {
 
@@ -55,6 +62,39 @@ platform::AVAudioSettings floatStereoSettings(double sampleRate) {
         {platform::AVLinearPCMBitDepthKey, 32},
         {platform::AVLinearPCMIsFloatKey, 1},
     };
+}
+
+namespace {
+// "35.2 GB", "493 TB": three digits in the largest unit that keeps one before the point.
+std::string byteText(double bytes) {
+    static const char* const units[] = {"bytes", "KB", "MB", "GB", "TB", "PB", "EB"};
+    size_t unit = 0;
+    while (bytes >= 1000 && unit + 1 < std::size(units)) {
+        bytes /= 1000;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g %s", bytes, units[unit]);
+    return text;
+}
+}  // namespace
+
+int64_t renderFrames(const std::string& out, double seconds, double rate) {
+    const double frames = std::ceil(seconds * rate);
+    const double bytes = frames * 2 * sizeof(float);
+    // A folder that cannot be looked at is left to the writer to report; no file holds 2^62 bytes.
+    double free = 0x1p62;
+    std::error_code error;
+    const auto folder = std::filesystem::absolute(out, error).parent_path();
+    struct statvfs disk{};
+    if (!error && ::statvfs(folder.c_str(), &disk) == 0) free = std::min(free, double(disk.f_bavail) * double(disk.f_frsize));
+    if (!(bytes <= free)) {
+        char length[32];
+        std::snprintf(length, sizeof length, "%.0f s", seconds);
+        throw std::runtime_error(std::string("a render of ") + length + " (" + byteText(bytes) + ") does not fit in the " +
+                                 byteText(free) + " free at " + folder.string());
+    }
+    return int64_t(frames);
 }
 
 }  // namespace tool

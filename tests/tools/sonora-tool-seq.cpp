@@ -4,9 +4,10 @@
 //   sonora-tool seq-roundtrip IN OUT                 load, write back at 480 PPQ; "tracks N resolution R length L"
 //   sonora-tool seq-info SMF [--set-tempo BPM] [--dump]
 //   sonora-tool seq-play SMF --seconds S --trace FILE   "STAMP ARRIVAL HEX…" per message, ns from the first stamp
-//   sonora-tool midiplayer SMF OUT --soundfont SF2 [--trace FILE]
+//   sonora-tool midiplayer SMF OUT --soundfont SF2 [--seconds S] [--trace FILE]
 //       MIDIPlayer (resources: the file's folder) into one sampler (program 0), rendered offline to
-//       the file's length + 2 s as 44.1 kHz float stereo; FILE: "FRAME HEX…" per message
+//       the file's length + 2 s, at most S seconds, as 44.1 kHz float stereo (refused before writing
+//       when that would not fit in the free space of OUT's file system); FILE: "FRAME HEX…" per message
 
 #include "ToolSupport.h"
 
@@ -174,18 +175,23 @@ int seqPlayCommand(int argc, char** argv) {
 }
 
 int midiplayerCommand(int argc, char** argv) {
-    const char* usage = "usage: sonora-tool midiplayer SMF OUT --soundfont SF2 [--trace FILE]\n";
+    const char* usage = "usage: sonora-tool midiplayer SMF OUT --soundfont SF2 [--seconds S] [--trace FILE]\n";
     if (argc < 5) return tool::printUsage(usage);
     std::string soundFont, tracePath;
+    std::optional<double> seconds;
     for (int i = 3; i < argc; i += 2) {
         const std::string arg = argv[i];
         if (i + 1 >= argc) return tool::printUsage(usage);
-        if (arg == "--soundfont")
+        if (arg == "--soundfont") {
             soundFont = argv[i + 1];
-        else if (arg == "--trace")
+        } else if (arg == "--trace") {
             tracePath = argv[i + 1];
-        else
+        } else if (arg == "--seconds") {
+            seconds = tool::parseNonNegative(argv[i + 1]);
+            if (!seconds) return tool::printUsage(usage);
+        } else {
             return tool::printUsage(usage);
+        }
     }
     if (soundFont.empty()) return tool::printUsage(usage);
     const std::filesystem::path smf = argv[1];
@@ -215,7 +221,8 @@ int midiplayerCommand(int argc, char** argv) {
     player.play();
     if (!player.isPlaying()) throw std::runtime_error("the MIDI player did not start");
 
-    const auto total = platform::AVAudioFramePosition(std::ceil((player.seconds(player.length().beats) + 2) * kRate));
+    const auto total = platform::AVAudioFramePosition(
+        tool::renderFrames(argv[2], std::min(player.seconds(player.length().beats) + 2, seconds.value_or(HUGE_VAL)), kRate));
     const auto out = platform::AVAudioFile::forWriting(argv[2], tool::floatStereoSettings(kRate));
     auto buffer = platform::AVAudioPCMBuffer::make(format, kCycle);
     auto pending = platform::AVAudioPCMBuffer::make(format, 65536 + kCycle);

@@ -1,11 +1,13 @@
 // sonora-tool's sequencer command (dispatched from sonora-tool.cpp with argv[0] = the command):
 //
-//   sonora-tool sequence SMF OUT --soundfont SF2 [--program P] [--trace FILE] [--realtime]
+//   sonora-tool sequence SMF OUT --soundfont SF2 [--program P] [--seconds S] [--trace FILE] [--realtime]
 //        one MIDISampler per track of the Standard MIDI File (the SoundFont's melodic program P,
-//        0 by default) under a Mixer as the engine's output, played by a Sequencer loaded with the
-//        file: the file's tempo (120 without), no looping, the longest track's length, from the
-//        beginning. Renders offline in 512-frame cycles into OUT (32-bit float, 44100 Hz stereo)
-//        for the length and 2 s more, and prints "tracks N tempo T length L".
+//        0 by default; a track without channel messages gets a sampler with no instrument) under a
+//        Mixer as the engine's output, played by a Sequencer loaded with the file: the file's tempo
+//        (120 without), no looping, the longest track's length, from the beginning. Renders offline
+//        in 512-frame cycles into OUT (32-bit float, 44100 Hz stereo) for the length and 2 s more,
+//        at most S seconds, and prints "tracks N tempo T length L". A render that would not fit in
+//        the free space of OUT's file system is refused before anything is written.
 //        --trace FILE: one line per MIDI message a sampler got, "TRACK FRAME HEX HEX HEX" (FRAME =
 //        the cycle's first frame + the message's offset in it).
 //        --realtime: the same graph, already playing when the engine starts, on the output device
@@ -42,7 +44,7 @@ constexpr double kRate = 44100;
 
 int sequenceUsage() {
     return tool::printUsage(
-        "usage: sonora-tool sequence SMF OUT --soundfont SF2 [--program P] [--trace FILE] [--realtime]\n");
+        "usage: sonora-tool sequence SMF OUT --soundfont SF2 [--program P] [--seconds S] [--trace FILE] [--realtime]\n");
 }
 
 struct TraceLine {
@@ -58,14 +60,18 @@ int sequenceCommand(int argc, char** argv) {
     std::string soundFont;
     std::string tracePath;
     int program = 0;
+    std::optional<double> seconds;
     bool realtime = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--realtime") {
             realtime = true;
-        } else if (arg == "--soundfont" || arg == "--program" || arg == "--trace") {
+        } else if (arg == "--soundfont" || arg == "--program" || arg == "--trace" || arg == "--seconds") {
             if (++i >= argc) return sequenceUsage();
-            if (arg == "--soundfont") {
+            if (arg == "--seconds") {
+                seconds = tool::parseNonNegative(argv[i]);
+                if (!seconds) return sequenceUsage();
+            } else if (arg == "--soundfont") {
                 soundFont = argv[i];
             } else if (arg == "--trace") {
                 tracePath = argv[i];
@@ -98,13 +104,17 @@ int sequenceCommand(int argc, char** argv) {
     std::vector<std::shared_ptr<sonora::Node>> samplers;
     for (size_t t = 0; t < fileTracks.size(); ++t) {
         auto sampler = std::make_shared<sonora::MIDISampler>("track " + std::to_string(t + 1));
-        try {
-            // The loader takes the bank's path without its extension.
-            const std::filesystem::path bank = std::filesystem::absolute(soundFont);
-            sampler->loadMelodicSoundFont((bank.parent_path() / bank.stem()).string(), program);
-        } catch (const platform::NSErrorException& error) {
-            tool::printError(error.error());
-            return 1;
+        // A track that sends no channel message never sounds: its sampler needs no synthesizer (the
+        // first loads the SoundFont all the same, so that a bad one is reported for any file).
+        if (t == 0 || !fileTracks[t].channelEvents().empty()) {
+            try {
+                // The loader takes the bank's path without its extension.
+                const std::filesystem::path bank = std::filesystem::absolute(soundFont);
+                sampler->loadMelodicSoundFont((bank.parent_path() / bank.stem()).string(), program);
+            } catch (const platform::NSErrorException& error) {
+                tool::printError(error.error());
+                return 1;
+            }
         }
         if (!tracePath.empty()) {
             const auto unit = sampler->avAudioNode()->auAudioUnit();
@@ -132,8 +142,8 @@ int sequenceCommand(int argc, char** argv) {
     std::printf("tracks %zu tempo %.17g length %.17g\n", fileTracks.size(), tempo, length);
     std::fflush(stdout);
 
-    const int64_t frames = int64_t(std::ceil((length / tempo * 60 + 2) * kRate));
     try {
+        const int64_t frames = tool::renderFrames(out, std::min(length / tempo * 60 + 2, seconds.value_or(HUGE_VAL)), kRate);
         if (realtime) {
             tool::playAndCapture(engine, *mixer, frames, kRate, out);
         } else {

@@ -2,11 +2,11 @@
 //
 //   sonora-tool table TYPE COUNT [--phase P]
 //        the samples of a COUNT-sample table of that TableType case ("square", "positiveSine", ...),
-//        "%.9g" each, on one line
+//        "%.9g" each, on one line; COUNT at most 2^24 (16777216), as for --count
 //   sonora-tool osc TYPE FREQ AMP SECONDS OUT [--count N] [--phase P] [--realtime]
-//        a started PlaygroundOscillator over that table (4096 samples by default) as the engine's
-//        output, rendered offline in 512-frame calls into OUT (32-bit float, 44100 Hz stereo;
-//        container by OUT's extension). With --realtime it plays SECONDS on the output device and
+//        a started PlaygroundOscillator over that table (4096 samples by default, at most 2^24) as
+//        the engine's output, rendered offline in 512-frame calls into OUT (32-bit float, 44100 Hz
+//        stereo; container by OUT's extension). With --realtime it plays SECONDS on the output device and
 //        OUT holds the null device's capture of those frames.
 //
 // Exit status: 0 on success, 1 on an error (one line on stderr), 2 on bad arguments.
@@ -50,6 +50,20 @@ int oscUsage() {
         "usage: sonora-tool osc TYPE FREQ AMP SECONDS OUT [--count N] [--phase P] [--realtime]\n");
 }
 
+// The oscillator finds a sample as float(count) × the phase's fraction of a cycle: a float carries 24
+// bits, so a longer table has samples no phase reaches.
+constexpr uint32_t kMostSamples = 1u << 24;
+
+// A table's sample count, told on stderr when it is out of range.
+std::optional<uint32_t> parseTableCount(const std::string& text) {
+    const auto count = tool::parseCount(text);
+    if (count && *count > kMostSamples) {
+        tool::printError("a table holds at most " + std::to_string(kMostSamples) + " samples, not " + text);
+        return std::nullopt;
+    }
+    return count;
+}
+
 std::optional<sonora::TableType> parseType(const std::string& text) {
     const auto type = sonora::TableType::named(text);
     if (!type) tool::printError("no table type " + text);
@@ -61,7 +75,7 @@ std::optional<sonora::TableType> parseType(const std::string& text) {
 int tableCommand(int argc, char** argv) {
     if (argc != 3 && argc != 5) return tableUsage();
     const auto type = parseType(argv[1]);
-    const auto count = tool::parseCount(argv[2]);
+    const auto count = parseTableCount(argv[2]);
     if (!type || !count) return tableUsage();
     float phase = 0;
     if (argc == 5) {
@@ -93,7 +107,7 @@ int oscCommand(int argc, char** argv) {
         } else if (arg == "--count" || arg == "--phase") {
             if (++i >= argc) return oscUsage();
             if (arg == "--count") {
-                const auto value = tool::parseCount(argv[i]);
+                const auto value = parseTableCount(argv[i]);
                 if (!value) return oscUsage();
                 count = *value;
             } else {

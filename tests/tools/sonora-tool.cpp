@@ -98,11 +98,11 @@ int usage() {
                             "       sonora-tool seq-roundtrip IN OUT\n"
                             "       sonora-tool seq-info SMF [--set-tempo BPM] [--dump]\n"
                             "       sonora-tool seq-play SMF --seconds S --trace FILE\n"
-                            "       sonora-tool midiplayer SMF OUT --soundfont SF2 [--trace FILE]\n"
+                            "       sonora-tool midiplayer SMF OUT --soundfont SF2 [--seconds S] [--trace FILE]\n"
                             "       sonora-tool preset OUT --name NAME [--attack A --release R] [--sample ROOT:START:END:MODE:FILE ...]\n"
                             "       sonora-tool sampler-render OUT --seconds S (--soundfont SF2 [--program P] [--bank B] |\n"
                             "                      --preset FILE | --audio FILE ...) --note N[:VEL] ... [--via-midi]\n"
-                            "       sonora-tool sequence SMF OUT --soundfont SF2 [--program P] [--trace FILE] [--realtime]\n");
+                            "       sonora-tool sequence SMF OUT --soundfont SF2 [--program P] [--seconds S] [--trace FILE] [--realtime]\n");
 }
 
 std::shared_ptr<AVAudioPCMBuffer> chunkBuffer(const AVAudioFile& file) {

@@ -1,6 +1,11 @@
 // The sampler's SoundFont instrument, on FluidSynth. One synth per loaded preset: a new load builds
 // a new synth beside the playing one, so the swap leaves no gap. The synth is driven from the
 // render thread only (its thread-safe API is off); its voices are allocated when it is made.
+//
+// A bank's parsed presets and sample data take several MB and are the same for every sampler that
+// plays it, so they are loaded once per process and shared: each synth holds a thin sound font that
+// hands out the shared bank's presets, and the bank is unloaded when its last synth goes. What a
+// synth costs on its own is its voices and buffers, bounded by kVoices.
 #include "platform/audiotoolbox/AVAudioUnitSampler.h"
 #include "platform/audiotoolbox/AudioUnit.h"
 #include "platform/audiotoolbox/detail/SamplerInstrument.h"
@@ -12,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <mutex>
 
 namespace platform::detail {
@@ -19,6 +25,9 @@ namespace platform::detail {
 namespace {
 
 constexpr int kChannels = 16;
+// Voices per sampler (FluidSynth's default is 256, about 10 KB each): a sampler plays one preset,
+// and a sequence gives every track a sampler of its own.
+constexpr int kVoices = 64;
 
 void silenceFluidSynthLog() {
     static std::once_flag once;
@@ -31,6 +40,101 @@ void silenceFluidSynthLog() {
 [[noreturn]] void fail(OSStatus status, const std::string& text) {
     throw NSErrorException(makeOSStatusError(status, text));
 }
+
+// The process's loaded banks, keyed by the file's identity. Each bank is held by a loader synth of
+// its own that never plays; the synths that play it get a handle sound font whose presets are the
+// bank's. A bank goes with its loader when its last handle is freed: deleting the loader (rather
+// than unloading the bank from it) leaves no retry timer behind if the synthesizer still counts a
+// sample as in use.
+class SharedSoundBanks {
+public:
+    static SharedSoundBanks& instance() {
+        // Never destroyed: a sampler may be freed during static destruction.
+        static auto* banks = new SharedSoundBanks;
+        return *banks;
+    }
+
+    // A sound font for one synth (freed by the synth), or null when the file is no SoundFont.
+    fluid_sfont_t* acquire(const std::string& path) {
+        const auto key = fileIdentity(path);
+        std::lock_guard lock(mutex_);
+        auto found = banks_.find(key);
+        if (found == banks_.end()) {
+            Bank bank;
+            bank.settings = new_fluid_settings();
+            fluid_settings_setint(bank.settings, "synth.polyphony", 1);
+            fluid_settings_setint(bank.settings, "synth.threadsafe-api", 0);
+            fluid_settings_setint(bank.settings, "synth.reverb.active", 0);
+            fluid_settings_setint(bank.settings, "synth.chorus.active", 0);
+            fluid_settings_setint(bank.settings, "synth.dynamic-sample-loading", 0);
+            bank.loader = new_fluid_synth(bank.settings);
+            const int id = bank.loader ? fluid_synth_sfload(bank.loader, path.c_str(), 0) : FLUID_FAILED;
+            bank.font = id == FLUID_FAILED ? nullptr : fluid_synth_get_sfont_by_id(bank.loader, id);
+            if (!bank.font) {
+                unload(bank);
+                return nullptr;
+            }
+            found = banks_.emplace(key, bank).first;
+        }
+        Bank& bank = found->second;
+        fluid_sfont_t* handle = new_fluid_sfont(handleName, handlePreset, handleIterationStart, handleIterationNext, handleFree);
+        if (!handle) {
+            if (bank.users == 0) drop(found);
+            return nullptr;
+        }
+        fluid_sfont_set_data(handle, new Handle{key, bank.font});
+        ++bank.users;
+        return handle;
+    }
+
+    // Frees a handle acquire() made that no synth took.
+    static void release(fluid_sfont_t* handle) { handleFree(handle); }
+
+private:
+    struct Bank {
+        fluid_settings_t* settings = nullptr;
+        fluid_synth_t* loader = nullptr;
+        fluid_sfont_t* font = nullptr;
+        int users = 0;
+    };
+    struct Handle {
+        std::string key;
+        fluid_sfont_t* font;
+    };
+
+    static fluid_sfont_t* font(fluid_sfont_t* handle) { return static_cast<Handle*>(fluid_sfont_get_data(handle))->font; }
+    static const char* handleName(fluid_sfont_t* handle) { return fluid_sfont_get_name(font(handle)); }
+    static fluid_preset_t* handlePreset(fluid_sfont_t* handle, int bank, int program) {
+        return fluid_sfont_get_preset(font(handle), bank, program);
+    }
+    static void handleIterationStart(fluid_sfont_t* handle) { fluid_sfont_iteration_start(font(handle)); }
+    static fluid_preset_t* handleIterationNext(fluid_sfont_t* handle) { return fluid_sfont_iteration_next(font(handle)); }
+    static int handleFree(fluid_sfont_t* handle) {
+        std::unique_ptr<Handle> data(static_cast<Handle*>(fluid_sfont_get_data(handle)));
+        delete_fluid_sfont(handle);
+        instance().releaseBank(data->key);
+        return 0;
+    }
+
+    void releaseBank(const std::string& key) {
+        std::lock_guard lock(mutex_);
+        const auto found = banks_.find(key);
+        if (found != banks_.end() && --found->second.users == 0) drop(found);
+    }
+
+    void drop(std::map<std::string, Bank>::iterator bank) {
+        unload(bank->second);
+        banks_.erase(bank);
+    }
+
+    static void unload(const Bank& bank) {
+        if (bank.loader) delete_fluid_synth(bank.loader);
+        if (bank.settings) delete_fluid_settings(bank.settings);
+    }
+
+    std::mutex mutex_;
+    std::map<std::string, Bank> banks_;
+};
 
 class SoundBankInstrument final : public SamplerInstrument {
 public:
@@ -121,13 +225,16 @@ private:
         fluid_settings_setint(settings_, "synth.audio-channels", 1);
         fluid_settings_setint(settings_, "synth.cpu-cores", 1);
         fluid_settings_setint(settings_, "synth.dynamic-sample-loading", 0);
+        fluid_settings_setint(settings_, "synth.polyphony", kVoices);
         synth_ = new_fluid_synth(settings_);
         if (!synth_) {
             destroy();
             fail(kAudioUnitErr_InvalidFile, "The SoundFont synthesizer could not be made.");
         }
-        const int id = fluid_synth_sfload(synth_, url_.path().c_str(), 0);
+        fluid_sfont_t* shared = SharedSoundBanks::instance().acquire(url_.path());
+        const int id = shared ? fluid_synth_add_sfont(synth_, shared) : FLUID_FAILED;
         if (id == FLUID_FAILED) {
+            if (shared) SharedSoundBanks::release(shared);
             destroy();
             fail(kAudioUnitErr_InvalidFile, "\"" + url_.path() + "\" is no SoundFont.");
         }

@@ -5,6 +5,7 @@
 #include "platform/audiotoolbox/detail/SamplerInstrument.h"
 
 #include <sndfile.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -112,13 +113,14 @@ struct Layer {
 class ZoneInstrument final : public SamplerInstrument {
 public:
     ZoneInstrument(const SamplerPreset& preset, double sampleRate) : sampleRate_(sampleRate) {
+        // A file named under several spellings is decoded once.
         std::map<std::string, std::shared_ptr<Sample>> samples;
         for (const SamplerLayer& source : preset.layers) {
             const size_t layerIndex = layers_.size();
             layers_.push_back({std::max(0.0, source.attack), std::max(0.0, source.release), source.ignoreNoteOff,
                                std::vector<Voice>(size_t(std::clamp(source.voiceCount, 1, kMaximumVoices)))});
             for (const SamplerZone& z : source.zones) {
-                auto& sample = samples[z.file.path()];
+                auto& sample = samples[fileIdentity(z.file.path())];
                 if (!sample) sample = readSample(z.file);
                 Zone zone{sample, z.rootKey.value_or(sample->rootKey), z.minKey.value_or(sample->minKey),
                           z.maxKey.value_or(sample->maxKey), z.loopEnabled.value_or(sample->hasLoop), 0, 0, layerIndex};
@@ -272,6 +274,13 @@ private:
 };
 
 }  // namespace
+
+std::string fileIdentity(const std::string& path) {
+    struct stat info{};
+    if (::stat(path.c_str(), &info) != 0) return path;
+    return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino) + ":" + std::to_string(info.st_size) + ":" +
+           std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec);
+}
 
 std::unique_ptr<SamplerInstrument> makeZoneInstrument(const SamplerPreset& preset, double sampleRate) {
     return std::make_unique<ZoneInstrument>(preset, sampleRate);

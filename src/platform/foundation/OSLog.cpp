@@ -9,6 +9,9 @@
 #include <cstring>
 #include <mutex>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 namespace platform {
 
 namespace {
@@ -46,16 +49,26 @@ std::string logFilePath() {
 }
 
 // Opened at the first entry; an unwritable place leaves the file out and the rest of the log as it is.
-std::FILE* logFile() {
-    static std::FILE* file = [] {
+// Lines that would take the file past the process's file-size limit are left out of it too: the
+// kernel would end the process for them.
+struct LogFile {
+    std::FILE* file = nullptr;
+    uintmax_t limit = UINTMAX_MAX;
+};
+LogFile& logFile() {
+    static LogFile log = [] {
+        LogFile opened;
         const std::filesystem::path path = logFilePath();
         std::error_code ec;
         std::filesystem::create_directories(path.parent_path(), ec);
-        std::FILE* f = std::fopen(path.c_str(), "a");
-        if (f) std::setvbuf(f, nullptr, _IOLBF, 0);
-        return f;
+        opened.file = std::fopen(path.c_str(), "a");
+        if (!opened.file) return opened;
+        std::setvbuf(opened.file, nullptr, _IOLBF, 0);
+        struct rlimit limit{};
+        if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) opened.limit = limit.rlim_cur;
+        return opened;
     }();
-    return file;
+    return log;
 }
 const char* levelName(OSLogType type) {
     switch (type) {
@@ -77,14 +90,24 @@ void os_log(const OSLog& log, OSLogType type, const std::string& message) {
                      message.c_str());
     }
     std::lock_guard lock(sinkMutex());
-    if (std::FILE* file = logFile()) {
+    LogFile& out = logFile();
+    if (out.file) {
         const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
         std::tm local{};
         localtime_r(&now, &local);
         char stamp[32];
         std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-        std::fprintf(file, "%s [%s:%s] %s: %s\n", stamp, log.subsystem.c_str(), log.category.c_str(), levelName(type),
-                     message.c_str());
+        const char* format = "%s [%s:%s] %s: %s\n";
+        const int length = std::snprintf(nullptr, 0, format, stamp, log.subsystem.c_str(), log.category.c_str(),
+                                          levelName(type), message.c_str());
+        // Other processes append to the same file: its size is looked at before each line.
+        struct stat info{};
+        const bool fits = out.limit == UINTMAX_MAX ||
+                          (length >= 0 && ::fstat(::fileno(out.file), &info) == 0 &&
+                           uintmax_t(info.st_size) + uintmax_t(length) <= out.limit);
+        if (fits)
+            std::fprintf(out.file, format, stamp, log.subsystem.c_str(), log.category.c_str(), levelName(type),
+                         message.c_str());
     }
     auto& entries = sink();
     if (entries.size() >= kSinkLimit) entries.erase(entries.begin(), entries.begin() + kSinkLimit / 2);

@@ -52,8 +52,12 @@ TEST(TableTool, PrintsTheSamples) {
     };
     for (const auto& c : cases) EXPECT_EQ(capture(tool() + " table " + c.arguments), c.printed) << c.arguments;
     for (const char* bad : {"table Square 4", "table square", "table square -1", "table square 4 --phase x",
-                            "osc square 441 0.5 1", "osc nope 441 0.5 1 x.wav", "osc square 441 0.5 -1 x.wav"})
+                            "osc square 441 0.5 1", "osc nope 441 0.5 1 x.wav", "osc square 441 0.5 -1 x.wav",
+                            // Longer than any phase can address: refused before a sample is made.
+                            "table sine 16777217", "table sine 4294967295", "osc sine 441 0.5 1 x.wav --count 4294967295"})
         EXPECT_EQ(run(tool() + " " + bad + " 2>/dev/null"), 2) << bad;
+    EXPECT_EQ(capture(tool() + " table zero 4294967295 2>&1 >/dev/null | head -1"),
+              "sonora-tool: a table holds at most 16777216 samples, not 4294967295\n");
     EXPECT_EQ(run(tool() + " table sine 4 --phase 1e30 2>/dev/null"), 1);
 }
 

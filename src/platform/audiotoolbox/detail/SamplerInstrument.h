@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -56,6 +57,10 @@ struct SamplerPreset {
 // unless absolute. Throws NSErrorException for anything that is no such preset.
 SamplerPreset parseAUPreset(std::string_view bytes, const std::filesystem::path& folder);
 SamplerPreset readAUPreset(const URL& url);
+
+// What names one file however its path is spelled (device, inode, size and modification time),
+// for the caches of decoded files; the path itself when the file cannot be looked at.
+std::string fileIdentity(const std::string& path);
 
 // Plays the preset's zones; throws NSErrorException when a sound file cannot be read.
 std::unique_ptr<SamplerInstrument> makeZoneInstrument(const SamplerPreset& preset, double sampleRate);
