@@ -26,6 +26,16 @@ std::vector<float> leftChannel(const fs::path& path) {
 
 float at(const std::vector<float>& samples, double seconds) { return samples.at(size_t(seconds * 44100)); }
 
+// Runs the editor's script driver on `script` in the folder (its home) on the null device; returns
+// what it printed and sets the exit status.
+std::string runScript(const testsupport::ScratchDir& dir, const std::string& script, int* status) {
+    return testsupport::capture("cd " + testsupport::q(dir.path()) + " && HOME=" + testsupport::q(dir.path()) +
+                                    " XDG_DOCUMENTS_DIR=" + testsupport::q(dir / "Documents") +
+                                    " TAMBERLO_AUDIO_DEVICE=null " +
+                                    testsupport::q(testsupport::toolPath("tamberlo-script")) + " " + script,
+                                status);
+}
+
 }  // namespace
 
 // A from 0 s with a 1 s fade-in; B (volume 0.5) from 6 s with a 2 s fade-out; played from 3 s.
@@ -43,11 +53,7 @@ TEST(PlayerRealtime, TheDevicePlaysTheArrangementFromThePlayhead) {
         {"cmd": "play", "seconds": 0.5}
     ])");
     int status = -1;
-    const std::string out = testsupport::capture(
-        "cd " + testsupport::q(dir.path()) + " && HOME=" + testsupport::q(dir.path()) +
-            " XDG_DOCUMENTS_DIR=" + testsupport::q(dir / "Documents") + " TAMBERLO_AUDIO_DEVICE=null " +
-            testsupport::q(testsupport::toolPath("tamberlo-script")) + " play.json",
-        &status);
+    const std::string out = runScript(dir, "play.json", &status);
     ASSERT_EQ(status, 0) << out;
 
     // The playhead: from 3 s on, past the end of the material (10 s), and on again after stop/play.
@@ -136,11 +142,7 @@ TEST(PlayerRealtime, PlaybackAcrossACutEqualsTheExport) {
         {"cmd": "export", "format": "wav", "path": "mix.wav"}
     ])");
     int status = -1;
-    const std::string out = testsupport::capture(
-        "cd " + testsupport::q(dir.path()) + " && HOME=" + testsupport::q(dir.path()) +
-            " XDG_DOCUMENTS_DIR=" + testsupport::q(dir / "Documents") + " TAMBERLO_AUDIO_DEVICE=null " +
-            testsupport::q(testsupport::toolPath("tamberlo-script")) + " cut.json",
-        &status);
+    const std::string out = runScript(dir, "cut.json", &status);
     ASSERT_EQ(status, 0) << out;
     ASSERT_NE(out.find("export: succeeded"), std::string::npos) << out;
 
