@@ -102,7 +102,9 @@ TEST(HUD, MessagesCloseThemselvesAfterOneSecond) {
     editortest::spinUntil([] { return !HUD::current().has_value(); }, 3);
     const double gone = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_FALSE(HUD::current().has_value());
-    EXPECT_NEAR(gone, 1.0, 0.3);
+    // At the success's dismissal (1 s), not the error's own (1.5 s); the margin is for a loaded machine.
+    EXPECT_GE(gone, 0.95);
+    EXPECT_LT(gone, 1.4);
     editortest::spinFor(0.7);  // the error's own dismissal finds nothing to remove
 
     HUD::setListener({});

@@ -26,6 +26,16 @@ std::vector<float> leftChannel(const fs::path& path) {
 
 float at(const std::vector<float>& samples, double seconds) { return samples.at(size_t(seconds * 44100)); }
 
+// Runs the editor's script driver on `script` in the folder (its home) on the null device; returns
+// what it printed and sets the exit status.
+std::string runScript(const testsupport::ScratchDir& dir, const std::string& script, int* status) {
+    return testsupport::capture("cd " + testsupport::q(dir.path()) + " && HOME=" + testsupport::q(dir.path()) +
+                                    " XDG_DOCUMENTS_DIR=" + testsupport::q(dir / "Documents") +
+                                    " TAMBERLO_AUDIO_DEVICE=null " +
+                                    testsupport::q(testsupport::toolPath("tamberlo-script")) + " " + script,
+                                status);
+}
+
 }  // namespace
 
 // A from 0 s with a 1 s fade-in; B (volume 0.5) from 6 s with a 2 s fade-out; played from 3 s.
@@ -43,11 +53,7 @@ TEST(PlayerRealtime, TheDevicePlaysTheArrangementFromThePlayhead) {
         {"cmd": "play", "seconds": 0.5}
     ])");
     int status = -1;
-    const std::string out = testsupport::capture(
-        "cd " + testsupport::q(dir.path()) + " && HOME=" + testsupport::q(dir.path()) +
-            " XDG_DOCUMENTS_DIR=" + testsupport::q(dir / "Documents") + " TAMBERLO_AUDIO_DEVICE=null " +
-            testsupport::q(testsupport::toolPath("tamberlo-script")) + " play.json",
-        &status);
+    const std::string out = runScript(dir, "play.json", &status);
     ASSERT_EQ(status, 0) << out;
 
     // The playhead: from 3 s on, past the end of the material (10 s), and on again after stop/play.
@@ -118,4 +124,45 @@ TEST(PlayerRealtime, AFadeOutLongerThanALateClipStartsWithTheClip) {
     EXPECT_NEAR(volume(), 0.1f, 0.03f);
     player.stop();
     testing::internal::GetCapturedStdout();
+}
+
+// A file cut in two and played across the cut: both halves keep their places on the timeline, so
+// what the device plays is the export's mix-down over the same span, sample for sample.
+TEST(PlayerRealtime, PlaybackAcrossACutEqualsTheExport) {
+    testsupport::ScratchDir dir;
+    uint32_t noise = 12345;  // every stretch of the file is unlike every other, so any shift shows
+    editortest::writeWav16(dir / "N.wav", 44100, 2, 441000, [&noise](uint32_t, uint16_t) {
+        noise = noise * 1664525u + 1013904223u;
+        return int16_t(noise >> 16);
+    });
+    testsupport::writeFile(dir / "cut.json", R"([
+        {"cmd": "import", "files": ["N.wav"]},
+        {"cmd": "split", "track": 0, "time": 5.1},
+        {"cmd": "play", "from": 4.0, "seconds": 2.5, "capture": "capture.wav"},
+        {"cmd": "export", "format": "wav", "path": "mix.wav"}
+    ])");
+    int status = -1;
+    const std::string out = runScript(dir, "cut.json", &status);
+    ASSERT_EQ(status, 0) << out;
+    ASSERT_NE(out.find("export: succeeded"), std::string::npos) << out;
+
+    const auto played = leftChannel(dir / "capture.wav");
+    const auto mix = leftChannel(dir / "mix.wav");
+    const size_t from = 4 * 44100;
+    ASSERT_GE(mix.size(), size_t(6.5 * 44100));
+    // Where the capture holds the timeline's 4.2 s tells where it holds any other time.
+    const size_t mark = from + 8820;
+    const auto found = std::search(played.begin(), played.end(), mix.begin() + mark, mix.begin() + mark + 64);
+    ASSERT_NE(found, played.end());
+    const ptrdiff_t shift = (found - played.begin()) - ptrdiff_t(mark);  // captured index − timeline frame
+    // Sound starts at the playhead, or as far after it as the device was late to start the first
+    // clip; from there on every frame is the export's, across the cut at 5.1 s to the end of play.
+    const auto heard = std::find_if(played.begin(), played.end(), [](float v) { return v != 0; }) - played.begin();
+    const ptrdiff_t first = heard - shift;
+    EXPECT_GE(first, ptrdiff_t(from));
+    EXPECT_LT(first, ptrdiff_t(from + 4096));
+    const ptrdiff_t end = std::min<ptrdiff_t>(ptrdiff_t(played.size()) - shift, ptrdiff_t(6.5 * 44100));
+    ASSERT_GT(end, ptrdiff_t(6.3 * 44100));
+    for (ptrdiff_t k = first; k < end; ++k)
+        ASSERT_EQ(played[size_t(k + shift)], mix[size_t(k)]) << "at " << double(k) / 44100 << " s";
 }

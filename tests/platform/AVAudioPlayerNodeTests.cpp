@@ -106,6 +106,49 @@ TEST(AVAudioPlayerNode, PlacesFilesSegmentsAndBuffersAtSampleTimes) {
     EXPECT_EQ(file->framePosition(), 1234);  // the caller's file is not read
 }
 
+// Items scheduled after their time has passed start at once, as far into them as they are late,
+// so that players timed together stay together; an item with no time still plays whole.
+TEST(AVAudioPlayerNode, ALateItemSkipsTheFramesItIsLate) {
+    testsupport::ScratchDir dir;
+    auto file = rampFile(dir / "a.wav", 3000);
+    struct Case {
+        const char* what;
+        std::function<void(AVAudioPlayerNode&)> schedule;
+        int64_t first;   // the ramp frame heard at player time 1000, when the item is scheduled
+        size_t heard;    // frames of it heard
+        int64_t period;  // a looping buffer's length
+    };
+    const std::vector<Case> cases = {
+        {"buffer 200 late", [](AVAudioPlayerNode& p) { p.scheduleBuffer(rampBuffer(500), AVAudioTime(int64_t(800), 44100.0), 0); },
+         200, 300, 0},
+        {"segment 300 late", [&](AVAudioPlayerNode& p) { p.scheduleSegment(file, 100, 2000, AVAudioTime(int64_t(700), 44100.0)); },
+         400, 1700, 0},
+        {"looping buffer 750 late", [](AVAudioPlayerNode& p) {
+             p.scheduleBuffer(rampBuffer(500), AVAudioTime(int64_t(250), 44100.0), AVAudioPlayerNodeBufferLoops);
+         }, 250, 2000, 500},
+        {"no time", [](AVAudioPlayerNode& p) { p.scheduleBuffer(rampBuffer(500), std::nullopt, 0); }, 0, 500, 0},
+    };
+    for (const auto& c : cases) {
+        Rig rig;
+        auto p = rig.player();
+        p->play();
+        rig.render(1000);
+        // Over before it could start: it ends at once, and at its own end (player time 10) as far
+        // as the items after it are concerned.
+        std::atomic<bool> done{false};
+        p->scheduleBuffer(rampBuffer(10), AVAudioTime(int64_t(0), 44100.0), 0, [&] { done = true; });
+        c.schedule(*p);
+        const auto out = rig.render(2000);
+        for (size_t k = 0; k < c.heard; ++k) {
+            const int64_t n = c.first + int64_t(k);
+            ASSERT_EQ(out[0][k], ramp(0, c.period ? n % c.period : n)) << c.what << " at " << k;
+        }
+        expectSilence(out[0], c.heard, 2000 - c.heard, c.what);
+        rig.engine->completionQueue().waitUntilIdle();
+        EXPECT_TRUE(done) << c.what;
+    }
+}
+
 TEST(AVAudioPlayerNode, SegmentsPastTheEndAndEmpty) {
     testsupport::ScratchDir dir;
     auto file = rampFile(dir / "a.wav", 1000);

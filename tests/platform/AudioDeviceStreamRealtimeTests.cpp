@@ -91,15 +91,21 @@ TEST_F(AudioDeviceTest, NullOutputKeepsRealTimePace) {
     stream.start(log.recorder());
     EXPECT_TRUE(stream.isRunning());
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const uint64_t stopCalled = mach_absolute_time();
     stream.stop();
+    const uint64_t stopped = mach_absolute_time();
     EXPECT_FALSE(stream.isRunning());
 
+    // Cycle k is due at t0 + k·512/44100 s. However long the sleep took on a loaded machine, every
+    // cycle due before stop() was called has run (but for the few a late thread is still catching
+    // up on), and none due after it returned.
     const size_t cycles = log.count.load();
-    const double expected = 0.3 * 44100 / 512;  // about 26 cycles
-    EXPECT_GE(double(cycles), expected - 3);
-    EXPECT_LE(double(cycles), expected + 3);
     const uint64_t t0 = stream.startHostTime();
     const double cycleMs = 512 * 1e3 / 44100;
+    const auto dueBy = [&](uint64_t t) { return size_t(double(t - t0) / 1e6 / cycleMs) + 1; };
+    EXPECT_GE(cycles, 20u);  // about 26 in 0.3 s
+    EXPECT_GE(cycles + 4, dueBy(stopCalled));
+    EXPECT_LE(cycles, dueBy(stopped));
     size_t late = 0;
     for (size_t k = 0; k < cycles; ++k) {
         EXPECT_EQ(log.sampleTimes[k], int64_t(k) * 512);
@@ -108,11 +114,12 @@ TEST_F(AudioDeviceTest, NullOutputKeepsRealTimePace) {
         EXPECT_EQ(log.hostTimes[k], t0 + uint64_t(std::llround(double(k) * 512 * 1e9 / 44100))) << k;
         const double lateMs = (double(log.wakeTimes[k]) - double(log.hostTimes[k])) / 1e6;
         EXPECT_GE(lateMs, 0) << "cycle " << k << " ran before its time";
-        EXPECT_LT(lateMs, cycleMs) << "cycle " << k << " missed its slot";
+        // A busy machine delays a wake-up by a few milliseconds; a stalled thread by far more.
+        EXPECT_LT(lateMs, 4 * cycleMs) << "cycle " << k << " stalled";
         if (lateMs > 2.0) ++late;
     }
-    // Within 2 ms of its time; a loaded machine may delay the odd wake-up a little more.
-    EXPECT_LE(late, cycles / 10) << late << " of " << cycles << " cycles woke more than 2 ms late";
+    // Mostly within 2 ms of its time; a loaded machine may delay some wake-ups more.
+    EXPECT_LE(late, cycles / 4) << late << " of " << cycles << " cycles woke more than 2 ms late";
     // Stopped means stopped: no callback after stop() returned.
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_EQ(log.count.load(), cycles);

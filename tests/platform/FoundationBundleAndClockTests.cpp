@@ -38,8 +38,10 @@ TEST(FoundationHostTime, TicksAreMonotonicNanoseconds) {
     EXPECT_EQ(info.denom, 1u);
     EXPECT_EQ(platform::mach_timebase_info(nullptr), platform::KERN_INVALID_ARGUMENT);
 
-    const uint64_t before = platform::mach_absolute_time();
+    // The host clock's span lies inside the steady clock's, however long a loaded machine holds
+    // the thread between the readings.
     const auto steadyBefore = std::chrono::steady_clock::now();
+    const uint64_t before = platform::mach_absolute_time();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     const uint64_t after = platform::mach_absolute_time();
     const auto steadyElapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(

@@ -26,6 +26,9 @@ void log(OSLogType type, const std::string& message) { os_log(OSLog{"platform", 
 constexpr size_t kMaximumPending = 1000;
 constexpr AVAudioFrameCount kRingFrames = 32768;
 constexpr AVAudioFrameCount kPrefillFrames = 8192;
+// nextItemStart while no item has played since the player was created or stopped: an item given a
+// time before the player's start is then as late as that time says.
+constexpr int64_t kNoItemBefore = INT64_MIN;
 
 bool sameLayout(const AVAudioFormat& a, const AVAudioFormat& b) {
     return a.isStandard() && b.isStandard() && a.sampleRate() == b.sampleRate() && a.channelCount() == b.channelCount();
@@ -98,7 +101,7 @@ struct AVAudioPlayerNode::Shared final : detail::CompletionTarget {
     bool needsAnchor = false;  // resume from pausedPlayerTime on the next cycle
     int64_t startNodeTime = 0;
     int64_t pausedPlayerTime = 0;
-    int64_t nextItemStart = 0;
+    int64_t nextItemStart = kNoItemBefore;
     std::weak_ptr<detail::CompletionTarget> self;
 
     // Published by the render thread.
@@ -148,7 +151,7 @@ struct AVAudioPlayerNode::Shared final : detail::CompletionTarget {
         renderPlaying = false;
         needsAnchor = false;
         pausedPlayerTime = 0;
-        nextItemStart = 0;
+        nextItemStart = kNoItemBefore;
         anchorValid.store(false);
     }
 
@@ -405,7 +408,7 @@ void AVAudioPlayerNode::applyWaitingStop() {
         s.renderPlaying = false;
         s.needsAnchor = false;
         s.pausedPlayerTime = 0;
-        s.nextItemStart = 0;
+        s.nextItemStart = kNoItemBefore;
         s.anchorValid.store(false);
     }
     for (auto& later : after) s.commands.push(std::move(later));
@@ -507,7 +510,7 @@ OSStatus AVAudioPlayerNode::render(const detail::RenderCycle& cycle, int64_t sam
             s.dropAll(cycle, rate, false);
             s.renderPlaying = false;
             s.pausedPlayerTime = 0;
-            s.nextItemStart = 0;
+            s.nextItemStart = kNoItemBefore;
             s.anchorValid.store(false);
             break;
         case Shared::Command::none:
@@ -529,10 +532,26 @@ OSStatus AVAudioPlayerNode::render(const detail::RenderCycle& cycle, int64_t sam
         Item* item = s.front();
         if (!item) break;
         if (!item->started) {
-            int64_t start = s.nextItemStart;
-            if (item->when) start = std::max(start, nodeTimeFor(*item->when) - (item->when->isSampleTimeValid() ? 0 : s.startNodeTime));
-            item->startPlayerTime = std::max(start, now);  // a time already past starts at once
             item->started = true;
+            if (item->when) {
+                const int64_t asked = nodeTimeFor(*item->when) - (item->when->isSampleTimeValid() ? 0 : s.startNodeTime);
+                const int64_t start = std::max(s.nextItemStart, asked);
+                item->startPlayerTime = start;
+                // A time already past starts the item at once, as far into it as it is late, so that
+                // items timed together stay together whichever render cycle each one reaches.
+                if (start < now) {
+                    const int64_t late = now - start;
+                    if (item->buffer && (item->options & AVAudioPlayerNodeBufferLoops) && item->length > 0) {
+                        item->position = late % item->length;
+                    } else {
+                        const int64_t skipped = std::min(late, item->length);
+                        if (item->feed) item->feed->skip(skipped);
+                        item->position = skipped;
+                    }
+                }
+            } else {
+                item->startPlayerTime = std::max(s.nextItemStart, now);  // after the item before it, or at once
+            }
         }
         if (item->startPlayerTime > now) {
             pos += AVAudioFrameCount(std::min<int64_t>(frames - pos, item->startPlayerTime - now));
@@ -560,7 +579,8 @@ OSStatus AVAudioPlayerNode::render(const detail::RenderCycle& cycle, int64_t sam
         pos += n;
         const bool atEnd = loops ? (item->endAtLoop && item->position % item->length == 0) : item->position >= item->length;
         if (atEnd) {
-            s.nextItemStart = playerStart + pos;
+            // An item that started late ends where it would have ended on time.
+            s.nextItemStart = loops ? playerStart + pos : item->startPlayerTime + item->length;
             s.popFront();
             s.finish(item, cycle, pos, rate);
         }

@@ -1,8 +1,10 @@
 // Plays scheduled buffers, files and file segments, one after the other in schedule order.
 //
 // Times: a sample time given to a schedule call is player time (frames since play() at the
-// player's output rate); a host time alone is converted on the render cycle that reaches it. A
-// time already past starts the item at once and skips nothing. File items read through a reader of
+// player's output rate); a host time alone is converted on the render cycle that reaches it. An
+// item given a time that has already passed starts at once, as far into it as it is late (never
+// earlier than the end of the item before it); an item given no time plays whole, right after the
+// item before it or at once. File items read through a reader of
 // their own on the file's URL (the caller's AVAudioFile position is never touched); data in
 // another format than the output is converted, with a log line.
 //

@@ -42,6 +42,8 @@ public:
     // Consumer (render thread): copies the next `frames` frames into `out` from frame `offset`;
     // frames not there yet are silence (real time only). Returns the frames that were there.
     size_t read(AudioBufferList& out, AVAudioFrameCount offset, AVAudioFrameCount frames);
+    // Consumer: passes over the next `frames` frames unread (the reader still produces them).
+    void skip(int64_t frames) { consumed_.fetch_add(frames, std::memory_order_release); }
     // Frames ready for the consumer.
     int64_t available() const {
         return written_.load(std::memory_order_acquire) - consumed_.load(std::memory_order_relaxed);
