@@ -251,11 +251,13 @@ std::optional<MIDIPacketBytes> MIDIPacketListIterator::next() {
 }
 
 std::optional<MIDIEvent> MIDIPacketEventIterator::next() {
-    if (ready_.empty()) parse();
+    if (readyAt_ == ready_.size()) {
+        ready_.clear();
+        readyAt_ = 0;
+        parse();
+    }
     if (ready_.empty()) return std::nullopt;
-    MIDIEvent event = std::move(ready_.front());
-    ready_.pop_front();
-    return event;
+    return std::move(ready_[readyAt_++]);
 }
 
 void MIDIPacketEventIterator::realTime(uint8_t byte) {

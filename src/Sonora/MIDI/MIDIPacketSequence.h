@@ -8,7 +8,6 @@
 
 #include "Sonora/MIDI/MIDIEvent.h"
 
-#include <deque>
 #include <optional>
 #include <vector>
 
@@ -50,7 +49,8 @@ private:
     size_t count_ = 0;
     bool ended_ = false;
     bool startedSysEx_ = false;  // a SysEx message began in this packet and is still open
-    std::deque<MIDIEvent> ready_;
+    std::vector<MIDIEvent> ready_;  // read, not yet handed out from readyAt_ on
+    size_t readyAt_ = 0;
 };
 
 // Every event of a packet, up to the first absent one.
