@@ -838,9 +838,7 @@ void MIDIBytesToUMP::convert(const uint8_t* bytes, size_t n, MIDITimeStamp time,
         }
         if (status_ == 0) continue;  // data without a status
         data_[have_++] = b;
-        const uint8_t kind = status_ & 0xF0;
-        size_t needed = (kind == 0xC0 || kind == 0xD0) ? 1 : 2;
-        if (status_ == 0xF1 || status_ == 0xF3) needed = 1;
+        const size_t needed = dataBytesOf(status_);
         if (have_ < needed) continue;
         const uint32_t type = status_ >= 0xF0 ? 1u : 2u;
         const uint32_t d2 = needed == 2 ? data_[1] : 0;
