@@ -1,21 +1,26 @@
-// MIDI in and out through the loopback backend, against bare thread hand-offs measured in the same
-// run: delivery latency send → listener, listener-path throughput, and a large SysEx message.
+// MIDI in and out through the loopback backend, against bare thread hand-offs measured in step
+// with it: delivery latency send → listener, listener-path throughput, and a large SysEx message; and
+// the ALSA backend's send road (its writer thread) over a stand-in sequencer, send → write.
 //
 //   midi_io_bench [MESSAGES]      (10,000 latency messages 1 ms apart by default)
 
 #include "Sonora/MIDI/MIDI.h"
+#include "platform/coremidi/MIDIAlsa.h"
 #include "platform/coremidi/MIDIObjects.h"
 #include "platform/foundation/HostTime.h"
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace sonora;
@@ -72,31 +77,60 @@ std::vector<uint8_t> fullList(size_t messages) {
     return buffer;
 }
 
-// The peer: a condition-variable hand-off between two threads.
-std::vector<uint64_t> bareHandOff(size_t messages) {
-    std::mutex mutex;
-    std::condition_variable cv;
-    std::deque<uint64_t> queue;
-    std::vector<uint64_t> latencies;
-    std::thread consumer([&] {
-        for (size_t got = 0; got < messages;) {
-            std::unique_lock lock(mutex);
-            cv.wait(lock, [&] { return !queue.empty(); });
-            latencies.push_back(now() - queue.front());
-            queue.pop_front();
-            ++got;
-        }
-    });
-    for (size_t i = 0; i < messages; ++i) {
+// The peer: a condition-variable hand-off between two threads. It is fed in step with the MIDI
+// sends (half a period after each), so both meet the same load on a shared machine.
+class BareHandOff {
+public:
+    BareHandOff() : consumer_([this] { run(); }) {}
+    ~BareHandOff() {
         {
-            std::lock_guard lock(mutex);
-            queue.push_back(now());
+            std::lock_guard lock(mutex_);
+            stop_ = true;
         }
-        cv.notify_one();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        cv_.notify_one();
+        consumer_.join();
     }
-    consumer.join();
-    return latencies;
+    void send() {
+        {
+            std::lock_guard lock(mutex_);
+            queue_.push_back(now());
+        }
+        cv_.notify_one();
+    }
+    // The latencies of every hand-off sent so far.
+    std::vector<uint64_t> take(size_t sent) {
+        for (;;) {
+            {
+                std::lock_guard lock(mutex_);
+                if (latencies_.size() >= sent) return std::exchange(latencies_, {});
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            cv_.wait(lock, [&] { return stop_ || !queue_.empty(); });
+            if (queue_.empty()) return;
+            latencies_.push_back(now() - queue_.front());
+            queue_.pop_front();
+        }
+    }
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::deque<uint64_t> queue_;
+    std::vector<uint64_t> latencies_;
+    bool stop_ = false;
+    std::thread consumer_;
+};
+
+// Half of the 1 ms period between two MIDI sends; the peer's hand-off falls in between.
+void halfPeriod(BareHandOff& peer) {
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+    peer.send();
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
 }
 
 // The peer of throughput: a single-producer ring of three-byte messages.
@@ -125,6 +159,74 @@ double bareRing(size_t messages) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// A sequencer with one destination port that takes every event at once, noting when.
+struct TimingSequencer final : pm::alsa::Sequencer {
+    std::vector<uint64_t>* writes = nullptr;
+    std::atomic<size_t>* count = nullptr;
+    int clientID() override { return 128; }
+    int createPort(const std::string&, unsigned, unsigned) override { return port++; }
+    int deletePort(int) override { return 0; }
+    int changePort(int, const std::string&, unsigned) override { return 0; }
+    int connectFrom(int, int, int) override { return 0; }
+    int disconnectFrom(int, int, int) override { return 0; }
+    std::vector<pm::alsa::PortDescription> ports() override {
+        return {{20, 0, "Synth", "Synth In", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE}};
+    }
+    int output(snd_seq_event_t*) override {
+        const size_t i = count->load();
+        if (i < writes->size()) (*writes)[i] = now();
+        count->store(i + 1);
+        return 0;
+    }
+    int input(snd_seq_event_t**) override { return -EAGAIN; }
+    std::vector<pollfd> pollDescriptors() override { return {}; }
+    int port = 0;
+};
+
+// The ALSA send road: MIDISend to an external destination until the backend's writer writes it.
+void alsaSendRoad(size_t messages) {
+    std::vector<uint64_t> writes(messages, 0);
+    std::atomic<size_t> count{0};
+    auto sequencer = std::make_unique<TimingSequencer>();
+    sequencer->writes = &writes;
+    sequencer->count = &count;
+    std::string error;
+    auto backend = pm::alsa::openOn(std::move(sequencer), &error);
+    if (!backend) {
+        std::printf("alsa send road: no backend (%s)\n", error.c_str());
+        return;
+    }
+    pm::midiservice::useBackendForTesting(std::move(backend));
+    pm::MIDIEndpointRef synth = 0;
+    for (pm::ItemCount i = 0; i < pm::MIDIGetNumberOfDestinations(); ++i) {
+        std::string name;
+        pm::MIDIObjectGetStringProperty(pm::MIDIGetDestination(i), pm::kMIDIPropertyName, &name);
+        if (name == "Synth In") synth = pm::MIDIGetDestination(i);
+    }
+    pm::MIDIClientRef client = 0;
+    pm::MIDIPortRef out = 0;
+    pm::MIDIClientCreateWithBlock("bench", &client, nullptr);
+    pm::MIDIOutputPortCreate(client, "out", &out);
+    std::vector<uint64_t> sent(messages);
+    BareHandOff bare;
+    for (size_t i = 0; i < messages; ++i) {
+        const auto list = listOf({0x90, 60, 1}, 0);
+        sent[i] = now();
+        pm::MIDISend(out, synth, reinterpret_cast<const pm::MIDIPacketList*>(list.data()), list.size());
+        halfPeriod(bare);
+    }
+    while (count.load() < messages) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    pm::MIDIClientDispose(client);
+    pm::midiservice::useBackendForTesting(nullptr);
+    std::vector<uint64_t> latencies(messages);
+    for (size_t i = 0; i < messages; ++i) latencies[i] = writes[i] - sent[i];
+    const auto ours = percentiles(latencies);
+    const auto peer = percentiles(bare.take(messages));
+    std::printf("alsa send road latency µs over %zu: p50 %.1f p99 %.1f max %.1f | bare hand-off p50 %.1f p99 %.1f max "
+                "%.1f | p99 ratio %.2f\n",
+                messages, ours.p50, ours.p99, ours.max, peer.p50, peer.p99, peer.max, ours.p99 / peer.p99);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -148,11 +250,12 @@ int main(int argc, char** argv) {
         // Latency: host time of the send to host time in the listener.
         std::vector<uint64_t> sent(messages);
         listener->arrivals.assign(messages, 0);
+        BareHandOff bare;
         for (size_t i = 0; i < messages; ++i) {
             const auto list = listOf({0x90, 60, 1}, 0);
             sent[i] = now();
             pm::loopback::inject(source, reinterpret_cast<const pm::MIDIPacketList*>(list.data()), list.size());
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            halfPeriod(bare);
         }
         pm::MIDIDrain();
         if (listener->count == 0) {
@@ -163,7 +266,7 @@ int main(int argc, char** argv) {
             listener->latencies.push_back(listener->arrivals[i] - sent[i]);
         listener->arrivals.clear();
         const auto ours = percentiles(listener->latencies);
-        const auto peer = percentiles(bareHandOff(messages));
+        const auto peer = percentiles(bare.take(messages));
         std::printf("%s latency µs over %zu (%zu received): p50 %.1f p99 %.1f max %.1f | bare hand-off p50 %.1f p99 "
                     "%.1f max %.1f | p99 ratio %.2f\n",
                     events ? "events " : "packets", messages, listener->count.load(), ours.p50, ours.p99, ours.max,
@@ -207,5 +310,6 @@ int main(int argc, char** argv) {
                     std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
     }
     pm::MIDIEndpointDispose(source);
+    alsaSendRoad(messages);
     return 0;
 }

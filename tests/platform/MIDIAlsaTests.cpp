@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <deque>
+#include <future>
 #include <mutex>
 #include <thread>
+#include <fcntl.h>
 #include <unistd.h>
 
 using namespace platform;
@@ -35,6 +40,85 @@ Bytes sysEx(size_t payload) {
     for (size_t i = 0; i < payload; ++i) b.push_back(uint8_t(i & 0x7F));
     b.push_back(0xF7);
     return b;
+}
+
+// A stand-in for the sequencer and the device behind it, shared by the test and its sequencer (it
+// outlives the backend, which closes the sequencer).
+struct Device {
+    std::mutex mutex;
+    std::vector<alsa::PortDescription> ports;
+    std::deque<snd_seq_event_t> inbox;  // what the reader will read
+    snd_seq_event_t current{};
+    std::vector<size_t> written;  // the MIDI bytes of each event written (a SysEx chunk's length, else 3)
+    pollfd descriptor{-1, POLLIN, 0};
+    std::atomic<bool> full{false};  // the receiver's queue stays full: every write gives -EAGAIN
+    std::atomic<int> attempts{0}, reads{0};
+    std::atomic<bool> closed{false};
+
+    size_t writtenCount() {
+        std::lock_guard lock(mutex);
+        return written.size();
+    }
+};
+
+class FakeSequencer final : public alsa::Sequencer {
+public:
+    explicit FakeSequencer(std::shared_ptr<Device> device) : d_(std::move(device)) {}
+    ~FakeSequencer() override { d_->closed = true; }
+    int clientID() override { return 128; }
+    int createPort(const std::string&, unsigned, unsigned) override { return nextPort_++; }
+    int deletePort(int) override { return 0; }
+    int changePort(int, const std::string&, unsigned) override { return 0; }
+    int connectFrom(int, int, int) override { return 0; }
+    int disconnectFrom(int, int, int) override { return 0; }
+    std::vector<alsa::PortDescription> ports() override {
+        std::lock_guard lock(d_->mutex);
+        return d_->ports;
+    }
+    int output(snd_seq_event_t* event) override {
+        ++d_->attempts;
+        if (d_->full) return -EAGAIN;
+        std::lock_guard lock(d_->mutex);
+        d_->written.push_back(event->type == SND_SEQ_EVENT_SYSEX ? event->data.ext.len : 3);
+        return 0;
+    }
+    int input(snd_seq_event_t** event) override {
+        ++d_->reads;
+        std::lock_guard lock(d_->mutex);
+        if (d_->inbox.empty()) {
+            char drain[64];
+            while (::read(d_->descriptor.fd, drain, sizeof drain) > 0) {}
+            return -EAGAIN;
+        }
+        d_->current = d_->inbox.front();
+        d_->inbox.pop_front();
+        *event = &d_->current;
+        return int(d_->inbox.size());
+    }
+    std::vector<pollfd> pollDescriptors() override { return {d_->descriptor}; }
+
+private:
+    std::shared_ptr<Device> d_;
+    int nextPort_ = 0;  // the backend's own "io" port is 0
+};
+
+MIDIEndpointRef endpointNamed(ItemCount count, MIDIEndpointRef (*nth)(ItemCount), const std::string& name) {
+    for (ItemCount i = 0; i < count; ++i) {
+        std::string n;
+        MIDIObjectGetStringProperty(nth(i), kMIDIPropertyName, &n);
+        if (n == name) return nth(i);
+    }
+    return 0;
+}
+
+// Polls `done` until it holds or 10 s have passed (a loaded machine takes its time).
+template <class F>
+bool within10s(F done) {
+    for (int i = 0; i < 1000; ++i) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return done();
 }
 
 }  // namespace
@@ -82,6 +166,125 @@ TEST(MIDIAlsa, BytesBecomeSequencerEventsAndBack) {
     snd_seq_ev_clear(&announce);
     announce.type = SND_SEQ_EVENT_PORT_START;
     EXPECT_TRUE(coder.decode(announce).empty());
+
+    // A coder the library could not make codes nothing.
+    alsa::EventCoder broken([](size_t, snd_midi_event_t**) { return -ENOMEM; });
+    EXPECT_FALSE(broken.ok());
+    int events = 0;
+    const Bytes note{0x90, 60, 100};
+    broken.encode(note.data(), note.size(), [&](snd_seq_event_t&) { ++events; });
+    EXPECT_EQ(events, 0);
+}
+
+// A receiver whose queue stays full: the 65 KB SysEx message for it waits in the writer's queue,
+// and meanwhile another thread's MIDI calls (a send among them) return and input still arrives.
+// Once the receiver reads again the rest goes out in order; closing the backend joins its threads
+// and closes the handle.
+TEST(MIDIAlsa, AStalledReceiverHoldsUpNoOtherCall) {
+    constexpr unsigned r = SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ;
+    constexpr unsigned w = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
+    auto device = std::make_shared<Device>();
+    int signal[2];
+    ASSERT_EQ(::pipe2(signal, O_CLOEXEC | O_NONBLOCK), 0);
+    device->descriptor = {signal[0], POLLIN, 0};
+    device->ports = {{20, 0, "Synth", "Synth In", w}, {21, 0, "Keys", "Keys Out", r}};
+    std::string error;
+    auto backend = alsa::openOn(std::make_unique<FakeSequencer>(device), &error);
+    ASSERT_TRUE(backend) << error;
+    midiservice::useBackendForTesting(std::move(backend));
+    const auto synth = endpointNamed(MIDIGetNumberOfDestinations(), MIDIGetDestination, "Synth In");
+    const auto keys = endpointNamed(MIDIGetNumberOfSources(), MIDIGetSource, "Keys Out");
+    ASSERT_NE(synth, 0u);
+    ASSERT_NE(keys, 0u);
+
+    MIDIClientRef client = 0;
+    MIDIPortRef out = 0, in = 0;
+    MIDIClientCreateWithBlock("alsa test", &client, nullptr);
+    MIDIOutputPortCreate(client, "out", &out);
+    std::atomic<int> notes{0};
+    MIDIInputPortCreateWithBlock(client, "in", &in, [&](const MIDIPacketList* list, size_t bytes, void*) {
+        if (MIDIPacketListCount(list, bytes) == 1 && list->packet[0].data[0] == 0x90) ++notes;
+    });
+    MIDIPortConnectSource(in, keys, nullptr);
+
+    device->full = true;
+    const auto message = sysEx(65000);
+    std::vector<uint8_t> buffer(message.size() + 64);
+    auto* list = reinterpret_cast<MIDIPacketList*>(buffer.data());
+    MIDIPacketListAdd(list, buffer.size(), MIDIPacketListInit(list), 0, message.size(), message.data());
+    EXPECT_EQ(MIDISend(out, synth, list, buffer.size()), noErr);
+    ASSERT_TRUE(within10s([&] { return device->attempts > 2; }));
+
+    auto other = std::async(std::launch::async, [&] {
+        std::vector<uint8_t> noteBuffer(64);
+        auto* noteList = reinterpret_cast<MIDIPacketList*>(noteBuffer.data());
+        const Bytes note{0x90, 60, 100};
+        MIDIPacketListAdd(noteList, noteBuffer.size(), MIDIPacketListInit(noteList), 0, note.size(), note.data());
+        return MIDIGetNumberOfDestinations() > 0 ? MIDISend(out, synth, noteList, noteBuffer.size()) : OSStatus(-1);
+    });
+    ASSERT_EQ(other.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(other.get(), noErr);
+
+    snd_seq_event_t event;
+    snd_seq_ev_clear(&event);
+    snd_seq_ev_set_noteon(&event, 0, 60, 100);
+    event.source = {21, 0};
+    event.dest = {128, 0};
+    {
+        std::lock_guard lock(device->mutex);
+        device->inbox.push_back(event);
+    }
+    ASSERT_EQ(::write(signal[1], "x", 1), 1);
+    EXPECT_TRUE(within10s([&] { return notes == 1; })) << device->reads << " reads";
+    EXPECT_TRUE(device->full);  // all of this while the receiver was stalled
+    EXPECT_EQ(device->writtenCount(), 0u);
+
+    device->full = false;
+    ASSERT_TRUE(within10s([&] {
+        std::lock_guard lock(device->mutex);
+        return !device->written.empty() && device->written.back() == 3;
+    }));
+    {
+        std::lock_guard lock(device->mutex);
+        for (size_t i = 0; i + 1 < device->written.size(); ++i) EXPECT_LE(device->written[i], 256u) << i;
+    }
+
+    MIDIClientDispose(client);
+    midiservice::useBackendForTesting(nullptr);
+    EXPECT_TRUE(device->closed);
+    ::close(signal[0]);
+    ::close(signal[1]);
+}
+
+// The reader pauses, longer each time, while its descriptor reports an error, and ends when the
+// descriptor is not open; either way closing the backend joins it at once and closes the handle.
+TEST(MIDIAlsa, TheReaderPausesOnErrorsAndStopsOnAClosedDescriptor) {
+    for (const bool closedDescriptor : {false, true}) {
+        SCOPED_TRACE(closedDescriptor ? "POLLNVAL" : "POLLERR");
+        auto device = std::make_shared<Device>();
+        int pipe[2];
+        ASSERT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
+        if (closedDescriptor) {
+            int unused = 4000;  // a number no descriptor of this process has
+            while (::fcntl(unused, F_GETFD) != -1) ++unused;
+            device->descriptor = {unused, POLLIN, 0};
+        } else {
+            ::close(pipe[0]);
+            pipe[0] = -1;
+            device->descriptor = {pipe[1], POLLIN, 0};  // a pipe's write end without a reader: POLLERR
+        }
+        std::string error;
+        auto backend = alsa::openOn(std::make_unique<FakeSequencer>(device), &error);
+        ASSERT_TRUE(backend) << error;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        // A reader spinning on the error would have read thousands of times by now.
+        EXPECT_LT(device->reads.load(), 20);
+        if (closedDescriptor) EXPECT_EQ(device->reads.load(), 0);
+        backend.reset();
+        EXPECT_TRUE(device->closed);
+        if (pipe[0] >= 0) ::close(pipe[0]);
+        ::close(pipe[1]);
+    }
 }
 
 TEST(MIDIAlsa, PortsBecomeEndpointsWithStableUniqueIDs) {

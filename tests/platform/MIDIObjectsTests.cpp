@@ -220,8 +220,10 @@ TEST(MIDIObjects, MalformedListsAndDisposedDestinationsAreRefused) {
     auto tooLong = listOf({{0, {0x90, 60, 100}}});
     const uint16_t length = 4000;
     std::memcpy(tooLong.data() + 4 + 8, &length, 2);
-    for (const auto* bad : {&lying, &empty, &tooLong})
+    for (const auto* bad : {&lying, &tooLong})
         EXPECT_EQ(MIDISend(out, destination, asList(*bad), bad->size()), kMIDIMessageSendErr);
+    // An empty packet carries nothing: skipped, not a fault (nothing arrives, checked below).
+    EXPECT_EQ(MIDISend(out, destination, asList(empty), empty.size()), noErr);
     EXPECT_EQ(MIDISend(out, destination, nullptr, 0), kMIDIMessageSendErr);
 
     // Disposed after the send, before the MIDI thread gets to it.
@@ -337,13 +339,14 @@ struct RecordingBackend : MIDIBackend {
         add("changed " + name + (isPrivate ? " private" : ""));
     }
     void withdrawn(MIDIEndpointRef) override { add("withdrawn"); }
-    void emitted(MIDIEndpointRef, const MIDIPackets& packets) override {
+    OSStatus emitted(MIDIEndpointRef, const MIDIPackets& packets) override {
         add("emitted " + std::to_string(packets.size()));
+        return noErr;
     }
-    bool send(MIDIEndpointRef destination, const MIDIPackets& packets) override {
-        if (destination != ownedDestination) return false;
+    OSStatus send(MIDIEndpointRef destination, const MIDIPackets& packets) override {
+        if (destination != ownedDestination) return kMIDIUnknownEndpoint;
         add("send " + std::to_string(packets.front().bytes.size()));
-        return true;
+        return noErr;
     }
     void connected(MIDIEndpointRef) override { add("connected"); }
     void disconnected(MIDIEndpointRef) override { add("disconnected"); }

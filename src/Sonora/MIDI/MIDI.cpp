@@ -158,8 +158,17 @@ std::vector<uint8_t> MIDI::processUMPSysExMessage(std::span<const uint8_t> b) {
     if (b.empty()) return {};
     // A count above 6 announces more than the message holds: it counts 6.
     const size_t count = std::min<size_t>({size_t(b[0] & 0x0F), 6, b.size() - 1});
-    const auto payload = b.subspan(1, count);
+    // SysEx data bytes are 7-bit: a byte with its top bit set would read as a status byte.
+    std::array<uint8_t, 6> masked{};
+    for (size_t i = 0; i < count; ++i) masked[i] = b[1 + i] & 0x7F;
+    const std::span<const uint8_t> payload(masked.data(), count);
     auto& message = incomigUMPSysExMessage_;
+    // A start leaves the message open until its end; an end closes it with 0xF7.
+    const bool open = !message.empty() && message.front() == 0xF0 && message.back() != 0xF7;
+    const auto orphan = [&] {
+        Log({"UMP SYSEX - Continue or end without a start dropped"}, OSLog::midi(), OSLogType::error);
+        return std::vector<uint8_t>{};
+    };
     const auto fits = [&](size_t more) {
         if (message.size() + more <= maximumSysExSize) return true;
         Log({"UMP SysEx message longer than", maximumSysExSize, "bytes dropped"}, OSLog::midi(), OSLogType::error);
@@ -181,10 +190,12 @@ std::vector<uint8_t> MIDI::processUMPSysExMessage(std::span<const uint8_t> b) {
         return {};
     case 2:
         Log({"UMP SYSEX - Continue receiving UMP SysEx messages"}, OSLog::midi());
+        if (!open) return orphan();
         if (fits(payload.size())) message.insert(message.end(), payload.begin(), payload.end());
         return {};
     case 3:
         Log({"UMP SYSEX - End of UMP SysEx messages"}, OSLog::midi());
+        if (!open) return orphan();
         if (!fits(payload.size() + 1)) return {};
         message.insert(message.end(), payload.begin(), payload.end());
         message.push_back(0xF7);

@@ -250,52 +250,114 @@ std::optional<MIDIPacketBytes> MIDIPacketListIterator::next() {
     return bytes;
 }
 
-uint8_t MIDIPacketEventIterator::read() {
-    const uint8_t byte = count_ < packet_.bytes.size() ? packet_.bytes[count_] : 0;
-    ++count_;
-    return byte;
+std::optional<MIDIEvent> MIDIPacketEventIterator::next() {
+    if (readyAt_ == ready_.size()) {
+        ready_.clear();
+        readyAt_ = 0;
+        parse();
+    }
+    if (ready_.empty()) return std::nullopt;
+    return std::move(ready_[readyAt_++]);
 }
 
-std::optional<MIDIEvent> MIDIPacketEventIterator::next() {
-    if (ended_ || count_ >= packet_.bytes.size()) return std::nullopt;
-    const size_t at = count_;
-    const uint8_t s = read();
+void MIDIPacketEventIterator::realTime(uint8_t byte) {
+    if (MIDISystemCommandFromRawValue(byte))
+        ready_.push_back(MIDIEvent::ofMessage(std::span<const uint8_t>(&byte, 1), packet_.timeStamp));
+}
+
+bool MIDIPacketEventIterator::continueSysEx() {
     MIDI& midi = MIDI::sharedInstance();
-    if (midi.isReceivingSysEx()) {
-        if (s < 0x80 || s == 0xF7 || s >= 0xF8) {
-            auto event = MIDIEvent::appendIncomingSysEx(packet_);
-            if (!event) ended_ = true;
-            return event;
+    const auto p = packet_.bytes;
+    while (count_ < p.size()) {
+        size_t run = count_;
+        while (run < p.size() && p[run] < 0x80) ++run;
+        if (run > count_) {
+            const bool kept = midi.appendIncomingSysEx(p.subspan(count_, run - count_));
+            count_ = run;
+            if (!kept) return true;  // too long: dropped, its remaining data bytes end the walk
+            continue;
         }
-        // A new status byte: the SysEx message before it never got its 0xF7.
-        midi.dropIncomingSysEx();
+        const uint8_t byte = p[count_];
+        if (byte >= 0xF8) {
+            ++count_;
+            realTime(byte);
+            continue;
+        }
+        if (byte != 0xF7) {
+            // A status byte: the message never got its 0xF7.
+            midi.dropIncomingSysEx();
+            startedSysEx_ = false;
+            return false;
+        }
+        ++count_;
+        startedSysEx_ = false;
+        if (!midi.appendIncomingSysEx(p.subspan(count_ - 1, 1))) return true;
+        ready_.push_back(MIDIEvent::ofMessage(midi.incomingSysEx(), packet_.timeStamp));
+        midi.stopReceivingSysEx();
+        return true;
     }
-    // Every message of the packet carries the packet's time stamp.
-    const auto message = [&](size_t more) {
+    return true;
+}
+
+void MIDIPacketEventIterator::parse() {
+    MIDI& midi = MIDI::sharedInstance();
+    const auto p = packet_.bytes;
+    const auto stamp = packet_.timeStamp;
+    while (ready_.empty() && !ended_) {
+        if (midi.isReceivingSysEx() && count_ < p.size() && continueSysEx()) continue;
+        if (count_ >= p.size()) {
+            // A SysEx message this packet began and left open shows as an empty event.
+            if (startedSysEx_ && midi.isReceivingSysEx()) ready_.push_back(MIDIEvent::ofMessage({}, stamp));
+            ended_ = true;
+            break;
+        }
+        const uint8_t s = p[count_++];
+        if (s >= 0xF8) {
+            realTime(s);
+            continue;
+        }
+        size_t more = 0;
+        switch (s >> 4) {
+        case 0x8: case 0x9: case 0xA: case 0xB: case 0xE: more = 2; break;
+        case 0xC: case 0xD: more = 1; break;
+        case 0xF: {
+            const auto command = MIDISystemCommandFromRawValue(s);
+            if (!command) {
+                ended_ = true;
+                continue;
+            }
+            switch (*command) {
+            case MIDISystemCommand::timeCodeQuarterFrame:
+            case MIDISystemCommand::songSelect: more = 1; break;
+            case MIDISystemCommand::songPosition: more = 2; break;
+            case MIDISystemCommand::sysEx:
+                midi.startReceivingSysEx(p.subspan(count_ - 1, 1));
+                startedSysEx_ = true;
+                continue;
+            case MIDISystemCommand::sysExEnd:
+                ready_.push_back(MIDIEvent::ofMessage({}, stamp));  // an end without its message
+                continue;
+            default: break;  // tune request
+            }
+            break;
+        }
+        default: ended_ = true; continue;  // a data byte where a status is due
+        }
+        // The data bytes, real-time bytes among them taken out in place; past the packet's
+        // length they read 0 and the walk ends with this message.
         uint8_t bytes[3] = {s, 0, 0};
-        for (size_t i = 1; i <= more; ++i) bytes[i] = read();
-        return MIDIEvent(std::span<const uint8_t>(bytes, more + 1), packet_.timeStamp);
-    };
-    switch (s >> 4) {
-    case 0x8: case 0x9: case 0xA: case 0xB: case 0xE: return message(2);
-    case 0xC: case 0xD: return message(1);
-    case 0xF: break;
-    default: ended_ = true; return std::nullopt;  // a data byte where a status is due
-    }
-    const auto command = MIDISystemCommandFromRawValue(s);
-    if (!command) {
-        ended_ = true;
-        return std::nullopt;
-    }
-    switch (*command) {
-    case MIDISystemCommand::timeCodeQuarterFrame:
-    case MIDISystemCommand::songSelect: return message(1);
-    case MIDISystemCommand::songPosition: return message(2);
-    case MIDISystemCommand::sysEx:
-        count_ = packet_.bytes.size();
-        return MIDIEvent(MIDIPacketBytes{packet_.timeStamp, packet_.bytes.subspan(at)});
-    default:
-        return MIDIEvent(MIDIPacketBytes{packet_.timeStamp, packet_.bytes.subspan(at, 1)});
+        for (size_t have = 0; have < more;) {
+            if (count_ >= p.size()) {
+                ended_ = true;
+                break;
+            }
+            const uint8_t byte = p[count_++];
+            if (byte >= 0xF8)
+                realTime(byte);
+            else
+                bytes[1 + have++] = byte;
+        }
+        ready_.push_back(MIDIEvent::ofMessage(std::span<const uint8_t>(bytes, more + 1), stamp));
     }
 }
 

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <poll.h>
+
 namespace platform::alsa {
 
 // One sequencer port as enumeration shows it.
@@ -51,10 +53,16 @@ std::vector<ExternalEndpoint> endpointsOf(const PortDescription& port, int self)
 // out in chunks of at most 256 bytes; real-time bytes inside a SysEx message come out in place.
 class EventCoder {
 public:
-    EventCoder();
+    // How a coder gets the library's coder state (the library's call, or a failing one in tests).
+    using Allocate = int (*)(size_t bufferSize, snd_midi_event_t** coder);
+
+    explicit EventCoder(Allocate allocate = snd_midi_event_new);
     ~EventCoder();
     EventCoder(const EventCoder&) = delete;
     EventCoder& operator=(const EventCoder&) = delete;
+
+    // False when the library could not make the coder (logged): nothing is encoded or decoded.
+    bool ok() const { return encoder_ && decoder_; }
 
     // Calls `emit` with each finished event; its variable data lives until `emit` returns.
     void encode(const uint8_t* bytes, size_t n, const std::function<void(snd_seq_event_t&)>& emit);
@@ -65,6 +73,36 @@ private:
     snd_midi_event_t* encoder_ = nullptr;
     snd_midi_event_t* decoder_ = nullptr;
 };
+
+// The sequencer calls the backend makes on its client's handle. The handle never blocks; the
+// backend makes one call at a time and holds no lock while it waits for a receiver or for input.
+// The library's one forwards to the handle; tests put a stand-in for a device in its place.
+// Destroying it closes the handle.
+class Sequencer {
+public:
+    virtual ~Sequencer() = default;
+    virtual int clientID() = 0;
+    virtual int createPort(const std::string& name, unsigned capability, unsigned type) = 0;
+    virtual int deletePort(int port) = 0;
+    // Renames a port of the client and sets its capability.
+    virtual int changePort(int port, const std::string& name, unsigned capability) = 0;
+    virtual int connectFrom(int port, int client, int clientPort) = 0;
+    virtual int disconnectFrom(int port, int client, int clientPort) = 0;
+    // Every port of every client.
+    virtual std::vector<PortDescription> ports() = 0;
+    // Writes one event to its receiver at once; -EAGAIN while the receiver's queue is full.
+    virtual int output(snd_seq_event_t* event) = 0;
+    // The next event received, which lives until the next call; -EAGAIN when there is none,
+    // -ENOSPC once after input was lost.
+    virtual int input(snd_seq_event_t** event) = 0;
+    // The descriptors that signal input.
+    virtual std::vector<pollfd> pollDescriptors() = 0;
+};
+
+// The backend over a sequencer client: makes its hidden "io" port, follows the System announce
+// port and starts its reader and writer threads; null (with the reason) when that fails.
+// Destroying the backend stops and joins both threads, then closes the handle.
+std::unique_ptr<MIDIBackend> openOn(std::unique_ptr<Sequencer> sequencer, std::string* error);
 
 // The backend over the process's sequencer client; null (with the reason) when the sequencer
 // cannot be opened.

@@ -27,10 +27,13 @@ public:
     virtual void changed(MIDIEndpointRef endpoint, const std::string& name, bool isPrivate) = 0;
     virtual void withdrawn(MIDIEndpointRef endpoint) = 0;
 
-    // One of the program's sources emitted packets: to every listener outside the process.
-    virtual void emitted(MIDIEndpointRef source, const MIDIPackets& packets) = 0;
-    // Packets for an external destination; false when the destination is none of the backend's.
-    virtual bool send(MIDIEndpointRef destination, const MIDIPackets& packets) = 0;
+    // One of the program's sources emitted packets: to every listener outside the process. noErr
+    // once they are on their way (or the source is none of the backend's), kMIDIMessageSendErr
+    // when the backend cannot take them.
+    virtual OSStatus emitted(MIDIEndpointRef source, const MIDIPackets& packets) = 0;
+    // Packets for an external destination: as emitted(), and kMIDIUnknownEndpoint when the
+    // destination is none of the backend's. A hook never waits for the device.
+    virtual OSStatus send(MIDIEndpointRef destination, const MIDIPackets& packets) = 0;
     // An input port connected to (or let go of) an external source; counted per connection.
     virtual void connected(MIDIEndpointRef source) = 0;
     virtual void disconnected(MIDIEndpointRef source) = 0;
@@ -46,7 +49,8 @@ void removeExternal(MIDIEndpointRef endpoint);
 void receivedFromExternal(MIDIEndpointRef source, const MIDIPackets& packets);
 // Packets sent from outside to one of the program's destinations, to its read block.
 void receivedAtDestination(MIDIEndpointRef destination, const MIDIPackets& packets);
-// Puts `backend` in place of the one in use (tests of the service's side, without a device).
+// Puts `backend` in place of the one in use (tests of the service's side, without a device); the
+// one it replaces is destroyed outside the registry's lock, so its threads can finish their calls.
 void useBackendForTesting(std::unique_ptr<MIDIBackend> backend);
 }  // namespace midiservice
 

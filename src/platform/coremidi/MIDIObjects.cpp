@@ -267,12 +267,43 @@ Server& server() {
 
 bool isEndpoint(const Object& object) { return object.kind == Kind::source || object.kind == Kind::destination; }
 
-// Appends the bytes as packets of at most 256 bytes, each with the stamp.
-void appendInPieces(MIDITimeStamp time, const uint8_t* data, size_t length, std::vector<loopback::ReceivedPacket>& out) {
-    for (size_t off = 0; off < length; off += 256) {
-        const size_t n = std::min<size_t>(256, length - off);
-        out.push_back({time, std::vector<uint8_t>(data + off, data + off + n)});
+// The number of data bytes a status byte takes (real-time bytes aside).
+size_t dataBytesOf(uint8_t status) {
+    switch (status >> 4) {
+    case 0x8: case 0x9: case 0xA: case 0xB: case 0xE: return 2;
+    case 0xC: case 0xD: return 1;
+    default: return status == 0xF2 ? 2 : status == 0xF1 || status == 0xF3 ? 1 : 0;
     }
+}
+
+// Appends the bytes as packets of at most 256 bytes, each with the stamp (an empty packet gives
+// none). A packet ends between two messages, or inside a SysEx message that does not fit one, so
+// that no other message is cut in two.
+void appendInPieces(MIDITimeStamp time, const uint8_t* data, size_t length, std::vector<loopback::ReceivedPacket>& out) {
+    uint8_t status = 0;
+    size_t due = 0;  // data bytes the message under way still takes
+    bool inSysEx = false;
+    size_t start = 0, cut = 0;  // the packet under way, the last place it may end
+    for (size_t i = 0; i < length; ++i) {
+        if (i > start && (inSysEx || due == 0)) cut = i;
+        if (i - start == 256) {
+            const size_t end = cut > start ? cut : i;
+            out.push_back({time, std::vector<uint8_t>(data + start, data + end)});
+            start = end;
+        }
+        const uint8_t b = data[i];
+        if (b >= 0xF8) continue;  // real time: in place, inside a message or not
+        if (b >= 0x80) {
+            inSysEx = b == 0xF0;
+            status = b < 0xF0 ? b : 0;  // system messages have no running status
+            due = dataBytesOf(b);
+        } else if (due > 0) {
+            --due;
+        } else if (status) {
+            due = dataBytesOf(status) - 1;  // running status
+        }
+    }
+    if (start < length) out.push_back({time, std::vector<uint8_t>(data + start, data + length)});
 }
 
 // A backend's packets as the service hands packets on: none longer than 256 bytes (a backend may
@@ -284,7 +315,8 @@ MIDIPackets inPieces(const MIDIPackets& packets) {
 }
 
 // The packets of a list, checked: the count, each header and each length lie inside the list.
-// Longer packets are cut into packets of at most 256 bytes; a stamp 0 becomes `now`.
+// Longer packets are cut into packets of at most 256 bytes, empty ones carry nothing and are
+// skipped; a stamp 0 becomes `now`.
 bool readPackets(const MIDIPacketList* list, size_t listBytes, MIDITimeStamp now,
                  std::vector<loopback::ReceivedPacket>& out) {
     if (!list || listBytes < kMIDIPacketListHeaderSize) return false;
@@ -295,7 +327,7 @@ bool readPackets(const MIDIPacketList* list, size_t listBytes, MIDITimeStamp now
         if (listBytes - at < kMIDIPacketHeaderSize) return false;
         const auto* packet = reinterpret_cast<const MIDIPacket*>(base + at);
         const size_t length = MIDIPacketLength(packet);
-        if (length == 0 || listBytes - at - kMIDIPacketHeaderSize < length) return false;
+        if (listBytes - at - kMIDIPacketHeaderSize < length) return false;
         MIDITimeStamp time = MIDIPacketTimeStamp(packet);
         if (time == 0) time = now;
         appendInPieces(time, base + at + kMIDIPacketHeaderSize, length, out);
@@ -342,6 +374,7 @@ std::vector<uint8_t> eventList(MIDIProtocolID protocol, const std::vector<MIDIEv
 
 // Queues the delivery of packets from `source` to every input port connected to it.
 void deliverFromSourceLocked(Server& s, MIDIEndpointRef source, const std::vector<loopback::ReceivedPacket>& packets) {
+    if (packets.empty()) return;
     for (const auto& [ref, port] : s.objects) {
         if (port->kind != Kind::inputPort) continue;
         const auto connection = port->connections.find(source);
@@ -382,14 +415,14 @@ OSStatus received(MIDIEndpointRef source, const MIDIPacketList* list, size_t lis
     if (object->kind != Kind::source) return kMIDIWrongEndpointType;
     if ((object->owner == 0) != external) return kMIDINotPermitted;
     deliverFromSourceLocked(s, source, packets);
-    if (!external && s.backend) s.backend->emitted(source, packets);
+    if (!external && s.backend && !packets.empty()) return s.backend->emitted(source, packets);
     return noErr;
 }
 
 // Queues the delivery of packets to a destination's read block.
 void deliverToDestinationLocked(Server& s, MIDIEndpointRef destination, const Object& object,
                                 const std::vector<loopback::ReceivedPacket>& packets) {
-    if (!object.read) return;
+    if (!object.read || packets.empty()) return;
     s.thread.post([live = object.live, list = packetList(packets), block = object.read] {
         // A destination disposed while the list was on its way gets nothing.
         if (!live->load(std::memory_order_acquire)) return;
@@ -491,8 +524,11 @@ void receivedAtDestination(MIDIEndpointRef destination, const MIDIPackets& packe
 
 void useBackendForTesting(std::unique_ptr<MIDIBackend> backend) {
     auto& s = server();
-    std::lock_guard lock(s.mutex);
-    s.backend = std::move(backend);
+    {
+        std::lock_guard lock(s.mutex);
+        std::swap(s.backend, backend);
+    }
+    backend.reset();  // joins its threads, which may be waiting for the lock
 }
 
 }  // namespace midiservice
@@ -663,8 +699,9 @@ OSStatus MIDISend(MIDIPortRef port, MIDIEndpointRef destination, const MIDIPacke
     if (!object || !isEndpoint(*object)) return kMIDIUnknownEndpoint;
     if (object->kind != Kind::destination) return kMIDIWrongEndpointType;
     if (object->owner == 0) {
-        if (!s.backend || !s.backend->send(destination, packets))
-            object->received.insert(object->received.end(), packets.begin(), packets.end());
+        const OSStatus sent = s.backend ? s.backend->send(destination, packets) : kMIDIUnknownEndpoint;
+        if (sent != kMIDIUnknownEndpoint) return sent;
+        object->received.insert(object->received.end(), packets.begin(), packets.end());
         return noErr;
     }
     deliverToDestinationLocked(s, destination, *object, packets);
@@ -784,9 +821,11 @@ void MIDIBytesToUMP::convert(const uint8_t* bytes, size_t n, MIDITimeStamp time,
                 pending_[pendingCount_++] = b;
                 continue;
             }
-            // A status byte ends an unfinished SysEx message.
-            flushSysEx(true, time, packets);
+            // A status byte cuts an unfinished SysEx message short: it is dropped, not closed as
+            // if whole (a receiver holding its start forgets it at the next start).
             inSysEx_ = false;
+            sysExStarted_ = false;
+            pendingCount_ = 0;
         }
         if (b >= 0x80) {
             status_ = b;
@@ -799,9 +838,7 @@ void MIDIBytesToUMP::convert(const uint8_t* bytes, size_t n, MIDITimeStamp time,
         }
         if (status_ == 0) continue;  // data without a status
         data_[have_++] = b;
-        const uint8_t kind = status_ & 0xF0;
-        size_t needed = (kind == 0xC0 || kind == 0xD0) ? 1 : 2;
-        if (status_ == 0xF1 || status_ == 0xF3) needed = 1;
+        const size_t needed = dataBytesOf(status_);
         if (have_ < needed) continue;
         const uint32_t type = status_ >= 0xF0 ? 1u : 2u;
         const uint32_t d2 = needed == 2 ? data_[1] : 0;

@@ -8,7 +8,8 @@
 // work was queued (so in order per sender). Lists are copied when sent; a packet stamped 0 is
 // delivered with the host time of the send, any other stamp passes unchanged and is delivered at
 // once; a packet longer than 256 bytes arrives as several packets of at most 256 bytes with its
-// stamp.
+// stamp, cut between messages (a SysEx message longer than a packet is cut inside); an empty
+// packet is skipped.
 //
 // Backend: the ALSA sequencer where it can be opened (other programs' ports are the external
 // endpoints, the program's endpoints become sequencer ports), else the in-process loopback;

@@ -162,6 +162,29 @@ TEST(MIDIListeners, TimeoutSucceedsFiresAndCancelsOnDestruction) {
     EXPECT_EQ(timeouts, 1);
 }
 
+// Off the main thread (as the MIDI thread uses it): a success right after perform() cancels the
+// countdown even though the main queue has not started it yet; without a success, the time-out.
+TEST(MIDIListeners, TimeoutOffTheMainThreadCallsOneCallback) {
+    for (const bool succeed : {true, false}) {
+        SCOPED_TRACE(succeed ? "success only" : "time-out only");
+        std::atomic<int> successes{0}, timeouts{0};
+        MIDITimeout timeout(0.05, false, [&] { ++successes; }, [&] { ++timeouts; });
+        std::thread([&] {
+            timeout.perform([] {});
+            if (succeed) timeout.succeed();
+        }).join();
+        if (succeed) {
+            EXPECT_EQ(successes, 1);  // called on the caller's thread, before succeed() returned
+            spinFor(0.3);
+        } else {
+            EXPECT_TRUE(spinUntil([&] { return timeouts == 1; }));
+            spinFor(0.1);
+        }
+        EXPECT_EQ(successes, succeed ? 1 : 0);
+        EXPECT_EQ(timeouts, succeed ? 0 : 1);
+    }
+}
+
 TEST(MIDIListeners, TempoListenerIsFreedAndSignalsLeaderOnce) {
     auto tempos = std::make_shared<Tempos>();
     std::weak_ptr<MIDITempoListener> weak;

@@ -386,3 +386,153 @@ TEST(MIDIPorts, FreshVirtualInputsTakeGivenIDsFirstAndIdleSendsStayQuiet) {
     EXPECT_NE(midi.outputPort(), first);
     pm::MIDIEndpointDispose(synth);
 }
+
+namespace {
+
+// Each message as its bytes in hex; real-time messages by their status alone (a Universal MIDI
+// Packet keeps three bytes of them), SysEx messages longer than 16 bytes by size and ends.
+struct Messages : MIDIListener {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    static std::string hex(const std::vector<uint8_t>& bytes) {
+        std::string text;
+        for (auto b : bytes) {
+            char h[4];
+            std::snprintf(h, sizeof h, text.empty() ? "%02X" : " %02X", b);
+            text += h;
+        }
+        return text;
+    }
+    void add(const std::vector<uint8_t>& bytes) {
+        std::string line = hex(bytes);
+        if (bytes[0] >= 0xF8) line = hex({bytes[0]});
+        if (bytes.size() > 16) line = "sysex " + std::to_string(bytes.size()) + " " + hex({bytes.front(), bytes.back()});
+        std::lock_guard lock(mutex);
+        lines.push_back(line);
+    }
+    void receivedMIDINoteOn(MIDIByte n, MIDIByte v, MIDIByte c, PortID, Stamp) override { add({uint8_t(0x90 | c), n, v}); }
+    void receivedMIDINoteOff(MIDIByte n, MIDIByte v, MIDIByte c, PortID, Stamp) override { add({uint8_t(0x80 | c), n, v}); }
+    void receivedMIDIProgramChange(MIDIByte p, MIDIByte c, PortID, Stamp) override { add({uint8_t(0xC0 | c), p}); }
+    void receivedMIDISystemCommand(const std::vector<MIDIByte>& d, PortID, Stamp) override { add(d); }
+    std::vector<std::string> take() {
+        pm::MIDIDrain();
+        std::lock_guard lock(mutex);
+        return std::exchange(lines, {});
+    }
+};
+
+using Packets = std::vector<std::vector<uint8_t>>;
+
+// A packet list holding the packets as they are (an empty one included), stamped 0.
+std::vector<uint8_t> rawList(const Packets& packets) {
+    std::vector<uint8_t> buffer(pm::kMIDIPacketListHeaderSize);
+    const uint32_t count = uint32_t(packets.size());
+    std::memcpy(buffer.data(), &count, 4);
+    for (const auto& bytes : packets) {
+        const size_t at = buffer.size();
+        buffer.resize(at + pm::kMIDIPacketHeaderSize + bytes.size());
+        const uint16_t length = uint16_t(bytes.size());
+        std::memcpy(buffer.data() + at + 8, &length, 2);
+        if (!bytes.empty()) std::memcpy(buffer.data() + at + pm::kMIDIPacketHeaderSize, bytes.data(), bytes.size());
+    }
+    return buffer;
+}
+
+std::vector<uint8_t> concat(std::initializer_list<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+}  // namespace
+
+// Byte streams that are hard to read (messages across the service's 256-byte packets, real-time
+// bytes inside other messages, SysEx messages cut short, empty packets, unusual SysEx7 packets),
+// on every road into the program: a virtual input, and an input port taking packet lists or
+// event lists.
+TEST(MIDIPorts, EveryCompleteMessageArrivesOnEveryRoad) {
+    const std::vector<uint8_t> data298(298, 0x11), data253(253, 0x11);
+    std::vector<uint8_t> notes;
+    std::vector<std::string> noteLines;
+    for (uint8_t n = 0; n < 90; ++n) {  // 270 bytes: the service's cut falls inside a note
+        notes.insert(notes.end(), {0x90, n, 1});
+        noteLines.push_back(Messages::hex({0x90, n, 1}));
+    }
+    auto clockInSysEx = concat({{0xF0}, data298, {0xF7}});
+    clockInSysEx.insert(clockInSysEx.begin() + 270, 0xFE);
+    const struct {
+        const char* what;
+        std::vector<Packets> sends;    // each send one packet list
+        std::vector<uint32_t> words;  // an event list instead (that road only)
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"a SysEx longer than a packet, then a note", {{concat({{0xF0}, data298, {0xF7, 0x90, 0x3C, 0x64}})}}, {},
+         {"sysex 300 F0 F7", "90 3C 64"}},
+        {"the cut falls just before the SysEx ends",
+         {{concat({{0xF0, 0x43, 0x12}, data253, {0x10, 0x20, 0xF7, 0x90, 0x3C, 0x64}})}}, {},
+         {"sysex 259 F0 F7", "90 3C 64"}},
+        {"notes across the cut", {{notes}}, {}, noteLines},
+        {"a clock between status and data", {{{0x90, 0xF8, 0x3C, 0x64}}}, {}, {"F8", "90 3C 64"}},
+        {"a clock inside a SysEx", {{{0xF0, 0x01, 0xF8, 0x02, 0xF7}}}, {}, {"F8", "F0 01 02 F7"}},
+        {"real time inside a SysEx past the cut and inside a program change",
+         {{concat({clockInSysEx, {0xC0, 0xFA, 0x05}})}}, {}, {"FE", "sysex 300 F0 F7", "FA", "C0 05"}},
+        {"a SysEx cut short by a note", {{{0xF0, 0x01, 0x02, 0x90, 0x3C, 0x64}}}, {}, {"90 3C 64"}},
+        {"a long SysEx cut short by the next send's note",
+         {{{0xF0, 1, 2, 3, 4, 5, 6, 7, 8}}, {{0x90, 0x3C, 0x64}}, {{0xF0, 0x05, 0xF7}}}, {},
+         {"90 3C 64", "F0 05 F7"}},
+        {"an empty packet between two notes", {{{0x90, 0x3C, 0x64}, {}, {0x80, 0x3C, 0x00}}}, {},
+         {"90 3C 64", "80 3C 00"}},
+        {"SysEx7 payload bytes are 7-bit", {}, {0x300F1234, 0x56789ABC}, {"F0 12 34 56 78 1A 3C F7"}},
+        {"SysEx7 continue and end without a start", {}, {0x30260708, 0x090A0B0C, 0x30320D0E, 0x00000000}, {}},
+        {"SysEx7 end after a finished message", {}, {0x30031234, 0x56000000, 0x30331111, 0x22000000},
+         {"F0 12 34 56 F7"}},
+    };
+
+    enum class Road { virtualInput, packets, eventLists };
+    for (const Road road : {Road::virtualInput, Road::packets, Road::eventLists}) {
+        SCOPED_TRACE(road == Road::virtualInput ? "virtual input" : road == Road::packets ? "input port, packet lists"
+                                                                                          : "input port, event lists");
+        pm::MIDISetEventListsAvailable(road == Road::eventLists);
+        MIDI midi;
+        midi.createVirtualInputPorts(1);
+        pm::MIDIEndpointRef device = 0;
+        pm::loopback::createExternalSource("Device", &device);
+        midi.openInput(uidOf(device));
+        pm::MIDIClientRef sender = 0;
+        pm::MIDIPortRef out = 0;
+        pm::MIDIClientCreateWithBlock("sender", &sender, nullptr);
+        pm::MIDIOutputPortCreate(sender, "out", &out);
+        auto messages = std::make_shared<Messages>();
+        midi.addListener(messages);
+
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.what);
+            if (!c.words.empty() && road != Road::eventLists) continue;
+            MIDI::sharedInstance().resetSysExStateForTesting();
+            messages->take();
+            for (const auto& send : c.sends) {
+                const auto list = rawList(send);
+                const auto* packets = reinterpret_cast<const pm::MIDIPacketList*>(list.data());
+                EXPECT_EQ(road == Road::virtualInput ? pm::MIDISend(out, midi.virtualInputs()[0], packets, list.size())
+                                                     : pm::loopback::inject(device, packets, list.size()),
+                          pm::noErr);
+            }
+            if (!c.words.empty()) {
+                std::vector<uint8_t> buffer(sizeof(pm::MIDIEventList));
+                auto* events = reinterpret_cast<pm::MIDIEventList*>(buffer.data());
+                pm::MIDIEventListInit(events, pm::kMIDIProtocol_1_0);
+                events->numPackets = 1;
+                events->packet[0].timeStamp = 1;
+                events->packet[0].wordCount = uint32_t(c.words.size());
+                std::copy(c.words.begin(), c.words.end(), events->packet[0].words);
+                EXPECT_EQ(pm::loopback::injectEventList(device, events, buffer.size()), pm::noErr);
+            }
+            EXPECT_EQ(messages->take(), c.expected);
+        }
+        midi.closeAllInputs();
+        pm::MIDIClientDispose(sender);
+        pm::MIDIEndpointDispose(device);
+    }
+    pm::MIDISetEventListsAvailable(true);
+    MIDI::sharedInstance().resetSysExStateForTesting();
+}

@@ -32,16 +32,15 @@ MIDITimeout::~MIDITimeout() {
 void MIDITimeout::arm() {
     std::weak_ptr<Core> weak = core_;
     const double interval = timeoutInterval;
-    platform::DispatchQueue::main().async([weak, interval] {
-        const auto core = weak.lock();
-        if (!core) return;
-        uint64_t id;
-        {
-            std::lock_guard lock(core->mutex);
-            if (!core->owner) return;
-            id = core->next++;
-            core->pending.insert(id);
-        }
+    // The countdown is on record before perform() returns, so a cancel from any thread at any
+    // time after it finds it, even before the main queue has started it.
+    uint64_t id;
+    {
+        std::lock_guard lock(core_->mutex);
+        id = core_->next++;
+        core_->pending.insert(id);
+    }
+    platform::DispatchQueue::main().async([weak, interval, id] {
         platform::DispatchQueue::main().asyncAfter(interval, [weak, id] {
             const auto core = weak.lock();
             if (!core) return;
@@ -57,22 +56,27 @@ void MIDITimeout::arm() {
 }
 
 void MIDITimeout::mainthreadSuccessCall() {
-    const auto cancel = [weak = std::weak_ptr<Core>(core_)] {
+    // The countdowns armed so far end at once, on the calling thread: one armed by a perform()
+    // right after this call is not touched, and none of them fires once this call returns.
+    {
+        std::lock_guard lock(core_->mutex);
+        core_->pending.clear();
+    }
+    const auto call = [weak = std::weak_ptr<Core>(core_)] {
         const auto core = weak.lock();
         if (!core) return;
         Callback callback;
         {
             std::lock_guard lock(core->mutex);
-            if (!core->owner) return;
-            core->pending.clear();
-            if (!core->owner->disableSuccess) callback = core->owner->onSuccess;
+            if (!core->owner || core->owner->disableSuccess) return;
+            callback = core->owner->onSuccess;
         }
         if (callback) callback();
     };
     if (mainThread)
-        platform::DispatchQueue::main().async(cancel);
+        platform::DispatchQueue::main().async(call);
     else
-        cancel();
+        call();
 }
 
 void MIDITimeout::messageTimeout() { fireTimeout(core_, mainThread); }

@@ -2,7 +2,10 @@
 // run loop and runs the caller's action at once; succeed() cancels the countdown and calls the
 // success callback; a countdown that runs out calls the time-out callback.
 //
-// Countdowns hold the timer weakly: one pending when the timer goes away does nothing.
+// perform() and succeed() may be called from any thread: a countdown is on record when perform()
+// returns, and succeed() ends every countdown armed before it, at once, whichever thread the
+// callbacks are delivered on. Countdowns hold the timer weakly: one pending when the timer goes
+// away does nothing.
 #pragma once
 
 #include <functional>
