@@ -33,6 +33,7 @@ std::string HttpResponse::mediaType() const {
 namespace {
 
 const OSLog networkLog{"io.tamberlo.Tamberlo", "network"};
+constexpr std::size_t kReadBufferSize = 64 << 10;
 
 // Keeps and sends no cookies at all.
 class NoCookies : public QNetworkCookieJar {
@@ -194,6 +195,28 @@ private:
         return response;
     }
 
+    // Network thread: moves what arrived into the request; false (the request ended, failed) once
+    // the reply passes the size cap.
+    bool take(uint64_t id, Request& request, QNetworkReply& reply) {
+        const std::size_t cap = request.configuration.maximumBodySize;
+        // Never more than one byte past the cap is kept: that byte is what tells the reply is too long.
+        const std::size_t held = std::min(std::size_t(request.received.size()), cap + 1);
+        request.received += reply.read(std::min(qint64(cap + 1 - held), reply.bytesAvailable()));
+        if (std::size_t(request.received.size()) <= cap) return true;
+        HttpResponse response = replyResponse(request);
+        response.bodyDiscarded = true;
+        response.error = HttpError{HttpError::Code::replyTooLarge,
+                                   "the reply is longer than " + std::to_string(cap) + " bytes"};
+        request.received.clear();
+        os_log(networkLog, OSLogType::info,
+               "reply of " + request.url + " is longer than " + std::to_string(cap) + " bytes: request aborted");
+        finish(id, std::move(response));  // aborts the reply
+        // Ends the aborted reply's connection, instead of reading it to its end (maybe never); once
+        // more when the abort has reached the connection's own thread.
+        manager_->clearConnectionCache();
+        return false;
+    }
+
     void start(uint64_t id) {
         const auto request = find(id);
         if (!request) return;
@@ -207,8 +230,14 @@ private:
             for (const auto& [name, value] : *list) qrequest.setRawHeader(QByteArray::fromStdString(name), QByteArray::fromStdString(value));
         if (!qrequest.hasRawHeader("Content-Type")) qrequest.setRawHeader("Content-Type", "application/octet-stream");
 
+        // Each request has a connection of its own: aborting a reply then closes its connection at
+        // once, where a connection kept for reuse would first be read to the end of the reply.
+        qrequest.setRawHeader("Connection", "close");
         QNetworkReply* reply = manager_->post(qrequest, request->body);
         request->reply = reply;
+        // Asks the access manager to read no further ahead of us than this (it keeps to it only in
+        // part); the cap checked as the data arrives is what bounds the reply.
+        reply->setReadBufferSize(qint64(kReadBufferSize));
         const auto& configuration = request->configuration;
 
         auto* idle = new QTimer(reply);
@@ -229,36 +258,24 @@ private:
             finish(id, transportError(HttpError::Code::timedOut,
                                       "request still running after " + std::to_string(int(seconds)) + " s"));
         });
+        // The reply is read as it arrives, a bounded buffer at a time, so a reply past the cap ends
+        // the request there instead of filling memory first.
         QObject::connect(reply, &QNetworkReply::readyRead, reply, [this, id, request, idle] {
             idle->start();
-            QNetworkReply* r = request->reply;
-            if (!r) return;
-            request->received += r->readAll();
-            if (std::size_t(request->received.size()) > request->configuration.maximumBodySize) {
-                HttpResponse response = replyResponse(*request);
-                response.bodyDiscarded = true;
-                os_log(networkLog, OSLogType::info,
-                       "reply body of " + request->url + " is longer than " +
-                           std::to_string(request->configuration.maximumBodySize) + " bytes: ignored");
-                finish(id, std::move(response));
-            }
+            if (QNetworkReply* r = request->reply) take(id, *request, *r);
         });
         QObject::connect(reply, &QNetworkReply::finished, reply, [this, id, request] {
             QNetworkReply* r = request->reply;
-            if (!r) return;
-            request->received += r->readAll();
+            if (!r || !take(id, *request, *r)) return;
             HttpResponse response = replyResponse(*request);
             const auto error = r->error();
             const bool transport = error != QNetworkReply::NoError &&
                                    (response.statusCode == 0 || int(error) < 200 ||
                                     error == QNetworkReply::ProtocolFailure);
-            if (transport) {
+            if (transport)
                 response = transportError(codeFor(error), r->errorString().toStdString());
-            } else if (std::size_t(request->received.size()) > request->configuration.maximumBodySize) {
-                response.bodyDiscarded = true;
-            } else {
+            else
                 response.body = request->received.toStdString();
-            }
             finish(id, std::move(response));
         });
         idle->start();

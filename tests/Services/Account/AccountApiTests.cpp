@@ -133,7 +133,7 @@ TEST(AccountApi, RepliesOfEveryShapeEndInOneCompletion) {
         {"a list", Reply::status(200, "application/json", "[]"), false, false},
         {"a bare string", Reply::status(200, "application/json", "\"x\""), false, false},
         {"empty", Reply::status(200, "application/json", ""), false, false},
-        {"3 MB", Reply::of(Reply::Kind::huge), false, false},
+        {"3 MB", Reply::of(Reply::Kind::huge), true, false},  // over the size cap: a failure
         {"succ yes", Reply::status(200, "application/json", R"({"succ":"yes","msg":"m"})"), false, true},
     };
     for (const Case& c : cases) {
