@@ -9,6 +9,7 @@
 //   ASSERT_TRUE(server.waitForRequests("/batch", 1));
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -76,7 +77,7 @@ public:
     // Spins the event loop until `count` requests for the path arrived; false after `seconds`.
     bool waitForRequests(const std::string& path, std::size_t count, double seconds = 20.0) const;
 
-    // Body bytes written so far by endless replies (the server stops one at 256 MiB).
+    // Body bytes written so far by endless replies (the server stops one at 256 MiB); any thread.
     std::size_t endlessBytesSent() const { return endlessBytes_; }
 
     // An origin where nothing listens (connections are refused).
@@ -98,7 +99,7 @@ private:
     Gate gate_;
     std::vector<Request> requests_;
     std::vector<std::unique_ptr<Connection>> connections_;
-    std::size_t endlessBytes_ = 0;
+    std::atomic<std::size_t> endlessBytes_{0};
 };
 
 // Spins the main event loop for the given seconds.

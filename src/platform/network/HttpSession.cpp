@@ -50,6 +50,7 @@ struct Request {
     HttpSession::Completion completion;
     DispatchQueue* queue = nullptr;
     // Network-thread state.
+    QNetworkAccessManager* manager = nullptr;
     QNetworkReply* reply = nullptr;
     QByteArray received;
 };
@@ -146,15 +147,6 @@ private:
         context_ = new QObject;
         context_->moveToThread(&thread_);
         thread_.start();
-        QMetaObject::invokeMethod(
-            context_,
-            [this] {
-                manager_ = new QNetworkAccessManager(context_);
-                manager_->setCookieJar(new NoCookies);
-                manager_->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-                manager_->setAutoDeleteReplies(false);
-            },
-            Qt::QueuedConnection);
         if (auto* app = QCoreApplication::instance()) {
             QObject::connect(app, &QCoreApplication::aboutToQuit, app, [] { HttpSession::shutdown(); },
                              Qt::DirectConnection);
@@ -184,6 +176,12 @@ private:
             if (reply->isRunning()) reply->abort();
             reply->deleteLater();
         }
+        // Its connection goes with it, whatever the reply still had to send.
+        if (QNetworkAccessManager* manager = request->manager) {
+            request->manager = nullptr;
+            manager->clearConnectionCache();
+            manager->deleteLater();
+        }
         deliver(request->completion, request->queue, std::move(response));
     }
 
@@ -210,10 +208,7 @@ private:
         request.received.clear();
         os_log(networkLog, OSLogType::info,
                "reply of " + request.url + " is longer than " + std::to_string(cap) + " bytes: request aborted");
-        finish(id, std::move(response));  // aborts the reply
-        // Ends the aborted reply's connection, instead of reading it to its end (maybe never); once
-        // more when the abort has reached the connection's own thread.
-        manager_->clearConnectionCache();
+        finish(id, std::move(response));  // aborts the reply and closes its connection
         return false;
     }
 
@@ -230,10 +225,16 @@ private:
             for (const auto& [name, value] : *list) qrequest.setRawHeader(QByteArray::fromStdString(name), QByteArray::fromStdString(value));
         if (!qrequest.hasRawHeader("Content-Type")) qrequest.setRawHeader("Content-Type", "application/octet-stream");
 
-        // Each request has a connection of its own: aborting a reply then closes its connection at
-        // once, where a connection kept for reuse would first be read to the end of the reply.
+        // Each request has an access manager, and so a connection, of its own: when the request ends
+        // early (a reply past the cap), its connection closes with the manager, where a connection
+        // kept for reuse would first be read to the end of the reply (maybe never).
+        auto* manager = new QNetworkAccessManager(context_);
+        manager->setCookieJar(new NoCookies);
+        manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+        manager->setAutoDeleteReplies(false);
+        request->manager = manager;
         qrequest.setRawHeader("Connection", "close");
-        QNetworkReply* reply = manager_->post(qrequest, request->body);
+        QNetworkReply* reply = manager->post(qrequest, request->body);
         request->reply = reply;
         // Asks the access manager to read no further ahead of us than this (it keeps to it only in
         // part); the cap checked as the data arrives is what bounds the reply.
@@ -258,8 +259,8 @@ private:
             finish(id, transportError(HttpError::Code::timedOut,
                                       "request still running after " + std::to_string(int(seconds)) + " s"));
         });
-        // The reply is read as it arrives, a bounded buffer at a time, so a reply past the cap ends
-        // the request there instead of filling memory first.
+        // The reply is taken as it arrives, so a reply past the cap ends the request there instead of
+        // being read to its end first.
         QObject::connect(reply, &QNetworkReply::readyRead, reply, [this, id, request, idle] {
             idle->start();
             if (QNetworkReply* r = request->reply) take(id, *request, *r);
@@ -282,10 +283,9 @@ private:
         ceiling->start();
     }
 
-    // Network thread: drops every reply and the access manager.
+    // Network thread: drops every reply and the access managers.
     void teardown() {
-        delete manager_;
-        manager_ = nullptr;
+        for (auto* manager : context_->findChildren<QNetworkAccessManager*>(Qt::FindDirectChildrenOnly)) delete manager;
     }
 
     std::mutex mutex_;
@@ -295,7 +295,6 @@ private:
     bool stopped_ = false;
     QThread thread_;
     QObject* context_ = nullptr;
-    QNetworkAccessManager* manager_ = nullptr;
 };
 
 std::atomic<bool> notConfiguredLogged{false};

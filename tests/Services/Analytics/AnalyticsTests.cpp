@@ -367,7 +367,6 @@ TEST(AnalyticsStoreErrors, ADamagedStoreIsMovedAsideAndReplaced) {
 TEST(AnalyticsStoreErrors, AStoreThatTakesNoWritesPostsEachAcceptedHitOnce) {
     auto& store = AnalyticsStore::shared();
     auto& client = KKWebAnalytics::sharedInstance();
-    PresentedErrors presented;
     CollectServer collect;
     collect.server.script("/batch", {}, FakeHttpServer::Reply::status(200));
     const auto postAndCount = [&](const std::string& hit) {
@@ -379,33 +378,37 @@ TEST(AnalyticsStoreErrors, AStoreThatTakesNoWritesPostsEachAcceptedHitOnce) {
         EXPECT_NE(batches.back().body.find(hit), std::string::npos) << hit;
         return batches.back().body;
     };
-    store.deleteRecords([&] {
-        std::vector<int64_t> all;
-        for (const auto& [row, text] : store.records()) all.push_back(row);
-        return all;
-    }(), store.epoch());
-    sendEvent("stored");
-    ASSERT_TRUE(store.isOnDisk());
+    // The first write that fails: the insert of a new hit, or the delete after a batch's reply.
+    for (const bool insertFails : {true, false}) {
+        SCOPED_TRACE(insertFails ? "insert" : "delete");
+        store.setReadOnlyForTesting(false);
+        store.resetForTesting();
+        for (const char* suffix : {"", "-wal", "-shm"}) QFile::remove(QString::fromStdString(AnalyticsStore::storePath()) + suffix);
+        PresentedErrors presented;
+        sendEvent("stored");
+        ASSERT_TRUE(store.isOnDisk());
+        store.setReadOnlyForTesting(true);
+        if (insertFails) {
+            sendEvent("new");
+            const std::string body = postAndCount("ea=stored");
+            EXPECT_NE(body.find("ea=new"), std::string::npos);
+        } else {
+            postAndCount("ea=stored");
+            sendEvent("new");
+            EXPECT_EQ(postAndCount("ea=new").find("ea=stored"), std::string::npos);
+        }
+        EXPECT_FALSE(store.isOnDisk());
+        EXPECT_TRUE(storedLines().empty());
+        EXPECT_FALSE(client.dispatch());  // nothing goes out twice
+        EXPECT_EQ(presented.errors.size(), 1u);
 
-    // The delete after the reply fails: the delivered row is gone all the same.
-    store.setReadOnlyForTesting(true);
-    postAndCount("ea=stored");
-    EXPECT_FALSE(store.isOnDisk());
-    EXPECT_TRUE(storedLines().empty());
-    EXPECT_FALSE(client.dispatch());
-    // New hits go on in memory and out with the next batch, alone.
-    sendEvent("new");
-    const std::string body = postAndCount("ea=new");
-    EXPECT_EQ(body.find("ea=stored"), std::string::npos);
-    EXPECT_FALSE(client.dispatch());
-    EXPECT_EQ(presented.errors.size(), 1u);
-
-    // At the next start the file still takes no writes: it is not used, its rows are not sent.
-    store.resetForTesting();
-    sendEvent("next start");
-    EXPECT_FALSE(store.isOnDisk());
-    EXPECT_EQ(postAndCount("ea=next%20start").find("ea=stored"), std::string::npos);
-    EXPECT_FALSE(client.dispatch());
-    EXPECT_EQ(presented.errors.size(), 2u);
+        // At the next start the file still takes no writes: it is not used, its rows are not sent.
+        store.resetForTesting();
+        sendEvent("next start");
+        EXPECT_FALSE(store.isOnDisk());
+        EXPECT_EQ(postAndCount("ea=next%20start").find("ea=stored"), std::string::npos);
+        EXPECT_FALSE(client.dispatch());
+        EXPECT_EQ(presented.errors.size(), 2u);
+    }
     store.setReadOnlyForTesting(false);
 }
