@@ -159,6 +159,21 @@ void FakeHttpServer::answer(Connection& connection, const Reply& reply) {
         connection.trickle->start(reply.trickleMilliseconds);
         return;
     }
+    case Reply::Kind::endless: {
+        socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nTransfer-Encoding: chunked\r\n\r\n");
+        const QByteArray chunk = QByteArray::number(64 << 10, 16) + "\r\n" + QByteArray(64 << 10, 'x') + "\r\n";
+        const auto more = [this, socket, chunk] {
+            constexpr std::size_t limit = std::size_t(256) << 20;  // bounded, whatever the client does
+            while (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < (256 << 10) &&
+                   endlessBytes_ < limit) {
+                socket->write(chunk);
+                endlessBytes_ += 64 << 10;
+            }
+        };
+        QObject::connect(socket, &QTcpSocket::bytesWritten, socket, more);
+        more();
+        return;
+    }
     case Reply::Kind::normal: break;
     }
     QByteArray text = "HTTP/1.1 " + QByteArray::number(reply.statusCode) + " " + reasonOf(reply.statusCode) + "\r\n";

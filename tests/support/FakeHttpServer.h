@@ -1,5 +1,6 @@
 // An HTTP server on 127.0.0.1 for the tests of the online services: replies follow a script per
-// path (status, type, body, or misbehaviour: hang, reset, a huge body, a trickle), and every
+// path (status, type, body, or misbehaviour: hang, reset, a huge body, a trickle, a chunked body
+// written as fast as it is taken, for ever), and every
 // request is logged. Runs in the thread that creates it (the main thread's event loop).
 //
 //   FakeHttpServer server;
@@ -8,6 +9,7 @@
 //   ASSERT_TRUE(server.waitForRequests("/batch", 1));
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -24,7 +26,7 @@ namespace testsupport {
 class FakeHttpServer {
 public:
     struct Reply {
-        enum class Kind { normal, hang, reset, huge, trickle };
+        enum class Kind { normal, hang, reset, huge, trickle, endless };
         Kind kind = Kind::normal;
         int statusCode = 200;
         std::string contentType = "application/json";
@@ -75,6 +77,9 @@ public:
     // Spins the event loop until `count` requests for the path arrived; false after `seconds`.
     bool waitForRequests(const std::string& path, std::size_t count, double seconds = 20.0) const;
 
+    // Body bytes written so far by endless replies (the server stops one at 256 MiB); any thread.
+    std::size_t endlessBytesSent() const { return endlessBytes_; }
+
     // An origin where nothing listens (connections are refused).
     static std::string refusingOrigin();
 
@@ -94,6 +99,7 @@ private:
     Gate gate_;
     std::vector<Request> requests_;
     std::vector<std::unique_ptr<Connection>> connections_;
+    std::atomic<std::size_t> endlessBytes_{0};
 };
 
 // Spins the main event loop for the given seconds.

@@ -159,7 +159,7 @@ void DMGApi::request(const std::string& url, const QJsonObject& parameters, Comp
             platform::os_log(accountLog, platform::OSLogType::info, url + " failed: " + response.error->message);
         } else {
             platform::os_log(accountLog, platform::OSLogType::info,
-                             url + "\nstatus=" + std::to_string(response.statusCode) +
+                             url + " status=" + std::to_string(response.statusCode) +
                                  " succ=" + (isSuccess(reply) ? "1" : "0") + " msg=" + message(reply));
         }
         completion(response.error, reply);

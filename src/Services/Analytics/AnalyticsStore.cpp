@@ -13,6 +13,9 @@
 #include <QStandardPaths>
 #include <QVariant>
 
+#include <algorithm>
+#include <cstring>
+
 namespace tamberlo {
 
 namespace {
@@ -90,21 +93,29 @@ bool AnalyticsStore::openDisk(bool quietly) {
     const QString path = QString::fromStdString(storePath());
     for (int attempt = 0; attempt < 2; ++attempt) {
         const std::string name = "io.tamberlo.analytics." + std::to_string(++generation_);
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", QString::fromStdString(name));
-        db.setDatabaseName(path);
         QString failure;
         QString nativeCode;
-        if (!db.open()) {
-            failure = db.lastError().text();
-            nativeCode = db.lastError().nativeErrorCode();
+        if (!openConnection(name, readOnlyForTesting_)) {
+            failure = database(name).lastError().text();
+            nativeCode = database(name).lastError().nativeErrorCode();
         } else {
+            QSqlDatabase db = database(name);
             QSqlQuery query(db);
-            for (const char* statement : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL", schema[0], schema[1]}) {
+            // The write probe: a file that takes no writes would keep every row it holds for ever
+            // (and send it again with every batch).
+            for (const char* statement : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL", schema[0], schema[1],
+                                          "PRAGMA user_version = 1"}) {
                 if (!query.exec(statement)) {
                     failure = query.lastError().text();
                     nativeCode = query.lastError().nativeErrorCode();
                     break;
                 }
+            }
+            // A damaged file (cut short, say) opens, and fails only when the damaged pages are read.
+            if (failure.isEmpty() && (!query.exec("PRAGMA quick_check") || !query.next() ||
+                                      query.value(0).toString() != "ok")) {
+                failure = query.lastError().isValid() ? query.lastError().text() : "database disk image is malformed";
+                nativeCode = query.lastError().isValid() ? query.lastError().nativeErrorCode() : "11";
             }
         }
         if (failure.isEmpty()) {
@@ -114,18 +125,17 @@ bool AnalyticsStore::openDisk(bool quietly) {
             ++epoch_;
             return true;
         }
-        db = QSqlDatabase();
         std::string dropped = name;
         dropConnection(dropped);
-        // A file that is not a database (SQLITE_NOTADB) is kept aside for whoever wants to look at
-        // it, and a fresh store takes its place.
-        if (attempt == 0 && nativeCode == "26") {
+        // A file that is not a database (SQLITE_NOTADB) or a damaged one (SQLITE_CORRUPT) is kept
+        // aside for whoever wants to look at it, and a fresh store takes its place.
+        if (attempt == 0 && (nativeCode == "26" || nativeCode == "11")) {
             const QString aside = path + ".corrupt-" + QDateTime::currentDateTimeUtc().toString("yyyyMMddTHHmmssZ");
             if (QFile::rename(path, aside)) {
                 QFile::remove(path + "-wal");
                 QFile::remove(path + "-shm");
-                present(storeError(259, "The analytics store " + path.toStdString() +
-                                            " was not a database; it was moved to " + aside.toStdString() + "."));
+                present(storeError(259, "The analytics store " + path.toStdString() + " was not a database (" +
+                                            failure.toStdString() + "); it was moved to " + aside.toStdString() + "."));
                 continue;
             }
         }
@@ -135,19 +145,59 @@ bool AnalyticsStore::openDisk(bool quietly) {
 }
 
 // Rows kept in memory while the file cannot be used.
-void AnalyticsStore::openMemory() {
+std::string AnalyticsStore::makeMemoryDatabase() {
     const std::string name = "io.tamberlo.analytics." + std::to_string(++generation_);
     QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", QString::fromStdString(name));
     db.setDatabaseName(":memory:");
     db.open();
-    connection_ = name;
+    QSqlQuery query(db);
+    for (const char* statement : schema) query.exec(statement);
+    return name;
+}
+
+void AnalyticsStore::openMemory() {
+    connection_ = makeMemoryDatabase();
     onDisk_ = false;
     ++epoch_;
-    for (const char* statement : schema) exec(statement);
+}
+
+bool AnalyticsStore::openConnection(const std::string& name, bool readOnly) {
+    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", QString::fromStdString(name));
+    db.setDatabaseName(QString::fromStdString(storePath()));
+    if (readOnly) db.setConnectOptions("QSQLITE_OPEN_READONLY");
+    return db.open();
+}
+
+void AnalyticsStore::moveToMemory(const std::string& failure, const char* table, const std::vector<int64_t>& delivered) {
+    const std::string disk = connection_;
+    const std::string memory = makeMemoryDatabase();
+    // Row ids are kept: a batch in flight deletes its own rows from memory when it is answered.
+    for (const auto& [name, column] : {std::pair{"Record", "text"}, std::pair{"PendingEvent", "body"}}) {
+        QSqlQuery read(database(disk));
+        read.setForwardOnly(true);
+        read.exec(QString("SELECT rowid, %1 FROM %2").arg(column, name));
+        QSqlQuery write(database(memory));
+        write.prepare(QString("INSERT INTO %1(rowid, %2) VALUES (?, ?)").arg(name, column));
+        while (read.next()) {
+            const int64_t rowid = read.value(0).toLongLong();
+            if (std::strcmp(name, table) == 0 && std::find(delivered.begin(), delivered.end(), rowid) != delivered.end())
+                continue;
+            write.bindValue(0, qlonglong(rowid));
+            write.bindValue(1, read.value(1));
+            write.exec();
+        }
+    }
+    std::string dropped = disk;
+    dropConnection(dropped);
+    connection_ = memory;
+    onDisk_ = false;
+    diskRefused_ = true;
+    present(storeError(9999, "The analytics store " + storePath() + " cannot be written (" + failure +
+                                 "); until the next start the hits are kept in memory."));
 }
 
 bool AnalyticsStore::ensureOpen() {
-    if (onDisk_) return true;
+    if (onDisk_ || (diskRefused_ && !connection_.empty())) return true;
     if (connection_.empty()) {
         if (openDisk(false)) return true;
         openMemory();
@@ -155,21 +205,36 @@ bool AnalyticsStore::ensureOpen() {
     }
     // In memory: try the file again, silently, and move what waits in memory into it.
     const std::string memory = connection_;
+    const uint64_t memoryEpoch = epoch_;
     connection_.clear();
     if (!openDisk(true)) {
         connection_ = memory;
         return true;
     }
     const std::string disk = connection_;
+    QSqlDatabase diskDb = database(disk);
+    diskDb.transaction();
+    bool moved = true;
     for (const char* table : {"Record", "PendingEvent"}) {
         QSqlQuery read(database(memory));
         read.exec(QString("SELECT * FROM %1 ORDER BY rowid").arg(table));
-        QSqlQuery write(database(disk));
+        QSqlQuery write(diskDb);
         write.prepare(QString("INSERT INTO %1 VALUES (?)").arg(table));
-        while (read.next()) {
+        while (moved && read.next()) {
             write.bindValue(0, read.value(0));
-            write.exec();
+            moved = write.exec();
         }
+    }
+    if (!moved || !diskDb.commit()) {
+        // The file took the probe but not the rows: they stay in memory.
+        diskDb.rollback();
+        diskDb = QSqlDatabase();
+        std::string dropped = disk;
+        dropConnection(dropped);
+        connection_ = memory;
+        onDisk_ = false;
+        epoch_ = memoryEpoch;  // the rows and their ids are those of before
+        return true;
     }
     std::string dropped = memory;
     dropConnection(dropped);
@@ -187,8 +252,13 @@ bool AnalyticsStore::insertRecord(const std::string& text) {
     query.prepare("INSERT INTO Record(text) VALUES (?)");
     query.bindValue(0, QString::fromStdString(text));
     if (query.exec()) return true;
-    os_log(storeLog, platform::OSLogType::error, "analytics store: " + query.lastError().text().toStdString());
-    return false;
+    const std::string failure = query.lastError().text().toStdString();
+    if (!onDisk_) {
+        os_log(storeLog, platform::OSLogType::error, "analytics store: " + failure);
+        return false;
+    }
+    moveToMemory(failure, "Record", {});
+    return insertRecord(text);
 }
 
 std::vector<AnalyticsStore::Row> AnalyticsStore::records() {
@@ -204,14 +274,25 @@ std::vector<AnalyticsStore::Row> AnalyticsStore::records() {
 void AnalyticsStore::deleteRecords(const std::vector<int64_t>& rowids, uint64_t epoch) {
     if (rowids.empty() || !ensureOpen() || epoch != epoch_) return;
     QSqlDatabase db = database(connection_);
-    db.transaction();
-    QSqlQuery query(db);
-    query.prepare("DELETE FROM Record WHERE rowid = ?");
-    for (const int64_t rowid : rowids) {
-        query.bindValue(0, qlonglong(rowid));
-        query.exec();
+    bool deleted = db.transaction();
+    QString failure = db.lastError().text();
+    {
+        QSqlQuery query(db);
+        query.prepare("DELETE FROM Record WHERE rowid = ?");
+        for (auto it = rowids.begin(); deleted && it != rowids.end(); ++it) {
+            query.bindValue(0, qlonglong(*it));
+            deleted = query.exec();
+            if (!deleted) failure = query.lastError().text();
+        }
     }
-    db.commit();
+    if (deleted && db.commit()) return;
+    if (deleted) failure = db.lastError().text();
+    db.rollback();
+    db = QSqlDatabase();
+    if (onDisk_)
+        moveToMemory(failure.toStdString(), "Record", rowids);
+    else
+        os_log(storeLog, platform::OSLogType::error, "analytics store: " + failure.toStdString());
 }
 
 int64_t AnalyticsStore::insertPendingEvent(const std::string& body) {
@@ -219,8 +300,11 @@ int64_t AnalyticsStore::insertPendingEvent(const std::string& body) {
     QSqlQuery query(database(connection_));
     query.prepare("INSERT INTO PendingEvent(body) VALUES (?)");
     query.bindValue(0, QString::fromStdString(body));
-    if (!query.exec()) return -1;
-    return query.lastInsertId().toLongLong();
+    if (query.exec()) return query.lastInsertId().toLongLong();
+    const std::string failure = query.lastError().text().toStdString();
+    if (!onDisk_) return -1;
+    moveToMemory(failure, "PendingEvent", {});
+    return insertPendingEvent(body);
 }
 
 std::vector<AnalyticsStore::Row> AnalyticsStore::pendingEvents() {
@@ -238,13 +322,25 @@ void AnalyticsStore::deletePendingEvent(int64_t rowid, uint64_t epoch) {
     QSqlQuery query(database(connection_));
     query.prepare("DELETE FROM PendingEvent WHERE rowid = ?");
     query.bindValue(0, qlonglong(rowid));
-    query.exec();
+    if (query.exec() || !onDisk_) return;
+    moveToMemory(query.lastError().text().toStdString(), "PendingEvent", {rowid});
 }
 
 void AnalyticsStore::resetForTesting() {
     dropConnection(connection_);
     onDisk_ = false;
     presented_ = false;
+    diskRefused_ = false;
+}
+
+void AnalyticsStore::setReadOnlyForTesting(bool readOnly) {
+    readOnlyForTesting_ = readOnly;
+    if (!onDisk_ || !readOnly) return;
+    // The file stops taking writes under the open store: the same file, read-only, no probe.
+    dropConnection(connection_);
+    const std::string name = "io.tamberlo.analytics." + std::to_string(++generation_);
+    openConnection(name, true);
+    connection_ = name;
 }
 
 }  // namespace tamberlo

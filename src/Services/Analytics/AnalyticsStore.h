@@ -4,7 +4,10 @@
 //
 // When the file cannot be used, the error is shown once per process and the rows live in memory
 // until the file can be opened again (tried silently at every later use); a file that is not a
-// database is moved aside as "WebAnalytics.storedata.corrupt-<time>" and a fresh one started.
+// database, or a damaged one, is moved aside as "WebAnalytics.storedata.corrupt-<time>" and a fresh
+// one started. A file that takes no writes counts as one that cannot be opened; when a write fails
+// later, the rows go on in memory for the rest of the process, less those the collector already
+// has: the file, which still holds them, is not read again until the next start.
 #pragma once
 
 #include "platform/foundation/NSError.h"
@@ -49,18 +52,26 @@ public:
     void setErrorPresenter(ErrorPresenter presenter);
     // Closes the store; the next use opens it again and may present an error again (tests).
     void resetForTesting();
+    // The file is used read-only from now on, as when it stops taking writes (tests).
+    void setReadOnlyForTesting(bool readOnly);
 
 private:
     AnalyticsStore() = default;
     bool ensureOpen();
     bool openDisk(bool quietly);
     void openMemory();
+    std::string makeMemoryDatabase();
+    bool openConnection(const std::string& name, bool readOnly);
+    // A write to the file failed: see the class comment. `delivered` are rows of `table` not to keep.
+    void moveToMemory(const std::string& failure, const char* table, const std::vector<int64_t>& delivered);
     void present(const platform::NSError& error);
     bool exec(const std::string& statement);
 
     std::string connection_;
     bool onDisk_ = false;
     bool presented_ = false;
+    bool diskRefused_ = false;  // a write to the file failed in this process
+    bool readOnlyForTesting_ = false;
     int generation_ = 0;
     uint64_t epoch_ = 0;
     ErrorPresenter presenter_;

@@ -42,7 +42,7 @@ std::string escaped(const std::string& text) {
     return out;
 }
 
-bool keepsRowsForRetry(int status) { return status >= 500 || status == 408 || status == 429 || status < 400; }
+bool keepsRowsForRetry(int status) { return status >= 500 || status == 408 || status == 429 || status < 200; }
 
 }  // namespace
 
@@ -161,13 +161,16 @@ bool KKWebAnalytics::dispatchOnMain() {
                                   "analytics batch answered " + std::to_string(response.statusCode) +
                                       "; kept for the next one");
                        } else {
-                           // The collector will never take this batch: resending it every interval helps nobody.
+                           // The collector will never take this batch (a redirect is never followed either):
+                           // resending it every interval helps nobody.
                            if (std::find(loggedStatuses_.begin(), loggedStatuses_.end(), response.statusCode) ==
                                loggedStatuses_.end()) {
                                loggedStatuses_.push_back(response.statusCode);
+                               const bool redirect = response.statusCode >= 300 && response.statusCode < 400;
                                os_log(analyticsLog, platform::OSLogType::error,
-                                      "analytics batch refused with " + std::to_string(response.statusCode) +
-                                          "; its hits are dropped");
+                                      "analytics batch " + std::string(redirect ? "redirected" : "refused") + " with " +
+                                          std::to_string(response.statusCode) +
+                                          (redirect ? " (redirects are not followed)" : "") + "; its hits are dropped");
                            }
                            store.deleteRecords(rowids, epoch);
                        }

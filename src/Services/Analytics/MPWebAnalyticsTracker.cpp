@@ -1,6 +1,7 @@
 #include "Services/Analytics/MPWebAnalyticsTracker.h"
 
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/OSLog.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/network/Endpoints.h"
 #include "platform/network/HttpSession.h"
@@ -9,27 +10,47 @@
 
 #include <algorithm>
 #include <deque>
+#include <mutex>
 
 namespace tamberlo {
 
-// Sends the bodies one after another: the collector sees them in the order they were tracked.
+// Sends the bodies one after another: the collector sees them in the order they were tracked. While
+// the collector does not answer, at most `maximumWaitingPosts` wait; older ones are dropped first.
 struct MPWebAnalyticsTracker::Poster : std::enable_shared_from_this<Poster> {
     explicit Poster(const std::string& userAgent)
         : session(platform::HttpSession::Configuration{{{"User-Agent", userAgent}}}) {}
 
     void enqueue(std::string body) {
+        std::unique_lock lock(mutex);
+        if (pending.size() >= maximumWaitingPosts) {
+            pending.pop_front();
+            // Counted in the log at 1, 10, 100 … drops, not once per hit.
+            if (++dropped == nextDropReport) {
+                nextDropReport *= 10;
+                os_log(mpLog, platform::OSLogType::info,
+                       std::to_string(dropped) + " waiting analytics posts dropped so far: the collector does not answer");
+            }
+        }
         pending.push_back(std::move(body));
-        if (!busy) next();
+        if (busy) return;
+        busy = true;
+        post(lock);
     }
 
     void next() {
+        std::unique_lock lock(mutex);
         if (pending.empty()) {
             busy = false;
             return;
         }
-        busy = true;
+        post(lock);
+    }
+
+    // Sends the oldest waiting body; its completion sends the next.
+    void post(std::unique_lock<std::mutex>& lock) {
         std::string body = std::move(pending.front());
         pending.pop_front();
+        lock.unlock();
         session.post(platform::Endpoints::url(platform::Endpoint::collect, "/collect"), std::move(body),
                      {{"Content-Type", "application/x-www-form-urlencoded"}},
                      [weak = weak_from_this()](const platform::HttpResponse&) {
@@ -37,9 +58,13 @@ struct MPWebAnalyticsTracker::Poster : std::enable_shared_from_this<Poster> {
                      });
     }
 
+    inline static const platform::OSLog mpLog{"io.tamberlo.Tamberlo", "analytics"};
     platform::HttpSession session;
+    std::mutex mutex;
     std::deque<std::string> pending;
     bool busy = false;
+    uint64_t dropped = 0;
+    uint64_t nextDropReport = 1;
 };
 
 MPWebAnalyticsTracker& MPWebAnalyticsTracker::sharedTracker() {
@@ -165,6 +190,11 @@ void MPWebAnalyticsTracker::debugEvent(const KKGAHit& dictionary, const std::str
     platform::Notification notification{KKGADictionaryBuilder::analyticsEventNotification, this, dictionary};
     notification.userInfo["gaid"] = gaid;
     platform::NotificationCenter::defaultCenter().post(notification);
+}
+
+std::size_t MPWebAnalyticsTracker::waitingPosts() const {
+    std::lock_guard lock(poster_->mutex);
+    return poster_->pending.size();
 }
 
 void MPWebAnalyticsTracker::resetForTesting() {

@@ -9,6 +9,7 @@
 #include "Services/Analytics/MPTrackingRequestParams.h"
 #include "Services/Analytics/TrackerHelper.h"
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -73,6 +74,10 @@ public:
     static std::string escaped(const std::string& text);
     // The properties a hit goes to, in order.
     std::vector<std::string> targets(const MPTrackingRequestParams& originalTrackingEvent) const;
+
+    // Posts waiting behind the one in flight; at most maximumWaitingPosts (the oldest are dropped).
+    static constexpr std::size_t maximumWaitingPosts = 1000;
+    std::size_t waitingPosts() const;
 
     // Forgets configuration, screens and the debug switch, as a new process would (tests).
     void resetForTesting();

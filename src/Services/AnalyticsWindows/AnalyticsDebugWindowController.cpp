@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QVBoxLayout>
 
+#include <mutex>
 #include <optional>
 
 namespace tamberlo {
@@ -61,15 +62,21 @@ void AnalyticsDebugWindowController::analyticsReceived(const platform::Notificat
 }
 
 namespace {
-// One controller per class, made at the first call when the switch is on.
+// One controller per class, made at the first call when the switch is on; callers on several
+// threads at once get the same one.
 template <class Controller>
 struct Shared {
     static std::optional<std::unique_ptr<Controller>>& slot() {
         static std::optional<std::unique_ptr<Controller>> controller;
         return controller;
     }
+    static std::mutex& mutex() {
+        static std::mutex m;
+        return m;
+    }
     template <class Make>
     static Controller* get(Make make) {
+        std::lock_guard lock(mutex());
         auto& controller = slot();
         if (!controller) {
             const bool on = platform::UserDefaults::standardUserDefaults().boolForKey(
@@ -96,7 +103,10 @@ TBAnalyticsDebugWindowController* TBAnalyticsDebugWindowController::sharedContro
 
 void TBAnalyticsDebugWindowController::showWindow() { Shared<TBAnalyticsDebugWindowController>::show(sharedController()); }
 
-void TBAnalyticsDebugWindowController::release() { Shared<TBAnalyticsDebugWindowController>::slot().reset(); }
+void TBAnalyticsDebugWindowController::release() {
+    std::lock_guard lock(Shared<TBAnalyticsDebugWindowController>::mutex());
+    Shared<TBAnalyticsDebugWindowController>::slot().reset();
+}
 
 MPAnalyticsDebugWindowController::MPAnalyticsDebugWindowController()
     : AnalyticsDebugWindowController("MP Analytics Debug", true) {}
@@ -108,6 +118,9 @@ MPAnalyticsDebugWindowController* MPAnalyticsDebugWindowController::sharedContro
 
 void MPAnalyticsDebugWindowController::showWindow() { Shared<MPAnalyticsDebugWindowController>::show(sharedController()); }
 
-void MPAnalyticsDebugWindowController::release() { Shared<MPAnalyticsDebugWindowController>::slot().reset(); }
+void MPAnalyticsDebugWindowController::release() {
+    std::lock_guard lock(Shared<MPAnalyticsDebugWindowController>::mutex());
+    Shared<MPAnalyticsDebugWindowController>::slot().reset();
+}
 
 }  // namespace tamberlo

@@ -27,7 +27,7 @@ std::shared_ptr<AVAudioPCMBuffer> toAVAudioPCMBuffer(AVAudioFile& file) {
         Log({"Cannot read into buffer " + e.error().localizedDescription}, OSLog::fileHandling(), OSLogType::error);
         return nullptr;
     }
-    Log({"Created buffer with format", format}, OSLog::general(), OSLogType::info);
+    // A success is not logged: an export reads one buffer per clip, thousands in a large project.
     return buffer;
 }
 

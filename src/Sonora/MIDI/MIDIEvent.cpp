@@ -21,8 +21,9 @@ std::vector<uint8_t> keptBytes(std::span<const uint8_t> d) {
         for (size_t i = 1; i < kept.size(); ++i) kept[i] &= 0x7F;
         return kept;
     }
+    // At debug level: a file read meets this once per event, far too often for the log file.
     if (const auto meta = MIDICustomMetaEventTypeFromRawValue(d[0]))
-        Log({"is meta event " + description(*meta)}, OSLog::midi());
+        Log({"is meta event " + description(*meta)}, OSLog::midi(), OSLogType::debug);
     return {};
 }
 

@@ -9,8 +9,10 @@
 #include <cstring>
 #include <mutex>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -49,26 +51,63 @@ std::string logFilePath() {
 }
 
 // Opened at the first entry; an unwritable place leaves the file out and the rest of the log as it is.
-// Lines that would take the file past the process's file-size limit are left out of it too: the
-// kernel would end the process for them.
 struct LogFile {
     std::FILE* file = nullptr;
+    bool tried = false;
+    std::string path;
+    std::size_t size = 0;  // bytes in the file
+    std::size_t rotationSize = LogSink::defaultRotationSize;
+    // Lines that would take the file past the process's file-size limit are left out: the kernel
+    // would end the process for them.
     uintmax_t limit = UINTMAX_MAX;
-};
-LogFile& logFile() {
-    static LogFile log = [] {
-        LogFile opened;
-        const std::filesystem::path path = logFilePath();
+
+    std::FILE* get() {
+        if (tried) return file;
+        tried = true;
+        path = logFilePath();
         std::error_code ec;
-        std::filesystem::create_directories(path.parent_path(), ec);
-        opened.file = std::fopen(path.c_str(), "a");
-        if (!opened.file) return opened;
-        std::setvbuf(opened.file, nullptr, _IOLBF, 0);
-        struct rlimit limit{};
-        if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) opened.limit = limit.rlim_cur;
-        return opened;
-    }();
-    return log;
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+        // The log may hold what the user did and where their files are: for their eyes only.
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        if (fd < 0) return nullptr;
+        struct stat info {};
+        ::fchmod(fd, 0600);  // a file left by an older version may be readable by all
+        size = ::fstat(fd, &info) == 0 ? std::size_t(info.st_size) : 0;
+        file = ::fdopen(fd, "a");
+        if (!file) {
+            ::close(fd);
+            return nullptr;
+        }
+        std::setvbuf(file, nullptr, _IOLBF, 0);
+        struct rlimit fileLimit {};
+        if (::getrlimit(RLIMIT_FSIZE, &fileLimit) == 0 && fileLimit.rlim_cur != RLIM_INFINITY)
+            limit = fileLimit.rlim_cur;
+        return file;
+    }
+    void close() {
+        if (file) std::fclose(file);
+        file = nullptr;
+        tried = false;
+    }
+    // Other processes append to the same file: with a limit, its size is looked at before each line.
+    bool fits(int length) const {
+        if (limit == UINTMAX_MAX) return true;
+        struct stat info {};
+        return length >= 0 && ::fstat(::fileno(file), &info) == 0 &&
+               uintmax_t(info.st_size) + uintmax_t(length) <= limit;
+    }
+    void wrote(int bytes) {
+        if (bytes > 0) size += std::size_t(bytes);
+        if (size < rotationSize) return;
+        close();
+        std::error_code ec;
+        std::filesystem::rename(path, path + ".1", ec);  // one previous file is kept
+    }
+};
+// Never destroyed, like the sink.
+LogFile& logFile() {
+    static auto* file = new LogFile;
+    return *file;
 }
 const char* levelName(OSLogType type) {
     switch (type) {
@@ -83,7 +122,53 @@ const char* levelName(OSLogType type) {
 constexpr size_t kSinkLimit = 10000;
 }  // namespace
 
-void os_log(const OSLog& log, OSLogType type, const std::string& message) {
+std::string logSafeText(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    static const char hex[] = "0123456789abcdef";
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7f) {
+            switch (c) {
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                out += "\\x";
+                out += hex[c >> 4];
+                out += hex[c & 15];
+            }
+            continue;
+        }
+        // C1 controls (U+0080..U+009F, NEL among them) and the Unicode line and paragraph separators.
+        const auto next = [&](std::size_t k) { return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0; };
+        if (c == 0xc2 && next(1) >= 0x80 && next(1) <= 0x9f) {
+            out += "\\u00";
+            out += hex[next(1) >> 4];
+            out += hex[next(1) & 15];
+            i += 1;
+            continue;
+        }
+        if (c == 0xe2 && next(1) == 0x80 && (next(2) == 0xa8 || next(2) == 0xa9)) {
+            out += next(2) == 0xa8 ? "\\u2028" : "\\u2029";
+            i += 2;
+            continue;
+        }
+        out += char(c);
+    }
+    // URLs lose their user-info: "scheme://user:pw@host/..." is logged as "scheme://host/...".
+    for (std::size_t scheme = out.find("://"); scheme != std::string::npos; scheme = out.find("://", scheme + 3)) {
+        const std::size_t authority = scheme + 3;
+        const std::size_t end = out.find_first_of("/?# \"'<>", authority);
+        const std::size_t at = out.rfind('@', end == std::string::npos ? std::string::npos : end - 1);
+        if (at != std::string::npos && at >= authority && (end == std::string::npos || at < end))
+            out.erase(authority, at + 1 - authority);
+    }
+    return out;
+}
+
+void os_log(const OSLog& log, OSLogType type, const std::string& raw) {
+    const std::string message = logSafeText(raw);
     const LogSink::Echo level = echo().load(std::memory_order_relaxed);
     if (level == LogSink::Echo::all || (level == LogSink::Echo::errors && isError(type))) {
         std::fprintf(stderr, "[%s:%s] %s: %s\n", log.subsystem.c_str(), log.category.c_str(), levelName(type),
@@ -91,7 +176,9 @@ void os_log(const OSLog& log, OSLogType type, const std::string& message) {
     }
     std::lock_guard lock(sinkMutex());
     LogFile& out = logFile();
-    if (out.file) {
+    // Debug lines stay in the process (the sink and stderr): per-event detail would flood the file.
+    std::FILE* file = type == OSLogType::debug ? nullptr : out.get();
+    if (file) {
         const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
         std::tm local{};
         localtime_r(&now, &local);
@@ -99,15 +186,10 @@ void os_log(const OSLog& log, OSLogType type, const std::string& message) {
         std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
         const char* format = "%s [%s:%s] %s: %s\n";
         const int length = std::snprintf(nullptr, 0, format, stamp, log.subsystem.c_str(), log.category.c_str(),
-                                          levelName(type), message.c_str());
-        // Other processes append to the same file: its size is looked at before each line.
-        struct stat info{};
-        const bool fits = out.limit == UINTMAX_MAX ||
-                          (length >= 0 && ::fstat(::fileno(out.file), &info) == 0 &&
-                           uintmax_t(info.st_size) + uintmax_t(length) <= out.limit);
-        if (fits)
-            std::fprintf(out.file, format, stamp, log.subsystem.c_str(), log.category.c_str(), levelName(type),
-                         message.c_str());
+                                         levelName(type), message.c_str());
+        if (out.fits(length))
+            out.wrote(std::fprintf(file, format, stamp, log.subsystem.c_str(), log.category.c_str(),
+                                   levelName(type), message.c_str()));
     }
     auto& entries = sink();
     if (entries.size() >= kSinkLimit) entries.erase(entries.begin(), entries.begin() + kSinkLimit / 2);
@@ -126,6 +208,14 @@ void clear() {
 void setEcho(Echo level) { echo().store(level); }
 void setEchoToStderr(bool on) { echo().store(on ? Echo::all : Echo::none); }
 std::string filePath() { return logFilePath(); }
+void setRotationSize(std::size_t bytes) {
+    std::lock_guard lock(sinkMutex());
+    logFile().rotationSize = bytes;
+}
+void closeFile() {
+    std::lock_guard lock(sinkMutex());
+    logFile().close();
+}
 }  // namespace LogSink
 
 }  // namespace platform

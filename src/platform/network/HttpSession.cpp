@@ -33,6 +33,7 @@ std::string HttpResponse::mediaType() const {
 namespace {
 
 const OSLog networkLog{"io.tamberlo.Tamberlo", "network"};
+constexpr std::size_t kReadBufferSize = 64 << 10;
 
 // Keeps and sends no cookies at all.
 class NoCookies : public QNetworkCookieJar {
@@ -49,6 +50,7 @@ struct Request {
     HttpSession::Completion completion;
     DispatchQueue* queue = nullptr;
     // Network-thread state.
+    QNetworkAccessManager* manager = nullptr;
     QNetworkReply* reply = nullptr;
     QByteArray received;
 };
@@ -145,15 +147,6 @@ private:
         context_ = new QObject;
         context_->moveToThread(&thread_);
         thread_.start();
-        QMetaObject::invokeMethod(
-            context_,
-            [this] {
-                manager_ = new QNetworkAccessManager(context_);
-                manager_->setCookieJar(new NoCookies);
-                manager_->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-                manager_->setAutoDeleteReplies(false);
-            },
-            Qt::QueuedConnection);
         if (auto* app = QCoreApplication::instance()) {
             QObject::connect(app, &QCoreApplication::aboutToQuit, app, [] { HttpSession::shutdown(); },
                              Qt::DirectConnection);
@@ -183,6 +176,12 @@ private:
             if (reply->isRunning()) reply->abort();
             reply->deleteLater();
         }
+        // Its connection goes with it, whatever the reply still had to send.
+        if (QNetworkAccessManager* manager = request->manager) {
+            request->manager = nullptr;
+            manager->clearConnectionCache();
+            manager->deleteLater();
+        }
         deliver(request->completion, request->queue, std::move(response));
     }
 
@@ -192,6 +191,25 @@ private:
         response.statusCode = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         response.contentType = reply->rawHeader("Content-Type").toStdString();
         return response;
+    }
+
+    // Network thread: moves what arrived into the request; false (the request ended, failed) once
+    // the reply passes the size cap.
+    bool take(uint64_t id, Request& request, QNetworkReply& reply) {
+        const std::size_t cap = request.configuration.maximumBodySize;
+        // Never more than one byte past the cap is kept: that byte is what tells the reply is too long.
+        const std::size_t held = std::min(std::size_t(request.received.size()), cap + 1);
+        request.received += reply.read(std::min(qint64(cap + 1 - held), reply.bytesAvailable()));
+        if (std::size_t(request.received.size()) <= cap) return true;
+        HttpResponse response = replyResponse(request);
+        response.bodyDiscarded = true;
+        response.error = HttpError{HttpError::Code::replyTooLarge,
+                                   "the reply is longer than " + std::to_string(cap) + " bytes"};
+        request.received.clear();
+        os_log(networkLog, OSLogType::info,
+               "reply of " + request.url + " is longer than " + std::to_string(cap) + " bytes: request aborted");
+        finish(id, std::move(response));  // aborts the reply and closes its connection
+        return false;
     }
 
     void start(uint64_t id) {
@@ -207,8 +225,20 @@ private:
             for (const auto& [name, value] : *list) qrequest.setRawHeader(QByteArray::fromStdString(name), QByteArray::fromStdString(value));
         if (!qrequest.hasRawHeader("Content-Type")) qrequest.setRawHeader("Content-Type", "application/octet-stream");
 
-        QNetworkReply* reply = manager_->post(qrequest, request->body);
+        // Each request has an access manager, and so a connection, of its own: when the request ends
+        // early (a reply past the cap), its connection closes with the manager, where a connection
+        // kept for reuse would first be read to the end of the reply (maybe never).
+        auto* manager = new QNetworkAccessManager(context_);
+        manager->setCookieJar(new NoCookies);
+        manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+        manager->setAutoDeleteReplies(false);
+        request->manager = manager;
+        qrequest.setRawHeader("Connection", "close");
+        QNetworkReply* reply = manager->post(qrequest, request->body);
         request->reply = reply;
+        // Asks the access manager to read no further ahead of us than this (it keeps to it only in
+        // part); the cap checked as the data arrives is what bounds the reply.
+        reply->setReadBufferSize(qint64(kReadBufferSize));
         const auto& configuration = request->configuration;
 
         auto* idle = new QTimer(reply);
@@ -229,46 +259,33 @@ private:
             finish(id, transportError(HttpError::Code::timedOut,
                                       "request still running after " + std::to_string(int(seconds)) + " s"));
         });
+        // The reply is taken as it arrives, so a reply past the cap ends the request there instead of
+        // being read to its end first.
         QObject::connect(reply, &QNetworkReply::readyRead, reply, [this, id, request, idle] {
             idle->start();
-            QNetworkReply* r = request->reply;
-            if (!r) return;
-            request->received += r->readAll();
-            if (std::size_t(request->received.size()) > request->configuration.maximumBodySize) {
-                HttpResponse response = replyResponse(*request);
-                response.bodyDiscarded = true;
-                os_log(networkLog, OSLogType::info,
-                       "reply body of " + request->url + " is longer than " +
-                           std::to_string(request->configuration.maximumBodySize) + " bytes: ignored");
-                finish(id, std::move(response));
-            }
+            if (QNetworkReply* r = request->reply) take(id, *request, *r);
         });
         QObject::connect(reply, &QNetworkReply::finished, reply, [this, id, request] {
             QNetworkReply* r = request->reply;
-            if (!r) return;
-            request->received += r->readAll();
+            if (!r || !take(id, *request, *r)) return;
             HttpResponse response = replyResponse(*request);
             const auto error = r->error();
             const bool transport = error != QNetworkReply::NoError &&
                                    (response.statusCode == 0 || int(error) < 200 ||
                                     error == QNetworkReply::ProtocolFailure);
-            if (transport) {
+            if (transport)
                 response = transportError(codeFor(error), r->errorString().toStdString());
-            } else if (std::size_t(request->received.size()) > request->configuration.maximumBodySize) {
-                response.bodyDiscarded = true;
-            } else {
+            else
                 response.body = request->received.toStdString();
-            }
             finish(id, std::move(response));
         });
         idle->start();
         ceiling->start();
     }
 
-    // Network thread: drops every reply and the access manager.
+    // Network thread: drops every reply and the access managers.
     void teardown() {
-        delete manager_;
-        manager_ = nullptr;
+        for (auto* manager : context_->findChildren<QNetworkAccessManager*>(Qt::FindDirectChildrenOnly)) delete manager;
     }
 
     std::mutex mutex_;
@@ -278,7 +295,6 @@ private:
     bool stopped_ = false;
     QThread thread_;
     QObject* context_ = nullptr;
-    QNetworkAccessManager* manager_ = nullptr;
 };
 
 std::atomic<bool> notConfiguredLogged{false};

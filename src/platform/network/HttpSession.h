@@ -30,6 +30,7 @@ struct HttpError {
         cannotConnect,   // connection refused, host not found
         connectionLost,  // reset or closed before the reply was complete
         timedOut,        // silent for the idle time-out, or longer than the request ceiling
+        replyTooLarge,   // the reply passed the session's size cap: the request was aborted there
         cancelled,       // the application quit
         secureConnectionFailed,
         other,
@@ -42,7 +43,7 @@ struct HttpResponse {
     int statusCode = 0;            // 0 without a reply
     std::string contentType;       // the Content-Type header as sent
     std::string body;              // empty when the reply had none or it was over the size cap
-    bool bodyDiscarded = false;    // the body was longer than the cap
+    bool bodyDiscarded = false;    // the body was longer than the cap (the error is then replyTooLarge)
     std::optional<HttpError> error;
 
     bool isTransportError() const { return error.has_value(); }
@@ -57,6 +58,7 @@ public:
         HttpHeaders headers;                  // added to every request of the session
         double idleTimeout = 60.0;            // seconds without a byte moving
         double requestCeiling = 300.0;        // a request ends after this, whatever still trickles in
+        // A longer reply is cut off as soon as it passes this, and the request fails (replyTooLarge).
         std::size_t maximumBodySize = 1 << 20;
     };
     using Completion = std::function<void(const HttpResponse&)>;

@@ -3,6 +3,7 @@
 #include "Services/Account/DMGApi.h"
 #include "platform/foundation/OSLog.h"
 #include "Services/Account/support/AccountServer.h"
+#include "main/TestSupport.h"
 
 #include <QJsonDocument>
 #include <QThread>
@@ -133,7 +134,7 @@ TEST(AccountApi, RepliesOfEveryShapeEndInOneCompletion) {
         {"a list", Reply::status(200, "application/json", "[]"), false, false},
         {"a bare string", Reply::status(200, "application/json", "\"x\""), false, false},
         {"empty", Reply::status(200, "application/json", ""), false, false},
-        {"3 MB", Reply::of(Reply::Kind::huge), false, false},
+        {"3 MB", Reply::of(Reply::Kind::huge), true, false},  // over the size cap: a failure
         {"succ yes", Reply::status(200, "application/json", R"({"succ":"yes","msg":"m"})"), false, true},
     };
     for (const Case& c : cases) {
@@ -163,6 +164,27 @@ TEST(AccountApi, RefusedConnectionAndPlainHttpToAnotherHostAreErrors) {
         EXPECT_FALSE(outcome.reply.has_value());
         EXPECT_FALSE(outcome.onMain);
     }
+}
+
+// A reply cannot write log lines of its own, and an origin's credentials never reach the log.
+TEST(AccountApi, ForgedMessageStaysOnItsLineAndOriginCredentialsAreLeftOut) {
+    accounttest::AccountServer service;
+    const std::string origin = service.server.origin();
+    const std::string withUser = "http://acct-user:acct-pw@" + origin.substr(std::string("http://").size());
+    ::setenv("TAMBERLO_ACCOUNT_URL", withUser.c_str(), 1);
+    service.server.script(accounttest::loginPath,
+                          {accounttest::AccountServer::reply(R"({"succ":true,"msg":"ok\nFAKE LOG LINE token=leak"})")});
+    Outcome outcome;
+    DMGApi::shared().loginWithPhone("13800138000", "pw-123456", outcome.completion());
+    ASSERT_TRUE(outcome.wait());
+    ::setenv("TAMBERLO_ACCOUNT_URL", origin.c_str(), 1);
+    EXPECT_EQ(DMGApi::message(outcome.reply), "ok\nFAKE LOG LINE token=leak");  // the reply itself is untouched
+
+    const std::string file = testsupport::readFile(platform::LogSink::filePath());
+    EXPECT_EQ(file.find("\nFAKE LOG LINE"), std::string::npos);
+    EXPECT_NE(file.find("msg=ok\\nFAKE LOG LINE token=leak"), std::string::npos);
+    EXPECT_EQ(file.find("acct-pw"), std::string::npos);
+    EXPECT_EQ(file.find("acct-user"), std::string::npos);
 }
 
 TEST(AccountApi, LogLinesHoldNeitherTokenNorPasswordNorBody) {

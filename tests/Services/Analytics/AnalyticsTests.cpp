@@ -8,6 +8,7 @@
 #include "Services/Analytics/support/OnlineFixtures.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/OSLog.h"
 #include "platform/foundation/UserDefaults.h"
 #include "support/FakeHttpServer.h"
 
@@ -177,8 +178,10 @@ TEST(AnalyticsQueue, WhatABatchReplyDoesWithTheRowsItCarried) {
         {FakeHttpServer::Reply::status(500), true},        {FakeHttpServer::Reply::status(503), true},
         {FakeHttpServer::Reply::status(408), true},        {FakeHttpServer::Reply::status(429), true},
         {FakeHttpServer::Reply::of(Kind::reset), true},    {FakeHttpServer::Reply::status(404), false},
-        {FakeHttpServer::Reply::status(400), false},
+        {FakeHttpServer::Reply::status(400), false},       {FakeHttpServer::Reply::status(301), false},
+        {FakeHttpServer::Reply::status(302), false},
     };
+    platform::LogSink::clear();
     for (size_t i = 0; i < cases.size(); ++i) {
         AnalyticsStore::shared().deleteRecords([] {
             std::vector<int64_t> all;
@@ -202,6 +205,14 @@ TEST(AnalyticsQueue, WhatABatchReplyDoesWithTheRowsItCarried) {
         EXPECT_EQ(batch.body.back(), '\n');
         EXPECT_LT(batch.body.find("ea=first"), batch.body.find("ea=second"));
         EXPECT_EQ(batch.headers.at("user-agent"), KKGAUserAgentString());
+    }
+    // A redirect is never followed: its batch goes, said once with its status.
+    for (const char* status : {"301", "302"}) {
+        const auto entries = platform::LogSink::entries();
+        EXPECT_EQ(std::count_if(entries.begin(), entries.end(),
+                                [&](const auto& e) { return e.message.find(std::string("redirected with ") + status) != std::string::npos; }),
+                  1)
+            << status;
     }
 }
 
@@ -329,4 +340,75 @@ TEST(AnalyticsStoreErrors, AFolderThatCannotBeWrittenKeepsTheHitsInMemoryAndStil
     EXPECT_TRUE(storedLines().empty());
     EXPECT_EQ(presented.errors.size(), 1u);
     ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+}
+
+TEST(AnalyticsStoreErrors, ADamagedStoreIsMovedAsideAndReplaced) {
+    const QString folder = QString::fromStdString(KKWebAnalytics::applicationFilesDirectory());
+    const QString path = QString::fromStdString(AnalyticsStore::storePath());
+    {
+        PresentedErrors fresh;
+        for (int i = 0; i < 400; ++i) sendEvent("filler " + std::to_string(i) + std::string(200, 'f'));
+    }  // closed: everything is in the file itself
+    for (const QString& aside : QDir(folder).entryList({"WebAnalytics.storedata.corrupt-*"})) QFile::remove(folder + "/" + aside);
+    ASSERT_GT(QFileInfo(path).size(), 64 * 1024);
+    ASSERT_TRUE(QFile::resize(path, QFileInfo(path).size() / 2));  // cut short, as by a full disk or a crash
+    PresentedErrors presented;
+    sendEvent("after");
+    EXPECT_TRUE(AnalyticsStore::shared().isOnDisk());
+    EXPECT_EQ(storedLines().size(), 1u);
+    ASSERT_EQ(presented.errors.size(), 1u);
+    EXPECT_NE(presented.errors[0].localizedDescription.find("moved to"), std::string::npos);
+    EXPECT_EQ(QDir(folder).entryList({"WebAnalytics.storedata.corrupt-*"}).size(), 1);
+}
+
+// A store file that stops taking writes: every hit the collector accepted goes out once, new hits
+// still go out, and the error is shown once. Root writes through 0444 and most file modes, so the
+// file is opened read-only instead.
+TEST(AnalyticsStoreErrors, AStoreThatTakesNoWritesPostsEachAcceptedHitOnce) {
+    auto& store = AnalyticsStore::shared();
+    auto& client = KKWebAnalytics::sharedInstance();
+    CollectServer collect;
+    collect.server.script("/batch", {}, FakeHttpServer::Reply::status(200));
+    const auto postAndCount = [&](const std::string& hit) {
+        const std::size_t before = collect.server.requests("/batch").size();
+        if (!client.dispatch()) return std::string();
+        EXPECT_TRUE(testsupport::runLoopUntil([&] { return !client.isBatchInFlight(); }));
+        const auto batches = collect.server.requests("/batch");
+        EXPECT_EQ(batches.size(), before + 1);
+        EXPECT_NE(batches.back().body.find(hit), std::string::npos) << hit;
+        return batches.back().body;
+    };
+    // The first write that fails: the insert of a new hit, or the delete after a batch's reply.
+    for (const bool insertFails : {true, false}) {
+        SCOPED_TRACE(insertFails ? "insert" : "delete");
+        store.setReadOnlyForTesting(false);
+        store.resetForTesting();
+        for (const char* suffix : {"", "-wal", "-shm"}) QFile::remove(QString::fromStdString(AnalyticsStore::storePath()) + suffix);
+        PresentedErrors presented;
+        sendEvent("stored");
+        ASSERT_TRUE(store.isOnDisk());
+        store.setReadOnlyForTesting(true);
+        if (insertFails) {
+            sendEvent("new");
+            const std::string body = postAndCount("ea=stored");
+            EXPECT_NE(body.find("ea=new"), std::string::npos);
+        } else {
+            postAndCount("ea=stored");
+            sendEvent("new");
+            EXPECT_EQ(postAndCount("ea=new").find("ea=stored"), std::string::npos);
+        }
+        EXPECT_FALSE(store.isOnDisk());
+        EXPECT_TRUE(storedLines().empty());
+        EXPECT_FALSE(client.dispatch());  // nothing goes out twice
+        EXPECT_EQ(presented.errors.size(), 1u);
+
+        // At the next start the file still takes no writes: it is not used, its rows are not sent.
+        store.resetForTesting();
+        sendEvent("next start");
+        EXPECT_FALSE(store.isOnDisk());
+        EXPECT_EQ(postAndCount("ea=next%20start").find("ea=stored"), std::string::npos);
+        EXPECT_FALSE(client.dispatch());
+        EXPECT_EQ(presented.errors.size(), 2u);
+    }
+    store.setReadOnlyForTesting(false);
 }

@@ -2,6 +2,7 @@
 // escaping of every value and the debug announcements.
 #include "Services/Analytics/MPWebAnalyticsTracker.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/OSLog.h"
 #include "platform/foundation/UserDefaults.h"
 #include "support/FakeHttpServer.h"
 
@@ -163,4 +164,21 @@ TEST_F(MPTracker, DebugSwitchAnnouncesEventHitsOncePerTargetWithTheirProperty) {
     EXPECT_EQ(std::get<int64_t>(heard[0].userInfo.at("ev")), 3);
     EXPECT_EQ(heard[0].object, &tracker);
     posts(6);
+}
+
+// A collector that does not answer: the waiting posts stop at their bound, the oldest going first,
+// and the drops are counted in the log, not logged one by one.
+TEST_F(MPTracker, WaitingPostsAreBoundedOldestFirst) {
+    server.script("/collect", {}, FakeHttpServer::Reply::of(FakeHttpServer::Reply::Kind::hang));
+    platform::LogSink::clear();
+    const std::size_t extra = 25;
+    for (std::size_t i = 0; i < MPWebAnalyticsTracker::maximumWaitingPosts + 1 + extra; ++i)
+        tracker.trackEventOfCategory("other", std::to_string(i), std::nullopt, std::nullopt);
+    EXPECT_EQ(tracker.waitingPosts(), MPWebAnalyticsTracker::maximumWaitingPosts);
+    std::vector<std::string> reports;
+    for (const auto& entry : platform::LogSink::entries())
+        if (entry.message.find("waiting analytics posts dropped") != std::string::npos) reports.push_back(entry.message);
+    ASSERT_EQ(reports.size(), 2u);  // at 1 and at 10 of the 25
+    EXPECT_EQ(reports[0].rfind("1 ", 0), 0u);
+    EXPECT_EQ(reports[1].rfind("10 ", 0), 0u);
 }
