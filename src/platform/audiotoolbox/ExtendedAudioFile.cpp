@@ -19,6 +19,8 @@ namespace {
 
 // Frames moved between the file and the converter at a time.
 constexpr uint32_t kChunkFrames = 4096;
+// The same when the file's own bytes go to the converter: large reads, few system calls.
+constexpr uint32_t kRawChunkFrames = 65536;
 
 bool isFloat(const AudioStreamBasicDescription& d) { return d.mFormatFlags & kAudioFormatFlagIsFloat; }
 bool isSigned(const AudioStreamBasicDescription& d) { return d.mFormatFlags & kAudioFormatFlagIsSignedInteger; }
@@ -175,7 +177,7 @@ public:
         if (!next->isValid()) return kAudioFileUnsupportedDataFormatError;
         bool raw = false;
         if (!forWriting && source->readsRaw()) {
-            auto direct = std::make_unique<detail::PCMConverter>(fileFormat, client, kChunkFrames);
+            auto direct = std::make_unique<detail::PCMConverter>(fileFormat, client, kRawChunkFrames);
             if (direct->isValid() && direct->convertsInIntegers()) {
                 next = std::move(direct);
                 raw = true;
@@ -187,7 +189,7 @@ public:
         }
         converter = std::move(next);
         rawInput = raw;
-        if (rawInput) rawChunk.resize(size_t(kChunkFrames) * fileFormat.mBytesPerFrame);
+        if (rawInput) rawChunk.resize(size_t(kRawChunkFrames) * fileFormat.mBytesPerFrame);
         passThrough = forWriting && sameByteLayout(client, fileFormat);
         if (!forWriting) {
             // Frames read ahead for the old format are read again in the new one.
@@ -215,7 +217,7 @@ public:
             if (sourceEnded) return 0;
             AVAudioFrameCount got;
             if (rawInput) {
-                got = source->readRaw(rawChunk.data(), AVAudioFrameCount(std::min<size_t>(want, kChunkFrames)));
+                got = source->readRaw(rawChunk.data(), AVAudioFrameCount(std::min<size_t>(want, kRawChunkFrames)));
             } else {
                 source->read(*chunk, AVAudioFrameCount(std::min<size_t>(want, chunk->frameCapacity())));
                 got = chunk->frameLength();
