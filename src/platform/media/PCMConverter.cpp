@@ -276,7 +276,6 @@ inline int32_t loadInteger(const unsigned char* p) {
     if constexpr (Bytes == 2) return load<int16_t>(p);
     if constexpr (Bytes == 3)
         return int32_t(uint32_t(p[0]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 24) >> 8;
-    if constexpr (Bytes == 4) return load<int32_t>(p);
 }
 
 template <int Bytes>
