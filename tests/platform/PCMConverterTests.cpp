@@ -227,6 +227,77 @@ TEST(PCMConverter, IntegerSamplesSurviveARoundTripThroughFloat) {
     }
 }
 
+// Integer to integer at one rate skips the floats; the samples must be those the way through
+// Float32 gives (as a file read as floats and written as integers does), for every width, channel
+// map and output cut short (what does not fit is held and handed out later).
+TEST(PCMConverter, IntegerToIntegerGivesWhatTheWayThroughFloatGives) {
+    const AudioFormatFlags s = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
+    const AudioFormatFlags split = kAudioFormatFlagIsNonInterleaved;
+    struct Case { uint32_t inBits, outBits, inChannels, outChannels; AudioFormatFlags outFlags; } cases[] = {
+        {24, 16, 2, 2, s}, {24, 16, 1, 1, s}, {24, 16, 8, 8, s}, {24, 16, 3, 2, s}, {24, 16, 1, 4, s}, {24, 16, 2, 6, s},
+        {24, 16, 2, 2, s | split}, {24, 16, 6, 1, s}, {24, 24, 2, 2, s}, {24, 32, 5, 5, s}, {16, 16, 2, 2, s},
+        {16, 24, 2, 2, s}, {16, 32, 7, 7, s}, {16, 32, 1, 2, s | split},
+    };
+    const size_t frames = 70000;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.inBits << " -> " << c.outBits << " bits, " << c.inChannels << " -> "
+                                        << c.outChannels << (c.outFlags & split ? " channels, split" : " channels"));
+        const auto inFormat = pcm(48000, c.inChannels, c.inBits, s);
+        const auto outFormat = pcm(48000, c.outChannels, c.outBits, c.outFlags);
+        const auto floats = pcm(48000, c.inChannels, 32, kAudioFormatFlagsNativeFloatPacked | split);
+        // Every pattern of the low bytes, full scale among them, then noise.
+        const uint32_t bytes = c.inBits / 8;
+        Interleaved in(frames * inFormat.mBytesPerFrame, c.inChannels);
+        uint64_t state = 0x9E3779B97F4A7C15ull;
+        for (size_t i = 0; i < in.bytes.size(); i += bytes) {
+            state = state * 6364136223846793005ull + 1442695040888963407ull;
+            const uint64_t v = (i / bytes) < 65536 ? (i / bytes) * 0x0101010101ull : state >> 11;
+            for (uint32_t b = 0; b < bytes; ++b) in.bytes[i + b] = uint8_t(v >> (8 * b));
+        }
+        // Output lists: one buffer, or one per channel.
+        const uint32_t buffers = (c.outFlags & split) ? c.outChannels : 1;
+        auto makeOut = [&](std::vector<unsigned char>& storage, std::vector<unsigned char>& listBytes) {
+            storage.assign(frames * outFormat.mBytesPerFrame * (buffers > 1 ? buffers : 1), 0xAA);
+            listBytes.assign(AudioBufferListSize(buffers), 0);
+            auto* list = reinterpret_cast<AudioBufferList*>(listBytes.data());
+            list->mNumberBuffers = buffers;
+            const size_t each = storage.size() / buffers;
+            for (uint32_t b = 0; b < buffers; ++b)
+                list->mBuffers[b] = AudioBuffer{buffers > 1 ? 1 : c.outChannels, uint32_t(each), storage.data() + b * each};
+            return list;
+        };
+
+        std::vector<unsigned char> expected, expectedList;
+        AudioBufferList* expectedOut = makeOut(expected, expectedList);
+        std::vector<float> middle(frames * c.inChannels);
+        std::vector<unsigned char> middleListBytes(AudioBufferListSize(c.inChannels));
+        auto* middleList = reinterpret_cast<AudioBufferList*>(middleListBytes.data());
+        middleList->mNumberBuffers = c.inChannels;
+        for (uint32_t ch = 0; ch < c.inChannels; ++ch)
+            middleList->mBuffers[ch] = AudioBuffer{1, uint32_t(frames * 4), middle.data() + ch * frames};
+        PCMConverter toFloat(inFormat, floats, 4096), fromFloat(floats, outFormat, 4096);
+        ASSERT_EQ(toFloat.convert(&in.list, frames, middleList, frames), frames);
+        ASSERT_EQ(fromFloat.convert(middleList, frames, expectedOut, frames), frames);
+
+        std::vector<unsigned char> direct, directList;
+        AudioBufferList* directOut = makeOut(direct, directList);
+        PCMConverter converter(inFormat, outFormat, 4096);
+        EXPECT_EQ(converter.convertsInIntegers(), !(c.outChannels == 1 && c.inChannels > 1));
+        // A third fits at first; the rest is held and handed out by the next calls.
+        const size_t first = converter.convert(&in.list, frames, directOut, frames / 3);
+        ASSERT_EQ(first, frames / 3);
+        std::vector<unsigned char> restListBytes(directList);
+        auto* rest = reinterpret_cast<AudioBufferList*>(restListBytes.data());
+        for (uint32_t b = 0; b < buffers; ++b) {
+            const size_t skip = first * outFormat.mBytesPerFrame;
+            rest->mBuffers[b].mData = static_cast<unsigned char*>(directOut->mBuffers[b].mData) + skip;
+            rest->mBuffers[b].mDataByteSize -= uint32_t(skip);
+        }
+        EXPECT_EQ(converter.convert(nullptr, 0, rest, frames), frames - first);
+        EXPECT_EQ(direct, expected);
+    }
+}
+
 TEST(PCMConverter, FloatToIntegerRoundsHalfToEvenAndClips) {
     const float input[] = {0.5f / 32768, 1.5f / 32768, -0.5f / 32768, -1.5f / 32768, 1.0f, -1.0f, 2.0f, -2.0f, NAN};
     const int16_t expected16[] = {0, 2, 0, -2, 32767, -32768, 32767, -32768, 0};

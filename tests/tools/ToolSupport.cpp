@@ -107,15 +107,26 @@ int64_t renderFrames(const std::string& out, double seconds, double rate) {
 #include "platform/avfaudio/AVAudioSourceNode.h"
 
 #include <algorithm>
+#include <exception>
 #include <stdexcept>
 
 namespace tool {
 
-std::vector<std::vector<float>> readInput(const std::string& path) {
-    const auto file = platform::AVAudioFile::forReading(path);
+namespace {
+
+std::shared_ptr<platform::AVAudioFile> openInput(const std::string& path) {
+    auto file = platform::AVAudioFile::forReading(path);
     const auto& format = file->processingFormat();
     if (format.sampleRate() != kInputRate || format.channelCount() < 1 || format.channelCount() > 2)
         throw std::runtime_error(path + " is not 44100 Hz mono or stereo: " + format.description());
+    return file;
+}
+
+}  // namespace
+
+std::vector<std::vector<float>> readInput(const std::string& path) {
+    const auto file = openInput(path);
+    const auto& format = file->processingFormat();
     const auto frames = platform::AVAudioFrameCount(file->length());
     auto buffer = platform::AVAudioPCMBuffer::make(format, std::max<platform::AVAudioFrameCount>(frames, 1));
     if (!buffer) throw std::runtime_error("cannot hold " + path + " in memory");
@@ -147,5 +158,61 @@ BufferSource::BufferSource(std::vector<std::vector<float>> samples) {
 }
 
 std::shared_ptr<platform::AVAudioNode> BufferSource::avAudioNode() const { return node_; }
+
+
+struct FileSource::Reader {
+    static constexpr platform::AVAudioFrameCount kChunkFrames = 65536;
+    std::shared_ptr<platform::AVAudioFile> file;
+    std::shared_ptr<platform::AVAudioPCMBuffer> chunk;
+    platform::AVAudioFrameCount at = 0;  // the next frame of the chunk to play
+    bool ended = false;
+    std::exception_ptr failure;
+
+    // Fills `frames` frames of every buffer of `out` from `offset` on; silence after the end.
+    void play(platform::AVAudioFrameCount frames, platform::AudioBufferList* out) {
+        const uint32_t channels = file->processingFormat().channelCount();
+        for (platform::AVAudioFrameCount done = 0; done < frames;) {
+            if (at >= chunk->frameLength() && !ended) {
+                try {
+                    file->read(*chunk);
+                } catch (...) {
+                    failure = std::current_exception();
+                    chunk->setFrameLength(0);
+                }
+                at = 0;
+                ended = chunk->frameLength() == 0;
+            }
+            const platform::AVAudioFrameCount n = ended ? frames - done : std::min(frames - done, chunk->frameLength() - at);
+            for (uint32_t c = 0; c < out->mNumberBuffers; ++c) {
+                float* channel = static_cast<float*>(out->mBuffers[c].mData) + done;
+                if (ended)
+                    std::fill_n(channel, n, 0.0f);
+                else
+                    std::copy_n(chunk->floatChannelData()[std::min(c, channels - 1)] + at, n, channel);
+            }
+            if (!ended) at += n;
+            done += n;
+        }
+    }
+};
+
+FileSource::FileSource(const std::string& path) : reader_(std::make_shared<Reader>()) {
+    reader_->file = openInput(path);
+    length_ = reader_->file->length();
+    reader_->chunk = platform::AVAudioPCMBuffer::make(reader_->file->processingFormat(), Reader::kChunkFrames);
+    if (!reader_->chunk) throw std::runtime_error("cannot read " + path);
+    node_ = std::make_shared<platform::AVAudioSourceNode>(
+        [reader = reader_](bool&, const platform::AudioTimeStamp&, platform::AVAudioFrameCount frames,
+                           platform::AudioBufferList* out) {
+            reader->play(frames, out);
+            return platform::noErr;
+        });
+}
+
+void FileSource::checkReads() const {
+    if (reader_->failure) std::rethrow_exception(reader_->failure);
+}
+
+std::shared_ptr<platform::AVAudioNode> FileSource::avAudioNode() const { return node_; }
 
 }  // namespace tool

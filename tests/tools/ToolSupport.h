@@ -60,4 +60,24 @@ private:
     std::shared_ptr<platform::AVAudioNode> node_;
 };
 
+// A source node that plays IN (44100 Hz, mono or stereo; throws for anything else) from its first
+// render on, then silence, reading the file a piece at a time as it plays, so that a long file
+// costs no more memory than a short one. For offline renders: reading happens in the render call.
+class FileSource : public sonora::Node {
+public:
+    explicit FileSource(const std::string& path);
+    // Frames in the file.
+    int64_t length() const { return length_; }
+    // Throws what a read during the render threw (the frames after it played as silence).
+    void checkReads() const;
+    std::vector<std::shared_ptr<sonora::Node>> connections() const override { return {}; }
+    std::shared_ptr<platform::AVAudioNode> avAudioNode() const override;
+
+private:
+    struct Reader;
+    std::shared_ptr<Reader> reader_;
+    int64_t length_ = 0;
+    std::shared_ptr<platform::AVAudioNode> node_;
+};
+
 }  // namespace tool

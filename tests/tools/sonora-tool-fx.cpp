@@ -349,9 +349,21 @@ int fxCommand(int argc, char** argv) {
     }
     if (positional.size() != 3) return fxUsage();
 
-    auto input = tool::readInput(positional[1]);
-    const auto total = platform::AVAudioFramePosition(input[0].size()) + platform::AVAudioFramePosition(std::llround(tail * kRate));
-    auto source = std::make_shared<tool::BufferSource>(std::move(input));
+    // Offline, the input streams through the node as it renders; on the device the render thread
+    // must not read files, so it plays from memory.
+    std::shared_ptr<sonora::Node> source;
+    std::shared_ptr<tool::FileSource> fileSource;
+    platform::AVAudioFramePosition length = 0;
+    if (realtime) {
+        auto input = tool::readInput(positional[1]);
+        length = platform::AVAudioFramePosition(input[0].size());
+        source = std::make_shared<tool::BufferSource>(std::move(input));
+    } else {
+        fileSource = std::make_shared<tool::FileSource>(positional[1]);
+        length = fileSource->length();
+        source = fileSource;
+    }
+    const auto total = length + platform::AVAudioFramePosition(std::llround(tail * kRate));
     const auto maker = fx::makers().find(positional[0]);
     if (maker == fx::makers().end()) {
         tool::printError("no node is called " + positional[0]);
@@ -371,6 +383,12 @@ int fxCommand(int argc, char** argv) {
         const auto out = platform::AVAudioFile::forWriting(positional[2], tool::floatStereoSettings(kRate));
         renderOffline(engine, total, cycle, *out);
         out->close();
+        try {
+            fileSource->checkReads();
+        } catch (...) {
+            std::filesystem::remove(positional[2]);
+            throw;
+        }
     }
     if (meters) {
         const auto values = subject.meters();

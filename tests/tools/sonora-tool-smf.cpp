@@ -14,6 +14,7 @@
 #include "Sonora/MIDI/MIDIFile/MIDIFile.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -37,6 +38,17 @@ std::string escaped(const std::string& text) {
     return out;
 }
 
+// What channelEvents().size() says, without making the events (a large file holds millions).
+size_t channelEventCount(const sonora::MIDIFileTrackChunk& chunk) {
+    size_t count = 0;
+    for (const auto& event : chunk.parsedEvents()) {
+        const auto message = event.storedMessage();
+        const uint8_t first = event.runningStatus ? event.runningStatus->byte : message.empty() ? 0 : message[0];
+        if (sonora::MIDIStatus::fromByte(first)) ++count;
+    }
+    return count;
+}
+
 void print(const sonora::MIDIFile& file) {
     std::string out;
     char line[128];
@@ -56,17 +68,26 @@ void print(const sonora::MIDIFile& file) {
         const sonora::MIDIFileTrack track(chunks[i]);
         const auto name = track.name();
         std::snprintf(line, sizeof line, "chunk %zu length %.6f channel %zu meta %zu name ", i, track.length(),
-                      track.channelEvents().size(), track.metaEvents().size());
+                      channelEventCount(chunks[i]), track.metaEvents().size());
         out += line;
         out += name ? escaped(*name) : "-";
         out += '\n';
+        // The events make nearly all of the output: numbers go in with std::to_chars, which gives
+        // the digits printf's %zu, %lld and %.9f give, without parsing a format each time.
+        char index[24];
+        const size_t indexLength = size_t(std::to_chars(index, index + sizeof index, i).ptr - index);
         for (const auto& event : chunks[i].parsedEvents()) {
-            const auto beats = event.positionInBeats();
-            if (beats)
-                std::snprintf(line, sizeof line, "%zu %lld %.9f", i, static_cast<long long>(event.tick()), *beats);
+            char* end = line;
+            std::memcpy(end, index, indexLength);
+            end += indexLength;
+            *end++ = ' ';
+            end = std::to_chars(end, line + sizeof line, static_cast<long long>(event.tick())).ptr;
+            *end++ = ' ';
+            if (const auto beats = event.positionInBeats())
+                end = std::to_chars(end, line + sizeof line, *beats, std::chars_format::fixed, 9).ptr;
             else
-                std::snprintf(line, sizeof line, "%zu %lld -", i, static_cast<long long>(event.tick()));
-            out += line;
+                *end++ = '-';
+            out.append(line, end);
             const auto emit = [&](uint8_t b) {
                 out += ' ';
                 out += kHex[b >> 4];

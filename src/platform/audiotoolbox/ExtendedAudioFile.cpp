@@ -19,6 +19,8 @@ namespace {
 
 // Frames moved between the file and the converter at a time.
 constexpr uint32_t kChunkFrames = 4096;
+// The same when the file's own bytes go to the converter: large reads, few system calls.
+constexpr uint32_t kRawChunkFrames = 65536;
 
 bool isFloat(const AudioStreamBasicDescription& d) { return d.mFormatFlags & kAudioFormatFlagIsFloat; }
 bool isSigned(const AudioStreamBasicDescription& d) { return d.mFormatFlags & kAudioFormatFlagIsSignedInteger; }
@@ -153,6 +155,11 @@ public:
     AudioStreamBasicDescription processing{};         // Float32 per channel at the file's rate
     std::unique_ptr<detail::PCMConverter> converter;  // file <-> client
     std::shared_ptr<AVAudioPCMBuffer> chunk;          // processing-format frames in passing
+    // Reading integer samples into integer ones at the file's rate: the file's own bytes go to the
+    // converter, without floats in between.
+    bool rawInput = false;
+    std::vector<unsigned char> rawChunk;
+    AudioBufferList rawList{};
     detail::BufferListView view;
     // Writing in the file's own byte layout: frames go to the file as they are.
     bool passThrough = false;
@@ -168,11 +175,21 @@ public:
         auto next = forWriting ? std::make_unique<detail::PCMConverter>(client, processing, kChunkFrames)
                                : std::make_unique<detail::PCMConverter>(processing, client, kChunkFrames);
         if (!next->isValid()) return kAudioFileUnsupportedDataFormatError;
+        bool raw = false;
+        if (!forWriting && source->readsRaw()) {
+            auto direct = std::make_unique<detail::PCMConverter>(fileFormat, client, kRawChunkFrames);
+            if (direct->isValid() && direct->convertsInIntegers()) {
+                next = std::move(direct);
+                raw = true;
+            }
+        }
         if (forWriting && converter) {
             // What the old format still holds belongs to the file before the new frames.
             if (OSStatus status = drainToSink(true); status != noErr) return status;
         }
         converter = std::move(next);
+        rawInput = raw;
+        if (rawInput) rawChunk.resize(size_t(kRawChunkFrames) * fileFormat.mBytesPerFrame);
         passThrough = forWriting && sameByteLayout(client, fileFormat);
         if (!forWriting) {
             // Frames read ahead for the old format are read again in the new one.
@@ -198,8 +215,13 @@ public:
         const uint32_t bpf = bufferBytesPerFrame(clientFormat);
         auto input = [this](size_t want, const AudioBufferList*& data) -> size_t {
             if (sourceEnded) return 0;
-            source->read(*chunk, AVAudioFrameCount(std::min<size_t>(want, chunk->frameCapacity())));
-            const AVAudioFrameCount got = chunk->frameLength();
+            AVAudioFrameCount got;
+            if (rawInput) {
+                got = source->readRaw(rawChunk.data(), AVAudioFrameCount(std::min<size_t>(want, kRawChunkFrames)));
+            } else {
+                source->read(*chunk, AVAudioFrameCount(std::min<size_t>(want, chunk->frameCapacity())));
+                got = chunk->frameLength();
+            }
             if (got == 0) {
                 sourceEnded = true;
                 // The data ended before the length the file stated: frames are missing, not silent.
@@ -207,7 +229,13 @@ public:
                     throw NSErrorException(makeOSStatusError(kAudioFileInvalidFileError, "The file ends before its stated length."));
                 return 0;
             }
-            data = chunk->audioBufferList();
+            if (rawInput) {
+                rawList.mNumberBuffers = 1;
+                rawList.mBuffers[0] = {fileFormat.mChannelsPerFrame, got * fileFormat.mBytesPerFrame, rawChunk.data()};
+                data = &rawList;
+            } else {
+                data = chunk->audioBufferList();
+            }
             return got;
         };
         size_t done = 0;

@@ -150,6 +150,17 @@ void AVAudioFile::read(AVAudioPCMBuffer& buffer, AVAudioFrameCount frameCount) {
     framePosition_ += got;
 }
 
+bool AVAudioFile::readsRaw() const { return backend_ && !writing_ && backend_->readsRaw(); }
+
+AVAudioFrameCount AVAudioFile::readRaw(void* bytes, AVAudioFrameCount frameCount) {
+    if (!readsRaw()) fail(kAudioFileNotOpenError, "The file " + quoted(url_) + " gives no raw reads.");
+    if (framePosition_ >= backend_->length() || frameCount == 0) return 0;
+    if (backend_->position() != framePosition_) backend_->seek(framePosition_);
+    const uint32_t got = backend_->readRaw(bytes, frameCount);
+    framePosition_ += got;
+    return got;
+}
+
 void AVAudioFile::write(const AVAudioPCMBuffer& buffer) {
     if (!backend_) fail(kAudioFileNotOpenError, "The file " + quoted(url_) + " is closed.");
     if (!writing_) fail(kAudioFileNotOpenError, "The file " + quoted(url_) + " is open for reading, not writing.");

@@ -62,6 +62,11 @@ public:
     void read(AVAudioPCMBuffer& buffer);
     void read(AVAudioPCMBuffer& buffer, AVAudioFrameCount frameCount);
 
+    // Integer PCM files read by their own bytes: readRaw() fills `bytes` with up to `frameCount`
+    // frames in fileFormat()'s layout and advances, as read() does. 0 at the end.
+    bool readsRaw() const;
+    AVAudioFrameCount readRaw(void* bytes, AVAudioFrameCount frameCount);
+
     // write(from:): appends the buffer's frameLength frames. The buffer holds Float32 samples,
     // interleaved or not, at the file's rate and channel count; integer files clip them. The
     // header is updated, so a reader opened meanwhile sees every frame. Throws NSErrorException on

@@ -22,6 +22,11 @@ public:
     virtual void seek(int64_t frame) = 0;
     // Reads up to frameCount frames into one array per channel; 0 at the end. Throws on damaged data.
     virtual uint32_t read(float* const* channels, uint32_t frameCount) = 0;
+    // True when readRaw() hands out the file's own bytes.
+    virtual bool readsRaw() const { return false; }
+    // Reads up to frameCount frames in the file's own byte layout (fileDescription(), interleaved);
+    // 0 at the end. Only when readsRaw(). Throws on damaged data.
+    virtual uint32_t readRaw(void* /*bytes*/, uint32_t /*frameCount*/) { return 0; }
     // Writes frameCount frames from one array per channel. Throws on failure.
     virtual void write(const float* const* channels, uint32_t frameCount) = 0;
     // Writes frameCount frames already in the file's own byte layout (fileDescription(), interleaved).

@@ -259,6 +259,111 @@ void pack(const SampleLayout& l, const T* src, size_t frames, const Plane& plane
     }
 }
 
+// Integer samples to integer samples at the same rate, without going through floats. Only where
+// the float path is exact before its final rounding (16- and 24-bit inputs, which a float holds
+// whole), so both give the same samples: widening shifts up, 24 -> 16 rounds half to even and
+// clips at the top, as the float path's packing does.
+bool integerToInteger(const SampleLayout& in, const SampleLayout& out) {
+    const bool input = in.fast == SampleLayout::Fast::s16 || in.fast == SampleLayout::Fast::s24;
+    const bool output = out.fast == SampleLayout::Fast::s16 || out.fast == SampleLayout::Fast::s24 ||
+                        out.fast == SampleLayout::Fast::s32;
+    // Averaging down to mono is done in floats.
+    return input && output && !(out.channels == 1 && in.channels > 1);
+}
+
+template <int Bytes>
+inline int32_t loadInteger(const unsigned char* p) {
+    if constexpr (Bytes == 2) return load<int16_t>(p);
+    if constexpr (Bytes == 3)
+        return int32_t(uint32_t(p[0]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 24) >> 8;
+}
+
+template <int Bytes>
+inline void storeInteger(unsigned char* p, int32_t v) {
+    if constexpr (Bytes == 2) store<int16_t>(p, int16_t(v));
+    if constexpr (Bytes == 3) {
+        p[0] = uint8_t(v);
+        p[1] = uint8_t(uint32_t(v) >> 8);
+        p[2] = uint8_t(uint32_t(v) >> 16);
+    }
+    if constexpr (Bytes == 4) store<int32_t>(p, v);
+}
+
+template <int InBytes, int OutBytes>
+inline int32_t rescale(int32_t v) {
+    if constexpr (OutBytes >= InBytes) {
+        return int32_t(uint32_t(v) << (8 * (OutBytes - InBytes)));
+    } else {
+        constexpr int drop = 8 * (InBytes - OutBytes);
+        constexpr int32_t top = (int32_t(1) << (8 * OutBytes - 1)) - 1;
+        // Half to even: the half rounds up only when the kept part is odd.
+        const int32_t rounded = (v + ((int32_t(1) << (drop - 1)) - 1) + ((v >> drop) & 1)) >> drop;
+        return rounded > top ? top : rounded;
+    }
+}
+
+// `count` samples `step` bytes apart in both directions (one channel of a plane), or the whole of
+// an interleaved run when the steps are one frame of one sample each.
+template <int InBytes, int OutBytes>
+void rescaleRun(const unsigned char* in, size_t inStep, unsigned char* out, size_t outStep, size_t count) {
+    if constexpr (InBytes == 3 && OutBytes == 2) {
+        if (inStep == 3 && outStep == 2) {
+            // The top two bytes are the sample divided by 256 rounded down; the low byte says
+            // whether to round up (past the half, or at it towards even, short of the top).
+            for (size_t i = 0; i < count; ++i) {
+                const unsigned char* b = in + 3 * i;
+                const int32_t high = int16_t(uint16_t(b[1] | b[2] << 8));
+                const int32_t up = int32_t(b[0]) + (high & 1) > 128 && high < 32767;
+                store<int16_t>(out + 2 * i, int16_t(high + up));
+            }
+            return;
+        }
+    }
+    for (size_t i = 0; i < count; ++i)
+        storeInteger<OutBytes>(out + i * outStep, rescale<InBytes, OutBytes>(loadInteger<InBytes>(in + i * inStep)));
+}
+
+template <int InBytes, int OutBytes>
+void rescaleFrames(const SampleLayout& in, const Plane* inPlanes, const SampleLayout& out, const Plane* outPlanes,
+                   size_t frames) {
+    if (in.interleaved && out.interleaved && in.channels == out.channels) {
+        // Frames are contiguous in both: one run over every sample.
+        rescaleRun<InBytes, OutBytes>(inPlanes[0].base, InBytes, outPlanes[0].base, OutBytes, frames * in.channels);
+        return;
+    }
+    const uint32_t carried = std::min(in.channels, out.channels);
+    for (uint32_t c = 0; c < out.channels; ++c) {
+        unsigned char* o = outPlanes[c].base;
+        const size_t os = outPlanes[c].stride;
+        // One input channel goes to every output; a wider input keeps its first channels; more
+        // outputs than a wider input has are silent.
+        const int source = c < carried ? int(c) : (carried == 1 ? 0 : -1);
+        if (source < 0) {
+            for (size_t i = 0; i < frames; ++i) storeInteger<OutBytes>(o + i * os, 0);
+            continue;
+        }
+        rescaleRun<InBytes, OutBytes>(inPlanes[source].base, inPlanes[source].stride, o, os, frames);
+    }
+}
+
+template <int InBytes>
+void rescaleFrom(const SampleLayout& in, const Plane* inPlanes, const SampleLayout& out, const Plane* outPlanes,
+                 size_t frames) {
+    switch (out.fast) {
+    case SampleLayout::Fast::s16: return rescaleFrames<InBytes, 2>(in, inPlanes, out, outPlanes, frames);
+    case SampleLayout::Fast::s24: return rescaleFrames<InBytes, 3>(in, inPlanes, out, outPlanes, frames);
+    case SampleLayout::Fast::s32: return rescaleFrames<InBytes, 4>(in, inPlanes, out, outPlanes, frames);
+    default: return;
+    }
+}
+
+// `frames` frames from the input planes to the output planes (their bases already at the frames).
+void rescaleIntegers(const SampleLayout& in, const Plane* inPlanes, const SampleLayout& out, const Plane* outPlanes,
+                     size_t frames) {
+    if (in.fast == SampleLayout::Fast::s16) rescaleFrom<2>(in, inPlanes, out, outPlanes, frames);
+    if (in.fast == SampleLayout::Fast::s24) rescaleFrom<3>(in, inPlanes, out, outPlanes, frames);
+}
+
 // The most frames one soxr call may hand out beyond the steady ratio (it works in blocks).
 constexpr size_t kResamplerBurst = 8192;
 // Held output reserved up front, at most (per channel, before doubling).
@@ -275,6 +380,7 @@ public:
     virtual void reset() = 0;
     virtual size_t maximumOutputFrames(size_t inputFrames) const = 0;
     virtual bool resamples() const = 0;
+    virtual bool convertsInIntegers() const = 0;
     virtual void prepareForRender() = 0;
 };
 
@@ -287,7 +393,8 @@ class Core final : public PCMConverterCore {
 public:
     Core(const SampleLayout& in, const SampleLayout& out, double inRate, double outRate, size_t maxFrames)
         : in_(in), out_(out), maxFrames_(std::max<size_t>(maxFrames, 1)), core_(std::min(in.channels, out.channels)),
-          ratio_(outRate / inRate), inRate_(inRate), outRate_(outRate), inPlanes_(in.channels), outPlanes_(out.channels) {
+          ratio_(outRate / inRate), inRate_(inRate), outRate_(outRate), inPlanes_(in.channels), outPlanes_(out.channels),
+          shiftedIn_(in.channels), shiftedOut_(out.channels) {
         if (inRate != outRate) {
             soxr_error_t error = nullptr;
             const soxr_datatype_t type = std::is_same_v<T, float> ? SOXR_FLOAT32_S : SOXR_FLOAT64_S;
@@ -306,6 +413,7 @@ public:
             mappedPtrs_.resize(core_);
             for (uint32_t c = 0; c < core_; ++c) mappedPtrs_[c] = mapped_.data() + size_t(c) * maxFrames_;
         }
+        integers_ = inRate == outRate && integerToInteger(in, out);
         if (out.channels < in.channels && out.channels == 1) scratch_.assign(size_t(in.channels) * maxFrames_, T(0));
         // Room for what a call makes at ordinary ratios; a steep one (a file at a few hertz) grows
         // it with the frames really converted rather than reserving for a full input chunk.
@@ -321,6 +429,7 @@ public:
     bool failed() const { return failed_; }
 
     bool resamples() const override { return soxr_ != nullptr; }
+    bool convertsInIntegers() const override { return integers_; }
 
     size_t maximumOutputFrames(size_t inputFrames) const override {
         if (!soxr_ && ratio_ == 1.0) return inputFrames;
@@ -333,7 +442,14 @@ public:
         frames = std::min(frames, inAvailable);
         outCapacity = std::min(outCapacity, outAvailable);
         size_t produced = drainTo(0, outCapacity);
-        for (size_t done = 0; done < frames;) {
+        size_t direct = 0;
+        if (integers_ && read_ == write_) {
+            // Nothing held: what fits goes straight across; only the rest is held.
+            direct = std::min(frames, outCapacity - produced);
+            rescaleAt(0, produced, direct);
+            produced += direct;
+        }
+        for (size_t done = direct; done < frames;) {
             const size_t chunk = std::min(frames - done, maxFrames_);
             ingest(done, chunk);
             done += chunk;
@@ -363,6 +479,11 @@ public:
             if (got == 0 || !data) break;
             got = std::min({got, want, planesOf(in_, data, inPlanes_.data())});
             if (got == 0) break;
+            if (integers_ && read_ == write_) {
+                rescaleAt(0, produced, got);  // got <= missing: nothing to hold
+                produced += got;
+                continue;
+            }
             ingest(0, got);
             produced += drainTo(produced, outFrames - produced);
         }
@@ -413,6 +534,20 @@ public:
     }
 
 private:
+    // Integer input frames from `inAt` straight to the output at `outAt`.
+    void rescaleAt(size_t inAt, size_t outAt, size_t frames) {
+        if (frames == 0) return;
+        for (uint32_t c = 0; c < in_.channels; ++c) {
+            shiftedIn_[c] = inPlanes_[c];
+            shiftedIn_[c].base += inAt * inPlanes_[c].stride;
+        }
+        for (uint32_t c = 0; c < out_.channels; ++c) {
+            shiftedOut_[c] = outPlanes_[c];
+            shiftedOut_[c].base += outAt * outPlanes_[c].stride;
+        }
+        rescaleIntegers(in_, shiftedIn_.data(), out_, shiftedOut_.data(), frames);
+    }
+
     T* pendingChannel(uint32_t c) { return pending_.data() + size_t(c) * pendingCapacity_; }
 
     // Makes room for n frames after the held output; grows only when a caller leaves output unread.
@@ -520,6 +655,8 @@ private:
     bool failed_ = false;
     bool drained_ = false;
     std::vector<Plane> inPlanes_, outPlanes_;
+    std::vector<Plane> shiftedIn_, shiftedOut_;
+    bool integers_ = false;  // integer to integer at one rate: no floats in between
     std::vector<T> scratch_;  // all input channels, for averaging down to mono
     std::vector<T> mapped_;   // resampler input
     std::vector<T*> mappedPtrs_;
@@ -560,6 +697,8 @@ PCMConverter::PCMConverter(const AVAudioFormat& input, const AVAudioFormat& outp
 PCMConverter::~PCMConverter() = default;
 
 bool PCMConverter::resamples() const { return core_ && core_->resamples(); }
+
+bool PCMConverter::convertsInIntegers() const { return core_ && core_->convertsInIntegers(); }
 
 size_t PCMConverter::maximumOutputFrames(size_t inputFrames) const {
     return core_ ? core_->maximumOutputFrames(inputFrames) : 0;

@@ -58,6 +58,9 @@ public:
     const AudioStreamBasicDescription& inputFormat() const { return input_; }
     const AudioStreamBasicDescription& outputFormat() const { return output_; }
     bool resamples() const;
+    // Integer samples (16 or 24 bits in) to integer samples at the same rate: converted without
+    // floats, with the same results as through them.
+    bool convertsInIntegers() const;
 
     // The most output frames that `inputFrames` more input frames can make (for sizing buffers).
     size_t maximumOutputFrames(size_t inputFrames) const;

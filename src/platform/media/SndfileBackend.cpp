@@ -197,6 +197,22 @@ public:
         return done;
     }
 
+    bool readsRaw() const override { return packer_ && !writing_; }
+
+    uint32_t readRaw(void* bytes, uint32_t frameCount) override {
+        if (!readsRaw()) return 0;
+        const auto want = sf_count_t(std::min<int64_t>(frameCount, length_ - position_));
+        if (want <= 0) return 0;
+        const sf_count_t got = sf_read_raw(file_, bytes, want * description_.mBytesPerFrame) / description_.mBytesPerFrame;
+        if (got <= 0) {
+            // The header promised frames the data does not hold: the file ends here.
+            length_ = position_;
+            return 0;
+        }
+        position_ += got;
+        return uint32_t(got);
+    }
+
     void write(const float* const* channels, uint32_t frameCount) override {
         uint32_t done = 0;
         while (done < frameCount) {

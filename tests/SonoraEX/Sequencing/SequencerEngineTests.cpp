@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cmath>
@@ -152,6 +153,49 @@ TEST(SequencerEngine, SendsEachEventAtItsFrameAcrossTheLoopEnd) {
     start.publish({off(1000, 64), on(10, 60)}, beatAt(1000));
     akSequencerEngineSetPlaying(start.engine, true);
     EXPECT_EQ(start.cycle(), (std::vector<Sent>{{0, 0x80, 64, 0}, {10, 0x90, 60, 100}}));
+}
+
+// The engine finds a cycle's events from where the last cycle stopped; seeks, the loop's wrap and
+// a tempo change move that place. The same events published in beat order and out of it go out
+// at the same offsets, each cycle's in list order.
+TEST(SequencerEngine, WalksOnThroughSeeksWrapsAndTempoChangesInListOrder) {
+    const std::vector<SequenceEvent> scrambled = {on(400, 62), on(250, 60), on(1100, 70), on(50, 61),
+                                                  off(250, 61), on(950, 63), off(599, 62)};
+    std::vector<SequenceEvent> sorted = scrambled;
+    std::stable_sort(sorted.begin(), sorted.end(), [](auto& a, auto& b) { return a.beat < b.beat; });
+    // What each cycle sends, for the scrambled list (the sorted one sends it in offset order).
+    const std::vector<std::vector<Sent>> expected = {
+        {{250, 0x90, 60, 100}, {50, 0x90, 61, 100}, {250, 0x80, 61, 0}},
+        {{100, 0x90, 62, 100}, {299, 0x80, 62, 0}},
+        {},
+        // 900..1200 crosses the loop end at 1000: the new pass's events, one past the end among them.
+        {{200, 0x90, 70, 100}, {150, 0x90, 61, 100}},
+        // After a seek back to 200.
+        {{200, 0x90, 62, 100}, {50, 0x90, 60, 100}, {50, 0x80, 61, 0}},
+        {{99, 0x80, 62, 0}},
+        // Tempo 120 halves every frame (the loop is 500 frames), then a seek to 200.
+        {{0, 0x90, 62, 100}, {275, 0x90, 63, 100}, {99, 0x80, 62, 0}},
+        {{200, 0x90, 62, 100}, {125, 0x90, 60, 100}, {25, 0x90, 61, 100}, {125, 0x80, 61, 0}, {299, 0x80, 62, 0}},
+    };
+    for (const std::vector<SequenceEvent>* events : {&scrambled, static_cast<const std::vector<SequenceEvent>*>(&sorted)}) {
+        SCOPED_TRACE(events == &sorted ? "sorted" : "scrambled");
+        Rig rig;
+        rig.publish(*events, beatAt(1000));
+        akSequencerEngineSetPlaying(rig.engine, true);
+        size_t allocations = 0;
+        for (size_t i = 0; i < expected.size(); ++i) {
+            if (i == 4) akSequencerEngineSeekTo(rig.engine, beatAt(200));
+            if (i == 6) {
+                akSequencerEngineSetTempo(rig.engine, 120);
+                akSequencerEngineSeekTo(rig.engine, beatAt(400));
+            }
+            std::vector<Sent> want = expected[i];
+            if (events == &sorted)
+                std::stable_sort(want.begin(), want.end(), [](auto& a, auto& b) { return a.offset < b.offset; });
+            EXPECT_EQ(rig.cycle(300, &allocations), want) << "cycle " << i;
+        }
+        EXPECT_EQ(allocations, 0u);
+    }
 }
 
 TEST(SequencerEngine, NegativePlayHeadStartsLater) {

@@ -14,7 +14,9 @@ using namespace platform;
 
 namespace {
 
-constexpr uint32_t kTransferBytes = 32768;
+// Frames pass from reader to writer in pieces this large: each write also rewrites the output's
+// header, so small pieces cost many system calls.
+constexpr uint32_t kTransferBytes = 1 << 20;
 
 constexpr AudioFormatFlags kSignedPacked = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
 constexpr AudioFormatFlags kSignedPackedBigEndian = kSignedPacked | kAudioFormatFlagIsBigEndian;

@@ -67,8 +67,10 @@ size_t dataBytes(uint8_t status) {
 }
 
 std::vector<MIDIFileChunkEvent> parse(std::span<const uint8_t> d, MIDITimeFormat format, int64_t division) {
+    // An event takes at least two bytes (a delta time and a data byte under running status), so
+    // the list never grows past this: one allocation, and the pages never filled are never touched.
     std::vector<MIDIFileChunkEvent> events;
-    events.reserve(d.size() / 4);
+    events.reserve(d.size() / 2);
     const size_t n = d.size();
     size_t p = 0;
     int64_t time = 0;
