@@ -236,9 +236,14 @@ private:
         qrequest.setRawHeader("Connection", "close");
         QNetworkReply* reply = manager->post(qrequest, request->body);
         request->reply = reply;
-        // Asks the access manager to read no further ahead of us than this (it keeps to it only in
-        // part); the cap checked as the data arrives is what bounds the reply.
-        reply->setReadBufferSize(qint64(kReadBufferSize));
+        // The access manager reads no further ahead of us than this, so a reply past the cap stops
+        // at the socket instead of piling up in memory. A post starts in a later turn, and a limit
+        // set before that never reaches the thread that reads the socket: it is set again once the
+        // request has started (before its connection is made, and again once it is sent).
+        const auto limitReading = [reply] { reply->setReadBufferSize(qint64(kReadBufferSize)); };
+        limitReading();
+        QObject::connect(reply, &QNetworkReply::socketStartedConnecting, reply, limitReading);
+        QObject::connect(reply, &QNetworkReply::requestSent, reply, limitReading);
         const auto& configuration = request->configuration;
 
         auto* idle = new QTimer(reply);

@@ -14,6 +14,9 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <thread>
 
 using platform::HttpError;
@@ -146,6 +149,18 @@ TEST(OnlineHttpSession, EveryReplyScriptEndsInExactlyOneCompletion) {
 // A reply that never ends is cut off once it passes the cap: the caller sees a failure, not a
 // success without a body. (How far the access manager reads ahead of the cap on loopback varies
 // with the load, from a few MiB to all the server sends: the bytes are not checked here.)
+namespace {
+// Kilobytes of one line of /proc/self/status ("VmRSS:", "VmHWM:").
+long statusKilobytes(const char* field) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
+    return -1;
+}
+}  // namespace
+
+// A reply past the cap ends at the socket: the server gets to send little beyond the cap (what the
+// sockets' buffers hold), where a session that read on would take all 256 MiB into memory.
 TEST(OnlineHttpSession, EndlessChunkedReplyIsAbortedAtTheCap) {
     FakeHttpServer server;
     server.script("/endless", {}, FakeHttpServer::Reply::of(FakeHttpServer::Reply::Kind::endless));
@@ -153,6 +168,9 @@ TEST(OnlineHttpSession, EndlessChunkedReplyIsAbortedAtTheCap) {
     configuration.maximumBodySize = 1 << 20;
     HttpSession session(configuration);
     Outcome outcome;
+    // The peak from here on is what this request costs ("5" sets the peak back to what is resident).
+    const bool peakReset = bool(std::ofstream("/proc/self/clear_refs") << "5");
+    const long residentBefore = statusKilobytes("VmRSS:");
     session.post(server.origin() + "/endless", "{}", {}, recordInto(outcome));
     ASSERT_TRUE(testsupport::runLoopUntil([&] { return outcome.calls > 0; }, 60));
     testsupport::runLoop(0.2);
@@ -162,6 +180,10 @@ TEST(OnlineHttpSession, EndlessChunkedReplyIsAbortedAtTheCap) {
     EXPECT_FALSE(outcome.response.isSuccessStatus());
     EXPECT_TRUE(outcome.response.body.empty());
     EXPECT_EQ(HttpSession::requestsInFlight(), 0u);
+    EXPECT_LE(server.endlessBytesSent(), std::size_t(8) << 20);
+    if (peakReset) {
+        EXPECT_LE(statusKilobytes("VmHWM:") - residentBefore, 32L << 10);
+    }
 }
 
 TEST(OnlineHttpSession, CompletionRunsWhereTheSessionSays) {
