@@ -18,7 +18,7 @@ namespace platform::detail {
 namespace {
 
 constexpr uint32_t kChunkFrames = 4096;
-// Frames per raw read of packed integer PCM, and per write of any PCM.
+// Frames per raw read or write of packed integer PCM.
 constexpr uint32_t kRawChunkFrames = 16384;
 
 // Apple's flags for the source bit depth of lossless data (FLAC, ALAC).
@@ -216,8 +216,8 @@ public:
     void write(const float* const* channels, uint32_t frameCount) override {
         uint32_t done = 0;
         while (done < frameCount) {
-            // Every write goes out in large pieces: each piece is a system call.
-            const uint32_t n = std::min(frameCount - done, kRawChunkFrames);
+            // Float writes keep their pieces: libsndfile tracks the PEAK chunk's values piece by piece.
+            const uint32_t n = std::min(frameCount - done, uint32_t(chunkFrames()));
             sf_count_t put;
             if (packer_) {
                 // Pack the frames into the file's own byte layout and hand them over in one piece:
