@@ -227,6 +227,15 @@ TEST(AVAudioFileTests, WritingReplacesAFileAndRefusesWhatItCannotWrite) {
     EXPECT_NE(code([&] { file->read(*buffer); }), 0);  // open for writing
     file->close();
     EXPECT_NE(code([&] { file->write(*bufferOf({{0.1f}, {0.1f}}, 44100)); }), 0);
+
+    // Closing without waiting for the disk closes as fully: every frame reads back, writes fail.
+    const Channels three = {{0.1f, -0.2f}, {0.3f, 0.4f}, {-0.5f, 0.6f}};
+    auto quick = AVAudioFile::forWriting(dir / "quick.wav", pcmSettings(44100, 3, 32, true));
+    quick->write(*bufferOf(three, 44100));
+    quick->closeWithoutSync();
+    EXPECT_FALSE(quick->isOpen());
+    EXPECT_NE(code([&] { quick->write(*bufferOf(three, 44100)); }), 0);
+    EXPECT_EQ(readAll(dir / "quick.wav"), three);
 }
 
 TEST(AVAudioFileTests, WritingAtAnEarlierPositionOverwrites) {

@@ -382,7 +382,8 @@ int fxCommand(int argc, char** argv) {
     } else {
         const auto out = platform::AVAudioFile::forWriting(positional[2], tool::floatStereoSettings(kRate));
         renderOffline(engine, total, cycle, *out);
-        out->close();
+        // A tool's output need not wait for the disk; the system writes it back in its own time.
+        out->closeWithoutSync();
         try {
             fileSource->checkReads();
         } catch (...) {

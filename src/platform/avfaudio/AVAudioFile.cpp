@@ -195,6 +195,11 @@ void AVAudioFile::close() {
     backend->close();
 }
 
+void AVAudioFile::closeWithoutSync() {
+    if (backend_) backend_->skipSyncOnClose();
+    close();
+}
+
 bool AVAudioFile::isOpen() const { return backend_ != nullptr; }
 
 }  // namespace platform

@@ -73,8 +73,12 @@ public:
     // failure.
     void write(const AVAudioPCMBuffer& buffer);
 
-    // Flushes and closes; later calls fail. The destructor closes too.
+    // Flushes and closes; later calls fail. The destructor closes too. A written file is on the
+    // disk when close() returns.
     void close();
+    // As close(), but leaves a written file to the system's write-back instead of waiting for the
+    // disk: for outputs a crash may lose (a command-line tool's output).
+    void closeWithoutSync();
     bool isOpen() const;
     bool isForWriting() const { return writing_; }
 

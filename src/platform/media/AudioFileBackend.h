@@ -34,6 +34,9 @@ public:
     virtual bool writeRaw(const void* /*bytes*/, uint32_t /*frameCount*/) { return false; }
     // Flushes and releases the file; later calls are not made.
     virtual void close() = 0;
+    // Lets close() leave the written data to the system's own write-back rather than wait for it
+    // to reach the disk: for outputs that a crash may lose.
+    virtual void skipSyncOnClose() {}
 };
 
 }  // namespace platform::detail

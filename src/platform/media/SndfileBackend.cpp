@@ -216,6 +216,7 @@ public:
     void write(const float* const* channels, uint32_t frameCount) override {
         uint32_t done = 0;
         while (done < frameCount) {
+            // Float writes keep their pieces: libsndfile tracks the PEAK chunk's values piece by piece.
             const uint32_t n = std::min(frameCount - done, uint32_t(chunkFrames()));
             sf_count_t put;
             if (packer_) {
@@ -235,8 +236,7 @@ public:
             } else {
                 // Float files; integer files always get a packer above.
                 floats_.resize(size_t(n) * channels_);
-                for (uint32_t c = 0; c < channels_; ++c)
-                    for (uint32_t i = 0; i < n; ++i) floats_[size_t(i) * channels_ + c] = channels[c][done + i];
+                interleave(channels, done, n);
                 put = sf_writef_float(file_, floats_.data(), n);
             }
             if (put != sf_count_t(n)) fail(kAudioFileUnspecifiedError, std::string("The file cannot be written: ") + sf_strerror(file_));
@@ -284,14 +284,33 @@ public:
         position_ = 0;
     }
 
+    void skipSyncOnClose() override { syncOnClose_ = false; }
+
     void close() override {
         if (!file_) return;
-        if (writing_) sf_write_sync(file_);
+        if (writing_ && syncOnClose_) sf_write_sync(file_);
         sf_close(file_);
         file_ = nullptr;
     }
 
 private:
+    // Frames [from, from + n) of every channel into floats_, frame by frame.
+    void interleave(const float* const* channels, uint32_t from, uint32_t n) {
+        float* out = floats_.data();
+        if (channels_ == 2) {
+            // Stereo, the common case, in one pass the compiler can vectorise.
+            const float* left = channels[0] + from;
+            const float* right = channels[1] + from;
+            for (uint32_t i = 0; i < n; ++i) {
+                out[2 * i] = left[i];
+                out[2 * i + 1] = right[i];
+            }
+            return;
+        }
+        for (uint32_t c = 0; c < channels_; ++c)
+            for (uint32_t i = 0; i < n; ++i) out[size_t(i) * channels_ + c] = channels[c][from + i];
+    }
+
     int64_t chunkFrames() const { return packer_ ? kRawChunkFrames : kChunkFrames; }
 
     // Raw reads and writes need the exact byte layout of the data chunk: packed integer PCM whose description
@@ -322,6 +341,7 @@ private:
     SNDFILE* file_;
     AudioStreamBasicDescription description_;
     bool writing_;
+    bool syncOnClose_ = true;
     uint32_t channels_;
     int64_t length_;
     int64_t position_ = 0;
