@@ -2,6 +2,7 @@
 // position and time stamps the MIDI subsystem attaches to it.
 #pragma once
 
+#include "Sonora/MIDI/MIDIBytes.h"
 #include "Sonora/MIDI/MIDIStatus.h"
 #include "Sonora/MIDI/MIDISystemCommand.h"
 #include "platform/coremidi/MIDIServices.h"
@@ -33,7 +34,7 @@ std::vector<uint8_t> packetBytes(const platform::MIDIPacket& packet);
 
 struct MIDIEvent {
     // The message bytes, status byte first.
-    std::vector<uint8_t> data;
+    MIDIBytes data;
     // Present for events read from a MIDI file counted in ticks per beat.
     std::optional<double> positionInBeats;
     // Host-time offset; no builder of this library sets it.

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 using namespace sonora;
@@ -170,5 +171,54 @@ TEST_F(MIDIEventTest, BluetoothPayloads) {
         std::vector<Bytes> got;
         for (const auto& event : MIDIEvent::eventsFromTimestampedPayload(c.payload)) got.push_back(event.data);
         EXPECT_EQ(got, c.messages);
+    }
+}
+
+// The message bytes against a byte vector doing the same steps, across the move from the inline
+// store to the heap and back through copies and moves, sources inside the bytes themselves included.
+TEST(MIDIBytes, MatchesAByteVectorStepForStep) {
+    MIDIBytes bytes;
+    Bytes expected;
+    const auto same = [&](int step) {
+        ASSERT_EQ(bytes.size(), expected.size()) << step;
+        EXPECT_TRUE(bytes == expected) << step;
+        EXPECT_EQ(Bytes(bytes), expected) << step;
+    };
+    for (int step = 0; step < 400; ++step) {
+        const uint8_t value = uint8_t(step * 37);
+        switch (step % 8) {
+        case 0: bytes.push_back(value), expected.push_back(value); break;
+        case 1: {
+            const Bytes more(size_t(step % 23), value);
+            bytes.insert(bytes.begin() + bytes.size() / 2, more.begin(), more.end());
+            expected.insert(expected.begin() + expected.size() / 2, more.begin(), more.end());
+            break;
+        }
+        case 2: {  // a range of its own bytes, inserted at the front
+            bytes.insert(bytes.begin(), bytes.begin(), bytes.end());
+            const Bytes copy = expected;
+            expected.insert(expected.begin(), copy.begin(), copy.end());
+            break;
+        }
+        case 3:  // a part of its own bytes, assigned
+            if (expected.size() >= 2) {
+                const size_t last = std::max<size_t>(expected.size() / 3, 1);
+                bytes.assign(bytes.begin() + 1, bytes.begin() + last);
+                expected = Bytes(expected.begin() + 1, expected.begin() + last);
+            }
+            break;
+        case 4: bytes.resize(size_t(step % 40), value), expected.resize(size_t(step % 40), value); break;
+        case 5: {
+            MIDIBytes copy = bytes;
+            bytes = std::move(copy);
+            MIDIBytes moved(std::move(bytes));
+            EXPECT_TRUE(bytes.empty());
+            bytes = moved;
+            break;
+        }
+        case 6: bytes.assign(size_t(step % 20), value), expected.assign(size_t(step % 20), value); break;
+        default: bytes = {value, 1, 2}, expected = {value, 1, 2}; break;
+        }
+        same(step);
     }
 }
