@@ -112,10 +112,12 @@ private:
         const float p = pan.load(std::memory_order_relaxed) / 100.0f;
         const float leftGain = gain * (p > 0 ? 1.0f - p : 1.0f);
         const float rightGain = gain * (p < 0 ? 1.0f + p : 1.0f);
-        for (uint32_t i = 0; i < frames; ++i) {
-            left_[i] *= leftGain;
-            right_[i] *= rightGain;
-        }
+        // At unity gain and centre pan (the usual case) the scaling would leave every sample as it is.
+        if (leftGain != 1.0f || rightGain != 1.0f)
+            for (uint32_t i = 0; i < frames; ++i) {
+                left_[i] *= leftGain;
+                right_[i] *= rightGain;
+            }
         if (output->mNumberBuffers == 1) {
             for (uint32_t i = 0; i < frames; ++i) left_[i] = 0.5f * (left_[i] + right_[i]);
         }

@@ -157,6 +157,7 @@ public:
 
     void handleMIDI(const uint8_t* bytes, size_t length) override {
         if (length == 0 || !synth_) return;
+        settled_ = false;
         const uint8_t status = bytes[0];
         if (status == 0xFF) return resetVoices();
         if (status < 0x80 || status >= 0xF0) return;
@@ -180,6 +181,7 @@ public:
 
     void setTuning(float cents) override {
         if (!synth_) return;
+        settled_ = false;
         const float semitones = std::trunc(cents / 100.0f);
         for (int channel = 0; channel < kChannels; ++channel) {
             fluid_synth_set_gen(synth_, channel, GEN_COARSETUNE, semitones);
@@ -193,7 +195,20 @@ public:
             std::fill_n(right, frames, 0.0f);
             return;
         }
+        // A settled synthesizer without voices writes only zeros, so whole blocks of its silence are
+        // written here instead: its block grid stays where it was, and nothing in its output depends
+        // on how many silent blocks went by (voice ages count from each voice's own start).
+        const bool silent = fluid_synth_get_active_voice_count(synth_) == 0;
+        if (silent && settled_ && blockPhase_ == 0 && frames % blockFrames_ == 0) {
+            std::fill_n(left, frames, 0.0f);
+            std::fill_n(right, frames, 0.0f);
+            return;
+        }
         fluid_synth_write_float(synth_, int(frames), left, 0, 1, right, 0, 1);
+        blockPhase_ = (blockPhase_ + frames) % blockFrames_;
+        // Settled: a render of several whole blocks began and ended without a voice and no message
+        // came since, so every queued change and finished voice has been dealt with.
+        settled_ = silent && frames >= 4 * blockFrames_ && fluid_synth_get_active_voice_count(synth_) == 0;
     }
 
 private:
@@ -208,6 +223,8 @@ private:
     void build(double sampleRate) {
         silenceFluidSynthLog();
         sampleRate_ = sampleRate;
+        blockPhase_ = 0;
+        settled_ = false;
         std::error_code ec;
         if (!std::filesystem::is_regular_file(url_.filePath(), ec))
             fail(kAudioUnitErr_FileNotFound, "The sound bank \"" + url_.path() + "\" does not exist.");
@@ -244,6 +261,7 @@ private:
             fail(kAudioUnitErr_InvalidPropertyValue, "\"" + url_.path() + "\" has no preset " +
                                                          std::to_string(program_) + " in bank " + std::to_string(bank_) + ".");
         }
+        blockFrames_ = uint32_t(std::max(1, fluid_synth_get_internal_bufsize(synth_)));
         // Mono-timbral: every channel plays the preset, channel 10 included.
         const int type = bank_ >= 128 ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC;
         for (int channel = 0; channel < kChannels; ++channel) {
@@ -265,6 +283,10 @@ private:
     double sampleRate_ = 0;
     fluid_settings_t* settings_ = nullptr;
     fluid_synth_t* synth_ = nullptr;
+    // Render thread: where the synthesizer stands in its block, and whether it is settled in silence.
+    uint32_t blockFrames_ = 64;
+    uint32_t blockPhase_ = 0;
+    bool settled_ = false;
 };
 
 }  // namespace
