@@ -1,5 +1,6 @@
 // The player against the real-time clock of the null output device: clips started at host times,
 // looping from the file, and the buffer audition's wait.
+#include "platform/support/AudioFileSamples.h"
 #include "Sonora/AudioPlayer/AudioPlayerFixtures.h"
 
 #include "Sonora/Internals/Utilities/AVAudioPCMBufferAudition.h"
@@ -23,16 +24,6 @@ using sonora::AudioPlayer;
 
 namespace {
 
-std::vector<std::vector<float>> readAll(const std::filesystem::path& path) {
-    auto file = AVAudioFile::forReading(path.string());
-    auto buffer = AVAudioPCMBuffer::make(file->processingFormat(), AVAudioFrameCount(file->length()));
-    file->read(*buffer);
-    std::vector<std::vector<float>> out(file->processingFormat().channelCount());
-    for (size_t c = 0; c < out.size(); ++c)
-        out[c].assign(buffer->floatChannelData()[c], buffer->floatChannelData()[c] + buffer->frameLength());
-    return out;
-}
-
 size_t firstAbove(const std::vector<float>& v, size_t from, float threshold) {
     for (size_t i = from; i < v.size(); ++i)
         if (std::fabs(v[i]) > threshold) return i;
@@ -52,8 +43,8 @@ TEST(AudioPlayerRealtime, ClipsAtHostTimesMatchTheOfflineMix) {
     ASSERT_EQ(run(tool() + " play --capture " + q(dir / "cap.wav") + " --seconds 2 --clip " + q(clip) + "@0.5 --clip " +
                   q(clip) + "@1.0"),
               0);
-    const auto captured = readAll(dir / "cap.wav");
-    const auto source = readAll(clip);
+    const auto captured = testsupport::readChannels(dir / "cap.wav");
+    const auto source = testsupport::readChannels(clip);
     ASSERT_EQ(captured.size(), 2u);
     ASSERT_GT(captured[0].size(), 80000u);
 

@@ -1,5 +1,6 @@
 // Real-time rendering on the null output device: a player starts at the frame its host time
 // predicts, and the captured output equals the offline render of the same graph.
+#include "platform/support/AudioFileSamples.h"
 #include "Sonora/Internals/Engine/AudioEngine.h"
 #include "Sonora/Nodes/support/TestNodes.h"
 #include "platform/avfaudio/AVAudioEngine.h"
@@ -47,16 +48,6 @@ struct Graph {
     }
 };
 
-std::vector<std::vector<float>> readAll(const std::filesystem::path& path) {
-    auto file = AVAudioFile::forReading(URL(path.string()));
-    auto buffer = AVAudioPCMBuffer::make(file->processingFormat(), AVAudioFrameCount(file->length()));
-    file->read(*buffer);
-    std::vector<std::vector<float>> out(file->processingFormat().channelCount());
-    for (size_t c = 0; c < out.size(); ++c)
-        out[c].assign(buffer->floatChannelData()[c], buffer->floatChannelData()[c] + buffer->frameLength());
-    return out;
-}
-
 }  // namespace
 
 TEST(Realtime, APlayerStartsAtItsPredictedFrameAndTheCaptureEqualsTheOfflineRender) {
@@ -85,7 +76,7 @@ TEST(Realtime, APlayerStartsAtItsPredictedFrameAndTheCaptureEqualsTheOfflineRend
     live.engine.stop();
     EXPECT_EQ(stream->overrunCount(), 0u);
 
-    const auto captured = readAll(dir / "capture.wav");
+    const auto captured = testsupport::readChannels(dir / "capture.wav");
     ASSERT_EQ(captured.size(), 2u);
     size_t first = 0;
     while (first < captured[0].size() && captured[0][first] == 0) ++first;
@@ -103,7 +94,7 @@ TEST(Realtime, APlayerStartsAtItsPredictedFrameAndTheCaptureEqualsTheOfflineRend
         offline.clip->player->play();
     });
     out->close();
-    const auto rendered = readAll(renderPath);
+    const auto rendered = testsupport::readChannels(renderPath);
     ASSERT_EQ(rendered[0].size(), captured[0].size());
     for (size_t c = 0; c < 2; ++c)
         for (size_t i = 0; i < captured[c].size(); ++i)
