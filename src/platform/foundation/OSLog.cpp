@@ -90,14 +90,14 @@ struct LogFile {
         tried = false;
     }
     // Other processes append to the same file: with a limit, its size is looked at before each line.
-    bool fits(int length) const {
+    bool fits(std::size_t length) const {
         if (limit == UINTMAX_MAX) return true;
         struct stat info {};
-        return length >= 0 && ::fstat(::fileno(file), &info) == 0 &&
+        return ::fstat(::fileno(file), &info) == 0 &&
                uintmax_t(info.st_size) + uintmax_t(length) <= limit;
     }
-    void wrote(int bytes) {
-        if (bytes > 0) size += std::size_t(bytes);
+    void wrote(std::size_t bytes) {
+        size += bytes;
         if (size < rotationSize) return;
         close();
         std::error_code ec;
@@ -184,12 +184,10 @@ void os_log(const OSLog& log, OSLogType type, const std::string& raw) {
         localtime_r(&now, &local);
         char stamp[32];
         std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-        const char* format = "%s [%s:%s] %s: %s\n";
-        const int length = std::snprintf(nullptr, 0, format, stamp, log.subsystem.c_str(), log.category.c_str(),
-                                         levelName(type), message.c_str());
-        if (out.fits(length))
-            out.wrote(std::fprintf(file, format, stamp, log.subsystem.c_str(), log.category.c_str(),
-                                   levelName(type), message.c_str()));
+        const std::string line = std::string(stamp) + " [" + log.subsystem + ":" + log.category + "] " +
+                                 levelName(type) + ": " + message + "\n";
+        if (out.fits(line.size()) && std::fwrite(line.data(), 1, line.size(), file) == line.size())
+            out.wrote(line.size());
     }
     auto& entries = sink();
     if (entries.size() >= kSinkLimit) entries.erase(entries.begin(), entries.begin() + kSinkLimit / 2);
