@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cmath>
+#include <string>
 
 using namespace platform;
 using namespace sonora;
@@ -187,6 +188,44 @@ TEST(FaderDSP, GainsSwitchesAndMonoLists) {
     one.in[0].assign(8, 0.8f);
     ASSERT_EQ(one.render(mono, 0, 8, nullptr), noErr);
     EXPECT_FLOAT_EQ(one.out[0][3], 0.4f);
+}
+
+// Gains ramping over different lengths, set mid-buffer and overlapping: every frame equals the
+// ramp's own value at that frame times the input, straight or flipped, on stereo and mono lists.
+TEST(FaderDSP, RampsOfDifferentLengthsGiveEachFrameItsRampValue) {
+    constexpr uint32_t kFrames = 512;
+    for (const bool flip : {false, true}) {
+        for (const uint32_t channels : {2u, 1u}) {
+            FaderDSP fader;
+            fader.setParameter(0, 0.5f, true);
+            fader.setParameter(1, 2.0f, true);
+            fader.setParameter(2, flip ? 1 : 0, true);
+            fader.init(int(channels), 44100);
+            std::vector<AURenderEvent> events{parameterEvent(10, 0, 1.0f, 100), parameterEvent(30, 1, 0.25f, 37),
+                                              parameterEvent(50, 0, -0.75f, 301), parameterEvent(400, 1, 3.0f, 1000)};
+            Lists lists(channels, kFrames, 0.0f);
+            for (uint32_t c = 0; c < channels; ++c)
+                for (uint32_t i = 0; i < kFrames; ++i) lists.in[c][i] = std::sin(0.01f * float(i * (c + 1))) + 0.1f;
+            ASSERT_EQ(lists.render(fader, 0, kFrames, link(events)), noErr);
+
+            ParameterRampSlot left{0.5f}, right{2.0f};
+            size_t next = 0;
+            for (uint32_t i = 0; i < kFrames; ++i) {
+                for (; next < events.size() && events[next].parameter.eventSampleTime == int64_t(i); ++next) {
+                    const auto& e = events[next].parameter;
+                    (e.parameterAddress == 0 ? left : right).startRamp(e.rampDurationSampleFrames, e.value);
+                }
+                const float L = lists.in[0][i], R = lists.in[channels - 1][i];
+                const float lg = left.next(), rg = right.next();
+                const std::string where = std::string(flip ? "flipped " : "") + std::to_string(channels) +
+                                          " channel(s), frame " + std::to_string(i);
+                ASSERT_EQ(lists.out[0][i], lg * (flip && channels == 2 ? R : L)) << where;
+                if (channels == 2) {
+                    ASSERT_EQ(lists.out[1][i], rg * (flip ? L : R)) << where;
+                }
+            }
+        }
+    }
 }
 
 TEST(StereoFieldLimiterDSP, BlendsChannelsByAmount) {

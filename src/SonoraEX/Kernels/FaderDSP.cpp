@@ -1,5 +1,8 @@
 #include "SonoraEX/Kernels/FaderDSP.h"
 
+#include <algorithm>
+#include <cstdint>
+
 namespace sonora {
 
 namespace {
@@ -11,6 +14,24 @@ void scale(float* out, const float* in, float gain, uint32_t from, uint32_t end)
     } else {
         for (uint32_t i = from; i < end; ++i) out[i] = gain * in[i];
     }
+}
+
+// out[from + k] = gain × in[from + k] for k < count, the gain being the ramp's value at each frame
+// (goal + frames left × increment, as ParameterRampSlot::next() gives it); the ramp moves on.
+// A ramp that ends within the stretch holds its goal: the caller ends stretches where ramps end.
+void ramp(float* out, const float* in, platform::ParameterRampSlot& slot, uint32_t from, uint32_t count) {
+    const uint32_t left = slot.remaining;
+    if (left == 0 || left > uint32_t(INT32_MAX)) {
+        for (uint32_t k = 0; k < count; ++k) out[from + k] = slot.next() * in[from + k];
+        return;
+    }
+    // count <= left here, so both fit a signed index (which lets the loop vectorise).
+    const float goal = slot.goal, increment = slot.increment;
+    const auto first = int32_t(left), frames = int32_t(count);
+    float* o = out + from;
+    const float* x = in + from;
+    for (int32_t k = 0; k < frames; ++k) o[k] = (goal + float(first - k) * increment) * x[k];
+    slot.skip(count);
 }
 }  // namespace
 
@@ -51,22 +72,32 @@ void FaderDSP::process(FrameSpan span) {
     const uint32_t end = span.start + span.count;
 
     uint32_t i = span.start;
-    // Ramping (or mixing to mono): frame by frame, each frame reading both gains.
-    for (; i < end && (mono || leftGainRamp.remaining > 0 || rightGainRamp.remaining > 0); ++i) {
-        const float L = inL[i], R = inR[i];
-        const float lg = leftGainRamp.next();
-        const float rg = rightGainRamp.next();
-        if (mono) {
-            const float m = (R * rg + L * lg) * 0.5f;
+    if (mono) {
+        // Mixing to mono: frame by frame, each frame reading both gains.
+        for (; i < end; ++i) {
+            const float L = inL[i], R = inR[i];
+            const float m = (R * rightGainRamp.next() + L * leftGainRamp.next()) * 0.5f;
             outL[i] = m;
             if (outR) outR[i] = m;
-        } else if (flip) {
-            outL[i] = lg * R;
-            if (outR) outR[i] = rg * L;
-        } else {
-            outL[i] = lg * L;
-            if (outR) outR[i] = rg * R;
         }
+        return;
+    }
+    // Ramping: in stretches over which each gain either ramps throughout or holds.
+    while (i < end && (leftGainRamp.remaining > 0 || rightGainRamp.remaining > 0)) {
+        const uint32_t l = leftGainRamp.remaining, r = rightGainRamp.remaining;
+        const uint32_t stretch = std::min(end - i, l > 0 && r > 0 ? std::min(l, r) : std::max(l, r));
+        if (flip) {
+            for (uint32_t k = 0; k < stretch; ++k, ++i) {
+                const float L = inL[i], R = inR[i];
+                outL[i] = leftGainRamp.next() * R;
+                if (outR) outR[i] = rightGainRamp.next() * L;
+            }
+            continue;
+        }
+        ramp(outL, inL, leftGainRamp, i, stretch);
+        if (outR) ramp(outR, inR, rightGainRamp, i, stretch);
+        else rightGainRamp.skip(stretch);
+        i += stretch;
     }
     if (i == end) return;
     // Steady gains for the rest: plain loops the compiler vectorises.
