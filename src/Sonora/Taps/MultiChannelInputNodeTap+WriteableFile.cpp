@@ -106,8 +106,9 @@ std::optional<platform::URL> MultiChannelInputNodeTap::nextAvailableURL(const pl
     const std::filesystem::path folder = directory.filePath();
     for (int n = startIndex; n <= 10000; ++n) {
         const std::filesystem::path candidate = folder / (name + " #" + std::to_string(n) + "." + recordFileType_);
+        // The name itself, not what it may link to: a dangling link is a taken name.
         std::error_code ec;
-        if (!std::filesystem::exists(candidate, ec)) return platform::URL(candidate);
+        if (!std::filesystem::exists(std::filesystem::symlink_status(candidate, ec))) return platform::URL(candidate);
     }
     return std::nullopt;
 }

@@ -339,6 +339,9 @@ TEST_F(RecorderTest, NextAvailableURLCountsUpToTenThousand) {
     EXPECT_EQ(recorder.nextAvailableURL(folder, "Audio 1", 1)->lastPathComponent(), "Audio 1 #1.wav");
     std::ofstream(path("Audio 1 #1.wav")) << "x";
     EXPECT_EQ(recorder.nextAvailableURL(folder, "Audio 1", 1)->lastPathComponent(), "Audio 1 #2.wav");
+    // A link whose target is missing is a taken name: writing there would create a file elsewhere.
+    std::filesystem::create_symlink(path("elsewhere") + "/missing.wav", path("Audio 1 #2.wav"));
+    EXPECT_EQ(recorder.nextAvailableURL(folder, "Audio 1", 1)->lastPathComponent(), "Audio 1 #3.wav");
     EXPECT_EQ(recorder.nextAvailableURL(folder, "Audio 1", 10000)->lastPathComponent(), "Audio 1 #10000.wav");
     std::ofstream(path("Audio 1 #10000.wav")) << "x";
     EXPECT_EQ(recorder.nextAvailableURL(folder, "Audio 1", 10000), std::nullopt);
