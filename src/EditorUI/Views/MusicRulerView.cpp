@@ -6,6 +6,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <algorithm>
+
 namespace tamberlo {
 
 namespace {
@@ -35,9 +37,10 @@ void MusicRulerView::paintEvent(QPaintEvent*) {
         const int x = timeline::origin + tickSpacing * i;
         if (i % 10 == 0) {
             painter.fillRect(QRect(x - 1, h - 12, 2, 12), tickColour);
-            // The label box (32 × 15) is centred on (x, 22 px above the lower edge).
+            // The label box (32 × 15) is centred on (x, 22 px above the lower edge), but never
+            // starts left of the view: the first tick sits a few pixels in, and "00:00" stays whole.
             painter.setPen(tickColour);
-            painter.drawText(QRectF(x - 16, h - 22 - 7.5, 32, 15), Qt::AlignCenter | Qt::TextDontClip, label(i));
+            painter.drawText(QRectF(std::max(0, x - 16), h - 22 - 7.5, 32, 15), Qt::AlignCenter | Qt::TextDontClip, label(i));
         } else if (i % 5 == 0) {
             painter.fillRect(QRect(x, h - 8, 1, 8), tickColour);
         } else {

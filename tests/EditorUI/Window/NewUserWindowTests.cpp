@@ -25,6 +25,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -319,6 +320,37 @@ TEST(EditorShellTest, TheRatingBannerHidesNoneOfTheRulersLabels) {
     viewtest::useChinese();
 }
 
+// The first label sits on a tick a few pixels from the ruler's left edge: it is drawn whole, with
+// as much ink as the same text painted in the open.
+TEST(EditorShellTest, TheRulersFirstLabelIsWhole) {
+    MusicRulerView ruler;
+    ruler.resize(400, ruler.height());
+    QImage image(ruler.size(), QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    ruler.render(&image);
+    const auto ink = [](const QImage& picture, QRect area) {
+        int count = 0;
+        area = area.intersected(picture.rect());
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x) count += qGray(picture.pixel(x, y)) < 200 ? 1 : 0;
+        return count;
+    };
+    const int h = ruler.height();
+    const QRect firstLabel(0, h - 30, 48, 17);
+
+    QImage open(200, h, QImage::Format_ARGB32);
+    open.fill(image.pixel(2, 2));  // the ruler's own background
+    {
+        QPainter painter(&open);
+        painter.setFont(ruler.font());
+        painter.setPen(QColor(0x99, 0x99, 0x99));
+        painter.drawText(QRectF(80, h - 29.5, 32, 15), Qt::AlignCenter | Qt::TextDontClip, MusicRulerView::label(0));
+    }
+    const int whole = ink(open, QRect(60, h - 30, 72, 17));
+    ASSERT_GT(whole, 20);
+    EXPECT_NEAR(ink(image, firstLabel), whole, whole / 10) << "the first label is cut at the ruler's left edge";
+}
+
 // The corner between the scrollers is repainted red as soon as the second scroller appears.
 TEST(CustomScrollViewTest, TheCornerTurnsRedWhenTheSecondScrollerAppears) {
     CustomScrollView area;
@@ -380,7 +412,9 @@ TEST(HelpDocumentsTest, ReadBackAsTheirPages) {
         for (const QString& sheet : text.split('\f')) {
             QStringList lines = sheet.split('\n');
             lines.removeIf([](const QString& line) { return line.trimmed().isEmpty(); });
-            if (!lines.isEmpty()) EXPECT_FALSE(headings.contains(lines.last().trimmed())) << lines.last().toStdString();
+            if (!lines.isEmpty()) {
+                EXPECT_FALSE(headings.contains(lines.last().trimmed())) << lines.last().toStdString();
+            }
         }
     }
 }
