@@ -8,6 +8,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 #include <numeric>
 #include <optional>
 #include <vector>
@@ -140,6 +141,19 @@ inline int64_t toInteger(double x, uint32_t bits) {
     return int64_t(roundEven(x));
 }
 
+// Calls f with the stride as a compile-time constant where it is one of the common ones (a sample
+// of a mono or a stereo frame), so that the loop vectorises; otherwise as a run-time value.
+template <size_t Bytes, class F>
+inline void withStride(size_t stride, F&& f) {
+    if (stride == Bytes) {
+        f(std::integral_constant<size_t, Bytes>{});
+    } else if (stride == 2 * Bytes) {
+        f(std::integral_constant<size_t, 2 * Bytes>{});
+    } else {
+        f(stride);
+    }
+}
+
 template <class T>
 void unpack(const SampleLayout& l, const Plane& plane, size_t frames, T* dst) {
     const unsigned char* p = plane.base;
@@ -149,14 +163,18 @@ void unpack(const SampleLayout& l, const Plane& plane, size_t frames, T* dst) {
         if (s == 4 && std::is_same_v<T, float>) {
             std::memcpy(dst, p, frames * 4);
         } else {
-            for (size_t i = 0; i < frames; ++i) dst[i] = T(load<float>(p + i * s));
+            withStride<4>(s, [&](auto stride) {
+                for (size_t i = 0; i < frames; ++i) dst[i] = T(load<float>(p + i * stride));
+            });
         }
         return;
     case SampleLayout::Fast::f64:
         for (size_t i = 0; i < frames; ++i) dst[i] = T(load<double>(p + i * s));
         return;
     case SampleLayout::Fast::s16:
-        for (size_t i = 0; i < frames; ++i) dst[i] = T(load<int16_t>(p + i * s)) * T(1.0 / 32768.0);
+        withStride<2>(s, [&](auto stride) {
+            for (size_t i = 0; i < frames; ++i) dst[i] = T(load<int16_t>(p + i * stride)) * T(1.0 / 32768.0);
+        });
         return;
     case SampleLayout::Fast::s24:
         for (size_t i = 0; i < frames; ++i) {
@@ -207,7 +225,9 @@ void pack(const SampleLayout& l, const T* src, size_t frames, const Plane& plane
         } else if (s == 4 && std::is_same_v<T, float>) {
             std::memcpy(p, src, frames * 4);
         } else {
-            for (size_t i = 0; i < frames; ++i) store<float>(p + i * s, float(src[i]));
+            withStride<4>(s, [&](auto stride) {
+                for (size_t i = 0; i < frames; ++i) store<float>(p + i * stride, float(src[i]));
+            });
         }
         return;
     case SampleLayout::Fast::f64:
@@ -218,13 +238,15 @@ void pack(const SampleLayout& l, const T* src, size_t frames, const Plane& plane
             for (size_t i = 0; i < frames; ++i) store<int16_t>(p + i * s, 0);
             return;
         }
-        for (size_t i = 0; i < frames; ++i) {
-            // 1.5 * 2^23 rounds half to even in single precision for |x| < 2^22.
-            float x = float(src[i]) * 32768.0f;
-            x = x > 32767.0f ? 32767.0f : x;
-            x = x >= -32768.0f ? x : (x == x ? -32768.0f : 0.0f);
-            store<int16_t>(p + i * s, int16_t((x + 12582912.0f) - 12582912.0f));
-        }
+        withStride<2>(s, [&](auto stride) {
+            for (size_t i = 0; i < frames; ++i) {
+                // 1.5 * 2^23 rounds half to even in single precision for |x| < 2^22.
+                float x = float(src[i]) * 32768.0f;
+                x = x > 32767.0f ? 32767.0f : x;
+                x = x >= -32768.0f ? x : (x == x ? -32768.0f : 0.0f);
+                store<int16_t>(p + i * stride, int16_t((x + 12582912.0f) - 12582912.0f));
+            }
+        });
         return;
     case SampleLayout::Fast::s24:
         for (size_t i = 0; i < frames; ++i) {
