@@ -83,7 +83,7 @@ void print(const sonora::MIDIFile& file) {
             *end++ = ' ';
             end = std::to_chars(end, line + sizeof line, static_cast<long long>(event.tick())).ptr;
             *end++ = ' ';
-            if (const auto beats = event.positionInBeats())
+            if (const auto beats = chunks[i].positionInBeats(event))
                 end = std::to_chars(end, line + sizeof line, *beats, std::chars_format::fixed, 9).ptr;
             else
                 *end++ = '-';

@@ -142,9 +142,9 @@ TEST(MIDIFileTrackParser, Events) {
         const auto c = trackChunk({0x00, 0x90, 0x3C, 0x64, 0x00, 0x3C, 0x00});
         const auto& events = c.parsedEvents();
         ASSERT_EQ(events.size(), 2u);
-        EXPECT_EQ(Bytes(events[0].data.begin(), events[0].data.end()), (Bytes{0x00, 0x90, 0x3C, 0x64}));
+        EXPECT_EQ(Bytes(events[0].data().begin(), events[0].data().end()), (Bytes{0x00, 0x90, 0x3C, 0x64}));
         EXPECT_FALSE(events[0].runningStatus);
-        EXPECT_EQ(Bytes(events[1].data.begin(), events[1].data.end()), (Bytes{0x00, 0x3C, 0x00}));
+        EXPECT_EQ(Bytes(events[1].data().begin(), events[1].data().end()), (Bytes{0x00, 0x3C, 0x00}));
         EXPECT_EQ(events[1].runningStatus->byte, 0x90);
         EXPECT_EQ(events[1].messageBytes(), (Bytes{0x90, 0x3C, 0x00}));
     }
@@ -154,8 +154,8 @@ TEST(MIDIFileTrackParser, Events) {
         ASSERT_EQ(events.size(), 2u);
         EXPECT_EQ(events[1].timeOffset, 96);
         EXPECT_EQ(events[1].deltaTime(), 480u);
-        EXPECT_DOUBLE_EQ(*events[1].positionInBeats(), 1.2);
-        EXPECT_DOUBLE_EQ(*events[0].positionInBeats(), 0.2);
+        EXPECT_DOUBLE_EQ(*c.positionInBeats(events[1]), 1.2);
+        EXPECT_DOUBLE_EQ(*c.positionInBeats(events[0]), 0.2);
     }
     EXPECT_EQ(trackChunk(kEnd).parsedEvents()[0].typeByteIndex(), 2u);
 
@@ -220,10 +220,11 @@ TEST(MIDIFileTracks, ViewsAndTempo) {
     ASSERT_EQ(track.metaEvents().size(), 1u);
     EXPECT_EQ(track.metaEvents()[0].type, MIDICustomMetaEventType::endOfTrack);
 
-    const auto chunkEvent = MIDIFileChunkEvent::withBytes({0x81, 0x70, 0x90, 1, 2}, MIDITimeFormat::ticksPerBeat, 480,
-                                                          std::nullopt, 720);
-    EXPECT_DOUBLE_EQ(*MIDIEvent::fileEvent(chunkEvent)->positionInBeats, 2.0);
-    EXPECT_FALSE(MIDIEvent::fileEvent(MIDIFileChunkEvent::withBytes(kEnd, MIDITimeFormat::ticksPerBeat, 480)));
+    const Bytes noteBytes{0x81, 0x70, 0x90, 1, 2};
+    const MIDIFileChunkEvent chunkEvent(noteBytes, std::nullopt, 720);
+    EXPECT_DOUBLE_EQ(*MIDIEvent::fileEvent(chunkEvent, MIDITimeFormat::ticksPerBeat, 480)->positionInBeats, 2.0);
+    EXPECT_FALSE(MIDIEvent::fileEvent(chunkEvent, MIDITimeFormat::framesPerSecond, 480)->positionInBeats);
+    EXPECT_FALSE(MIDIEvent::fileEvent(MIDIFileChunkEvent(kEnd, std::nullopt, 0), MIDITimeFormat::ticksPerBeat, 480));
     EXPECT_FALSE(MIDIFileTempoTrack::fromTrackChunk(trackChunk({0x00, 0x90, 0x3C, 0x64})));
     EXPECT_DOUBLE_EQ(MIDIFileTrack(trackChunk({0x00, 0x90, 0x3C, 0x64})).length(), 0.0);
 

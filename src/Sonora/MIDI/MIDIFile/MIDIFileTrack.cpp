@@ -1,10 +1,13 @@
 #include "Sonora/MIDI/MIDIFile/MIDIFileTrack.h"
 
+#include "Sonora/MIDI/MIDIFile/detail/ChunkParse.h"
+
 #include <cmath>
+#include <mutex>
 
 namespace sonora {
 
-std::optional<MIDIEvent> MIDIEvent::fileEvent(const MIDIFileChunkEvent& e) {
+std::optional<MIDIEvent> MIDIEvent::fileEvent(const MIDIFileChunkEvent& e, MIDITimeFormat format, int64_t division) {
     const auto stored = e.storedMessage();
     if (!e.runningStatus && stored.empty()) return std::nullopt;
     const uint8_t first = e.runningStatus ? e.runningStatus->byte : stored[0];
@@ -20,9 +23,38 @@ std::optional<MIDIEvent> MIDIEvent::fileEvent(const MIDIFileChunkEvent& e) {
     } else {
         event = wholeMessage(e.messageBytes());
     }
-    event.positionInBeats = e.positionInBeats();
+    event.positionInBeats = e.positionInBeats(format, division);
     return event;
 }
+
+namespace {
+
+using Views = detail::ChunkParse::Views;
+
+// The status a parsed event's message starts with: its running status or its first stored byte.
+uint8_t firstByte(const MIDIFileChunkEvent& event) {
+    const auto message = event.storedMessage();
+    return event.runningStatus ? event.runningStatus->byte : message.empty() ? 0 : message[0];
+}
+
+bool isMeta(const MIDIFileChunkEvent& event) {
+    const auto message = event.storedMessage();
+    return !event.runningStatus && !message.empty() && message[0] == 0xFF;
+}
+
+// With the parse's mutex held and the chunk parsed.
+const std::vector<MIDIEvent>& eventsOf(const detail::ChunkParse& parse, Views& views) {
+    if (!views.events) {
+        auto& list = views.events.emplace();
+        list.reserve(parse.events.size() - parse.metaCount);
+        for (const auto& event : parse.events)
+            if (auto midiEvent = MIDIEvent::fileEvent(event, views.format, views.division))
+                list.push_back(std::move(*midiEvent));
+    }
+    return *views.events;
+}
+
+}  // namespace
 
 std::optional<std::string> MIDIFileTrack::name() const {
     for (const auto& event : chunk.parsedEvents()) {
@@ -34,48 +66,56 @@ std::optional<std::string> MIDIFileTrack::name() const {
     return std::nullopt;
 }
 
-std::vector<MIDIEvent> MIDIFileTrack::events() const {
-    std::vector<MIDIEvent> result;
-    const auto& parsed = chunk.parsedEvents();
-    result.reserve(parsed.size());
-    for (const auto& event : parsed)
-        if (auto midiEvent = MIDIEvent::fileEvent(event)) result.push_back(std::move(*midiEvent));
-    return result;
+const std::vector<MIDIEvent>& MIDIFileTrack::events() const {
+    auto& parse = chunk.sharedParse();
+    std::lock_guard lock(parse.mutex);
+    parse.parse(chunk.data());
+    return eventsOf(parse, parse.viewsOf(chunk.timeFormat(), chunk.timeDivision()));
 }
 
-std::vector<MIDIEvent> MIDIFileTrack::channelEvents() const {
-    std::vector<MIDIEvent> result;
-    const auto& parsed = chunk.parsedEvents();
-    result.reserve(parsed.size());
-    for (const auto& event : parsed) {
-        const auto message = event.storedMessage();
-        const uint8_t first = event.runningStatus ? event.runningStatus->byte : message.empty() ? 0 : message[0];
-        if (!MIDIStatus::fromByte(first)) continue;
-        if (auto midiEvent = MIDIEvent::fileEvent(event)) result.push_back(std::move(*midiEvent));
-    }
-    return result;
-}
-
-std::vector<MIDICustomMetaEvent> MIDIFileTrack::metaEvents() const {
-    std::vector<MIDICustomMetaEvent> result;
-    for (const auto& event : chunk.parsedEvents()) {
-        const auto message = event.storedMessage();
-        if (event.runningStatus || message.empty() || message[0] != 0xFF) continue;
-        if (auto meta = MIDICustomMetaEvent::fromData(message)) {
-            meta->positionInBeats = event.positionInBeats();
-            result.push_back(std::move(*meta));
+const std::vector<MIDIEvent>& MIDIFileTrack::channelEvents() const {
+    auto& parse = chunk.sharedParse();
+    std::lock_guard lock(parse.mutex);
+    parse.parse(chunk.data());
+    auto& views = parse.viewsOf(chunk.timeFormat(), chunk.timeDivision());
+    // Every non-meta event has a channel status: the lists are the same.
+    if (parse.events.size() - parse.metaCount == parse.channelCount) return eventsOf(parse, views);
+    if (!views.channelEvents) {
+        auto& list = views.channelEvents.emplace();
+        list.reserve(parse.channelCount);
+        for (const auto& event : parse.events) {
+            if (!MIDIStatus::fromByte(firstByte(event))) continue;
+            if (auto midiEvent = MIDIEvent::fileEvent(event, views.format, views.division))
+                list.push_back(std::move(*midiEvent));
         }
     }
-    return result;
+    return *views.channelEvents;
+}
+
+const std::vector<MIDICustomMetaEvent>& MIDIFileTrack::metaEvents() const {
+    auto& parse = chunk.sharedParse();
+    std::lock_guard lock(parse.mutex);
+    parse.parse(chunk.data());
+    auto& views = parse.viewsOf(chunk.timeFormat(), chunk.timeDivision());
+    if (!views.metaEvents) {
+        auto& list = views.metaEvents.emplace();
+        list.reserve(parse.metaCount);
+        for (const auto& event : parse.events) {
+            if (!isMeta(event)) continue;
+            if (auto meta = MIDICustomMetaEvent::fromData(event.storedMessage())) {
+                meta->positionInBeats = event.positionInBeats(views.format, views.division);
+                list.push_back(std::move(*meta));
+            }
+        }
+    }
+    return *views.metaEvents;
 }
 
 double MIDIFileTrack::length() const {
     const auto& parsed = chunk.parsedEvents();
     for (auto it = parsed.rbegin(); it != parsed.rend(); ++it) {
-        const auto message = it->storedMessage();
-        if (it->runningStatus || message.empty() || message[0] != 0xFF) continue;
-        if (!MIDICustomMetaEvent::eventSize(message)) continue;
-        return it->positionInBeats().value_or(0);
+        if (!isMeta(*it) || !MIDICustomMetaEvent::eventSize(it->storedMessage())) continue;
+        return chunk.positionInBeats(*it).value_or(0);
     }
     return 0;
 }

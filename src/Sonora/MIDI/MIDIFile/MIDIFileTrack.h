@@ -17,12 +17,15 @@ struct MIDIFileTrack {
     explicit MIDIFileTrack(MIDIFileTrackChunk trackChunk) : chunk(std::move(trackChunk)) {}
 
     std::optional<std::string> name() const;
+    // The views below are made on first use and kept with the chunk's parse, which every copy of
+    // the chunk (and the file it came from) shares: they stay valid while any of those lives.
     // Every non-meta event, status restored, with its position in beats.
-    std::vector<MIDIEvent> events() const;
-    // The events with a channel status byte.
-    std::vector<MIDIEvent> channelEvents() const;
+    const std::vector<MIDIEvent>& events() const;
+    // The events with a channel status byte; the same list as events() when the track holds no
+    // SysEx message or escape.
+    const std::vector<MIDIEvent>& channelEvents() const;
     // The meta events of known types, with their positions in beats.
-    std::vector<MIDICustomMetaEvent> metaEvents() const;
+    const std::vector<MIDICustomMetaEvent>& metaEvents() const;
     // The position of the last meta event; 0 without one.
     double length() const;
 };
