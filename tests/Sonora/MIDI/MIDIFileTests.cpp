@@ -108,6 +108,10 @@ TEST(MIDIFileContainer, ChunkWalk) {
         const auto f = file(c.bytes);
         EXPECT_EQ(f.chunks.size(), c.chunks) << c.name;
         EXPECT_EQ(f.trackChunks().size(), c.trackChunks) << c.name;
+        // Bytes handed over rather than copied read the same.
+        const MIDIFile handedOver(Bytes(c.bytes), "test.mid");
+        EXPECT_EQ(handedOver.chunks.size(), c.chunks) << c.name;
+        EXPECT_EQ(handedOver.trackChunks().size(), c.trackChunks) << c.name;
     }
 }
 
@@ -243,6 +247,63 @@ TEST(MIDIFileTracks, ViewsAndTempo) {
         MIDIFileTempoTrack tempo{track, t.tempoData};
         EXPECT_EQ(tempo.tempo(), t.bpm) << bytesHexString(t.tempoData);
     }
+}
+
+TEST(MIDIFileTracks, EventViewsLeaveOutMetaAndSysExEventsByIndexAndInOrder) {
+    const Bytes melody{0x00, 0xFF, 0x03, 0x01, 'M',                    // name
+                       0x00, 0xF0, 0x03, 0x7E, 0x7F, 0xF7,              // SysEx first
+                       0x00, 0x90, 0x3C, 0x64, 0x60, 0x3C, 0x00,        // running status
+                       0x00, 0xFF, 0x01, 0x01, 'x',                     // text
+                       0x00, 0xFF, 0x60, 0x00,                          // unlisted meta
+                       0x30, 0xC1, 0x05,                                // program change at 144
+                       0x00, 0xF7, 0x01, 0x01,                          // escape
+                       0x30, 0xB0, 0x07, 0x40, 0x00, 0x08, 0x50,        // controllers at 192
+                       0x00, 0xF0, 0x01, 0xF7,                          // SysEx last
+                       0x00, 0xFF, 0x2F, 0x00};
+    const auto f = file(join({header(0, 1, 0x00, 0x60), chunk("MTrk", melody)}));
+    const struct {
+        Bytes data;
+        double beats;
+        bool channel;
+    } expected[] = {
+        {{0xF0, 0x03, 0x7E, 0x7F, 0xF7}, 0, false}, {{0x90, 0x3C, 0x64}, 0, true},   {{0x90, 0x3C, 0x00}, 1, true},
+        {{0xC1, 0x05}, 1.5, true},                  {{0xF7, 0x01, 0x01}, 1.5, false}, {{0xB0, 0x07, 0x40}, 2, true},
+        {{0xB0, 0x08, 0x50}, 2, true},              {{0xF0, 0x01, 0xF7}, 2, false},
+    };
+    std::vector<Bytes> all, channel;
+    for (const auto& e : expected) {
+        all.push_back(e.data);
+        if (e.channel) channel.push_back(e.data);
+    }
+    // Read through a copy of the track: a view keeps what it reads alive.
+    std::optional<MIDIFileTrack> track(f.tracks()[0]);
+    const auto events = track->events();
+    const auto channelEvents = track->channelEvents();
+    track.reset();
+    for (const auto& [view, wanted] : {std::pair{&events, &all}, std::pair{&channelEvents, &channel}}) {
+        ASSERT_EQ(view->size(), wanted->size());
+        std::vector<Bytes> read;
+        for (const MIDIEvent& event : *view) read.push_back(event.data);
+        EXPECT_EQ(read, *wanted);
+        for (size_t i = 0; i < view->size(); ++i) EXPECT_EQ((*view)[i].data, (*wanted)[i]) << i;
+        EXPECT_EQ(view->front().data, wanted->front());
+        EXPECT_EQ(view->back().data, wanted->back());
+    }
+    for (size_t i = 0; i < std::size(expected); ++i) EXPECT_EQ(events[i].positionInBeats, expected[i].beats) << i;
+
+    // The same chunk read at another division shares the parse, not the positions.
+    const MIDIFileTrack at48(MIDIFileTrackChunk(f.chunks[1], MIDITimeFormat::ticksPerBeat, 48));
+    EXPECT_EQ(at48.events()[5].positionInBeats, 4.0);
+    EXPECT_EQ(f.tracks()[0].events()[5].positionInBeats, 2.0);
+    EXPECT_FALSE(MIDIFileTrack(MIDIFileTrackChunk(f.chunks[1], MIDITimeFormat::framesPerSecond, 0x60))
+                     .channelEvents()[0]
+                     .positionInBeats);
+    EXPECT_EQ(f.tracks()[0].length(), 2.0);
+    EXPECT_EQ(f.tracks()[0].name(), "M");
+
+    const auto none = MIDIFileTrack(trackChunk(kEnd)).events();
+    EXPECT_TRUE(none.empty());
+    EXPECT_TRUE(none.begin() == none.end());
 }
 
 TEST(MIDIFileTrackNoteMap, NotesTimesAndClamping) {

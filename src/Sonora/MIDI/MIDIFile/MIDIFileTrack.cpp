@@ -3,7 +3,6 @@
 #include "Sonora/MIDI/MIDIFile/detail/ChunkParse.h"
 
 #include <cmath>
-#include <mutex>
 
 namespace sonora {
 
@@ -27,37 +26,38 @@ std::optional<MIDIEvent> MIDIEvent::fileEvent(const MIDIFileChunkEvent& e, MIDIT
     return event;
 }
 
-namespace {
-
-using Views = detail::ChunkParse::Views;
-
-// The status a parsed event's message starts with: its running status or its first stored byte.
-uint8_t firstByte(const MIDIFileChunkEvent& event) {
-    const auto message = event.storedMessage();
-    return event.runningStatus ? event.runningStatus->byte : message.empty() ? 0 : message[0];
+MIDIFileTrackEvents::iterator::iterator(const MIDIFileTrackEvents& view, size_t index, const uint32_t* leftOut)
+    : events_(view.events_->data()), leftOut_(leftOut), leftOutEnd_(view.leftOut_->data() + view.leftOut_->size()),
+      index_(index), format_(view.chunk_.timeFormat()), division_(view.chunk_.timeDivision()) {
+    skipLeftOut();
 }
 
-bool isMeta(const MIDIFileChunkEvent& event) {
-    const auto message = event.storedMessage();
-    return !event.runningStatus && !message.empty() && message[0] == 0xFF;
+// Every event a view keeps gives a MIDIEvent: the parse stores no empty message, and the views
+// leave out at least the meta events.
+MIDIEvent MIDIFileTrackEvents::iterator::operator*() const {
+    return *MIDIEvent::fileEvent(events_[index_], format_, division_);
 }
 
-// With the parse's mutex held and the chunk parsed.
-const std::vector<MIDIEvent>& eventsOf(const detail::ChunkParse& parse, Views& views) {
-    if (!views.events) {
-        auto& list = views.events.emplace();
-        list.reserve(parse.events.size() - parse.metaCount);
-        for (const auto& event : parse.events)
-            if (auto midiEvent = MIDIEvent::fileEvent(event, views.format, views.division))
-                list.push_back(std::move(*midiEvent));
+MIDIEvent MIDIFileTrackEvents::operator[](size_t i) const {
+    // The k-th left-out position has (position - k) kept events before it, a count that never
+    // falls: the left-out positions before event i are those where it is at most i.
+    const auto& out = *leftOut_;
+    size_t low = 0, high = out.size();
+    while (low < high) {
+        const size_t mid = low + (high - low) / 2;
+        if (out[mid] - mid <= i)
+            low = mid + 1;
+        else
+            high = mid;
     }
-    return *views.events;
+    return *MIDIEvent::fileEvent((*events_)[i + low], chunk_.timeFormat(), chunk_.timeDivision());
 }
-
-}  // namespace
 
 std::optional<std::string> MIDIFileTrack::name() const {
-    for (const auto& event : chunk.parsedEvents()) {
+    // Only a meta event has the type byte 0x03.
+    const auto& parse = chunk.parse();
+    for (const uint32_t i : parse.metaEvents) {
+        const auto& event = parse.events[i];
         if (event.typeByte() != 0x03) continue;
         const auto meta = MIDICustomMetaEvent::fromData(event.messageBytes());
         if (!meta) return std::nullopt;
@@ -66,67 +66,46 @@ std::optional<std::string> MIDIFileTrack::name() const {
     return std::nullopt;
 }
 
-const std::vector<MIDIEvent>& MIDIFileTrack::events() const {
-    auto& parse = chunk.sharedParse();
-    std::lock_guard lock(parse.mutex);
-    parse.parse(chunk.data());
-    return eventsOf(parse, parse.viewsOf(chunk.timeFormat(), chunk.timeDivision()));
+MIDIFileTrackEvents MIDIFileTrack::events() const {
+    const auto& parse = chunk.parse();
+    return MIDIFileTrackEvents(chunk, parse.events, parse.metaEvents);
 }
 
-const std::vector<MIDIEvent>& MIDIFileTrack::channelEvents() const {
-    auto& parse = chunk.sharedParse();
-    std::lock_guard lock(parse.mutex);
-    parse.parse(chunk.data());
-    auto& views = parse.viewsOf(chunk.timeFormat(), chunk.timeDivision());
-    // Every non-meta event has a channel status: the lists are the same.
-    if (parse.events.size() - parse.metaCount == parse.channelCount) return eventsOf(parse, views);
-    if (!views.channelEvents) {
-        auto& list = views.channelEvents.emplace();
-        list.reserve(parse.channelCount);
-        for (const auto& event : parse.events) {
-            if (!MIDIStatus::fromByte(firstByte(event))) continue;
-            if (auto midiEvent = MIDIEvent::fileEvent(event, views.format, views.division))
-                list.push_back(std::move(*midiEvent));
-        }
-    }
-    return *views.channelEvents;
+MIDIFileTrackEvents MIDIFileTrack::channelEvents() const {
+    const auto& parse = chunk.parse();
+    return MIDIFileTrackEvents(chunk, parse.events, parse.nonChannelEvents);
 }
 
-const std::vector<MIDICustomMetaEvent>& MIDIFileTrack::metaEvents() const {
-    auto& parse = chunk.sharedParse();
-    std::lock_guard lock(parse.mutex);
-    parse.parse(chunk.data());
-    auto& views = parse.viewsOf(chunk.timeFormat(), chunk.timeDivision());
-    if (!views.metaEvents) {
-        auto& list = views.metaEvents.emplace();
-        list.reserve(parse.metaCount);
-        for (const auto& event : parse.events) {
-            if (!isMeta(event)) continue;
-            if (auto meta = MIDICustomMetaEvent::fromData(event.storedMessage())) {
-                meta->positionInBeats = event.positionInBeats(views.format, views.division);
-                list.push_back(std::move(*meta));
-            }
+std::vector<MIDICustomMetaEvent> MIDIFileTrack::metaEvents() const {
+    const auto& parse = chunk.parse();
+    std::vector<MIDICustomMetaEvent> result;
+    result.reserve(parse.metaEvents.size());
+    for (const uint32_t i : parse.metaEvents) {
+        if (auto meta = MIDICustomMetaEvent::fromData(parse.events[i].storedMessage())) {
+            meta->positionInBeats = chunk.positionInBeats(parse.events[i]);
+            result.push_back(std::move(*meta));
         }
     }
-    return *views.metaEvents;
+    return result;
 }
 
 double MIDIFileTrack::length() const {
-    const auto& parsed = chunk.parsedEvents();
-    for (auto it = parsed.rbegin(); it != parsed.rend(); ++it) {
-        if (!isMeta(*it) || !MIDICustomMetaEvent::eventSize(it->storedMessage())) continue;
-        return chunk.positionInBeats(*it).value_or(0);
+    const auto& parse = chunk.parse();
+    for (auto it = parse.metaEvents.rbegin(); it != parse.metaEvents.rend(); ++it) {
+        const auto& event = parse.events[*it];
+        if (!MIDICustomMetaEvent::eventSize(event.storedMessage())) continue;
+        return chunk.positionInBeats(event).value_or(0);
     }
     return 0;
 }
 
 std::optional<MIDIFileTempoTrack> MIDIFileTempoTrack::fromTrackChunk(const MIDIFileTrackChunk& chunk) {
-    MIDIFileTrack track(chunk);
-    for (const auto& event : chunk.parsedEvents()) {
-        const auto message = event.storedMessage();
-        if (event.runningStatus || message.size() < 3 || message[0] != 0xFF || message[1] != 0x51) continue;
+    const auto& parse = chunk.parse();
+    for (const uint32_t i : parse.metaEvents) {
+        const auto message = parse.events[i].storedMessage();
+        if (message.size() < 3 || message[1] != 0x51) continue;
         const auto size = MIDICustomMetaEvent::eventSize(message);
-        return MIDIFileTempoTrack{std::move(track), std::vector<uint8_t>(message.begin(), message.begin() + *size)};
+        return MIDIFileTempoTrack{MIDIFileTrack(chunk), std::vector<uint8_t>(message.begin(), message.begin() + *size)};
     }
     return std::nullopt;
 }

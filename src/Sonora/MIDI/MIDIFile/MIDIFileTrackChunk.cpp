@@ -87,21 +87,21 @@ void detail::ChunkParse::parse(std::span<const uint8_t> d) {
             // Every meta event, of a listed type or not, is stepped over whole.
             advance = size = prefixedMessageSize(rest, 2);
             running.reset();
-            ++metaCount;
+            metaEvents.push_back(uint32_t(events.size()));
+            nonChannelEvents.push_back(uint32_t(events.size()));
         } else if (b == 0xF0 || b == 0xF7) {
             // A SysEx message or an escape: F0/F7, a length quantity, the bytes.
             advance = size = prefixedMessageSize(rest, 1);
             running.reset();
+            nonChannelEvents.push_back(uint32_t(events.size()));
         } else if (const auto status = MIDIStatus::fromByte(b)) {
             advance = 1 + dataBytes(b);
             size = std::min(advance, rest.size());
             running = status;
-            ++channelCount;
         } else if (running) {
             advance = dataBytes(running->byte);
             size = std::min(advance, rest.size());
             eventStatus = running;
-            ++channelCount;
         } else {
             Log({"error parsing midi file, byte is " + std::to_string(b) + ", processed " + std::to_string(p) +
                  " of " + std::to_string(n)},
@@ -114,17 +114,12 @@ void detail::ChunkParse::parse(std::span<const uint8_t> d) {
     }
 }
 
-
-detail::ChunkParse::Views& detail::ChunkParse::viewsOf(MIDITimeFormat format, int64_t division) {
-    for (auto& entry : views)
-        if (entry.format == format && entry.division == division) return entry;
-    return views.emplace_back(Views{format, division, {}, {}, {}});
-}
-
-const std::vector<MIDIFileChunkEvent>& MIDIFileTrackChunk::parsedEvents() const {
+const detail::ChunkParse& MIDIFileTrackChunk::parse() const {
     std::lock_guard lock(parse_->mutex);
     parse_->parse(data());
-    return parse_->events;
+    return *parse_;
 }
+
+const std::vector<MIDIFileChunkEvent>& MIDIFileTrackChunk::parsedEvents() const { return parse().events; }
 
 }  // namespace sonora

@@ -29,8 +29,11 @@ public:
     }
 
 private:
-    friend struct MIDIFileTrack;  // keeps its views with the parse
-    detail::ChunkParse& sharedParse() const { return *parse_; }
+    // The views of a track read the parse's lists of where its meta and non-channel events lie.
+    friend struct MIDIFileTrack;
+    friend struct MIDIFileTempoTrack;
+    // The shared parse, done.
+    const detail::ChunkParse& parse() const;
     MIDITimeFormat timeFormat_;
     int64_t timeDivision_;
 };
