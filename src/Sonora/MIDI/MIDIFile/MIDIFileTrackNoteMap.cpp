@@ -33,10 +33,9 @@ std::vector<MIDINoteDuration> MIDIFileTrackNoteMap::notes() const {
     std::array<std::optional<double>, 128> open{};
     // The track's channel events read in place: status restored, data bytes masked to 7 bits.
     const auto& chunk = midiTrack_->chunk;
-    const auto& parsed = chunk.parsedEvents();
-    // A note takes two events, one that starts it and one that ends it.
-    result.reserve(parsed.size() / 2);
-    for (const auto& event : parsed) {
+    // A note takes two channel events, one that starts it and one that ends it.
+    result.reserve(midiTrack_->channelEvents().size() / 2);
+    for (const auto& event : chunk.parsedEvents()) {
         const auto stored = event.storedMessage();
         const bool running = event.runningStatus.has_value();
         const uint8_t s = running ? event.runningStatus->byte : stored.empty() ? 0 : stored[0];
