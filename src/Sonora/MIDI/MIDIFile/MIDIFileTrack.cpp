@@ -26,6 +26,8 @@ std::optional<MIDIEvent> MIDIEvent::fileEvent(const MIDIFileChunkEvent& e, MIDIT
     return event;
 }
 
+static_assert(std::forward_iterator<MIDIFileTrackEvents::iterator>);
+
 MIDIFileTrackEvents::iterator::iterator(const MIDIFileTrackEvents& view, size_t index, const uint32_t* leftOut)
     : events_(view.events_->data()), leftOut_(leftOut), leftOutEnd_(view.leftOut_->data() + view.leftOut_->size()),
       index_(index), format_(view.chunk_.timeFormat()), division_(view.chunk_.timeDivision()) {

@@ -11,7 +11,9 @@ namespace sonora {
 
 static_assert(sizeof(void*) != 8 || sizeof(MIDIFileChunkEvent) == 24, "a parsed event grew");
 
-size_t MIDIFileChunkEvent::deltaTimeLength() const { return size_t(MIDIVariableLengthQuantity::lengthOf(data()).first); }
+size_t MIDIFileChunkEvent::deltaTimeLength() const {
+    return size_t(MIDIVariableLengthQuantity::lengthOf(data()).first);
+}
 
 uint32_t MIDIFileChunkEvent::deltaTime() const { return MIDIVariableLengthQuantity::lengthOf(data()).second; }
 

@@ -31,10 +31,10 @@ std::vector<MIDINoteDuration> MIDIFileTrackNoteMap::notes() const {
     if (!midiTrack_) return result;
     std::optional<uint8_t> noteOnStatus, noteOffStatus;
     std::array<std::optional<double>, 128> open{};
-    // The track's channel events read in place: status restored, data bytes masked to 7 bits.
-    const auto& chunk = midiTrack_->chunk;
     // A note takes two channel events, one that starts it and one that ends it.
     result.reserve(midiTrack_->channelEvents().size() / 2);
+    // The track's channel events read in place: status restored, data bytes masked to 7 bits.
+    const auto& chunk = midiTrack_->chunk;
     for (const auto& event : chunk.parsedEvents()) {
         const auto stored = event.storedMessage();
         const bool running = event.runningStatus.has_value();
