@@ -62,8 +62,8 @@ void fuzzSMF(const Bytes& bytes) {
         sink = sink + chunk.isValid() + chunk.length();
         for (const auto& event : chunk.parsedEvents()) {
             sink = sink + event.messageBytes().size() + event.typeByte().value_or(0) +
-                   size_t(event.positionInBeats().value_or(0));
-            if (const auto midiEvent = sonora::MIDIEvent::fileEvent(event))
+                   size_t(chunk.positionInBeats(event).value_or(0));
+            if (const auto midiEvent = sonora::MIDIEvent::fileEvent(event, chunk.timeFormat(), chunk.timeDivision()))
                 sink = sink + midiEvent->description().size();
         }
     }

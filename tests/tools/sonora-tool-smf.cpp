@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -36,17 +37,6 @@ std::string escaped(const std::string& text) {
         }
     }
     return out;
-}
-
-// What channelEvents().size() says, without making the events (a large file holds millions).
-size_t channelEventCount(const sonora::MIDIFileTrackChunk& chunk) {
-    size_t count = 0;
-    for (const auto& event : chunk.parsedEvents()) {
-        const auto message = event.storedMessage();
-        const uint8_t first = event.runningStatus ? event.runningStatus->byte : message.empty() ? 0 : message[0];
-        if (sonora::MIDIStatus::fromByte(first)) ++count;
-    }
-    return count;
 }
 
 void print(const sonora::MIDIFile& file) {
@@ -68,7 +58,7 @@ void print(const sonora::MIDIFile& file) {
         const sonora::MIDIFileTrack track(chunks[i]);
         const auto name = track.name();
         std::snprintf(line, sizeof line, "chunk %zu length %.6f channel %zu meta %zu name ", i, track.length(),
-                      channelEventCount(chunks[i]), track.metaEvents().size());
+                      track.channelEvents().size(), track.metaEvents().size());
         out += line;
         out += name ? escaped(*name) : "-";
         out += '\n';
@@ -83,7 +73,7 @@ void print(const sonora::MIDIFile& file) {
             *end++ = ' ';
             end = std::to_chars(end, line + sizeof line, static_cast<long long>(event.tick())).ptr;
             *end++ = ' ';
-            if (const auto beats = event.positionInBeats())
+            if (const auto beats = chunks[i].positionInBeats(event))
                 end = std::to_chars(end, line + sizeof line, *beats, std::chars_format::fixed, 9).ptr;
             else
                 *end++ = '-';
@@ -120,11 +110,11 @@ int smfCommand(int argc, char** argv) {
         tool::printError("cannot read " + path.string() + ": " + std::strerror(errno));
         return 1;
     }
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) {
         tool::printError("cannot read " + path.string());
         return 1;
     }
-    print(sonora::MIDIFile(bytes, path.filename().string()));
+    print(sonora::MIDIFile(std::move(bytes), path.filename().string()));
     return 0;
 }

@@ -59,8 +59,10 @@ struct MIDIEvent {
     explicit MIDIEvent(const MIDIPacketBytes& packet);
 
     // init(fileEvent:): a channel or SysEx event of a MIDI file track, with its position in beats
-    // when the file counts ticks per beat; none for meta events and empty events.
-    static std::optional<MIDIEvent> fileEvent(const MIDIFileChunkEvent& event);
+    // when the track's time format (that of its file) counts ticks per beat; none for meta events
+    // and empty events.
+    static std::optional<MIDIEvent> fileEvent(const MIDIFileChunkEvent& event, MIDITimeFormat format,
+                                              int64_t timeDivision);
 
     // appendIncomingSysEx(packet:): continues the SysEx message being gathered; the finished
     // message once the packet holds its 0xF7, else none.

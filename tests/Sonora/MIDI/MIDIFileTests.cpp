@@ -108,6 +108,10 @@ TEST(MIDIFileContainer, ChunkWalk) {
         const auto f = file(c.bytes);
         EXPECT_EQ(f.chunks.size(), c.chunks) << c.name;
         EXPECT_EQ(f.trackChunks().size(), c.trackChunks) << c.name;
+        // Bytes handed over rather than copied read the same.
+        const MIDIFile handedOver(Bytes(c.bytes), "test.mid");
+        EXPECT_EQ(handedOver.chunks.size(), c.chunks) << c.name;
+        EXPECT_EQ(handedOver.trackChunks().size(), c.trackChunks) << c.name;
     }
 }
 
@@ -142,9 +146,9 @@ TEST(MIDIFileTrackParser, Events) {
         const auto c = trackChunk({0x00, 0x90, 0x3C, 0x64, 0x00, 0x3C, 0x00});
         const auto& events = c.parsedEvents();
         ASSERT_EQ(events.size(), 2u);
-        EXPECT_EQ(Bytes(events[0].data.begin(), events[0].data.end()), (Bytes{0x00, 0x90, 0x3C, 0x64}));
+        EXPECT_EQ(Bytes(events[0].data().begin(), events[0].data().end()), (Bytes{0x00, 0x90, 0x3C, 0x64}));
         EXPECT_FALSE(events[0].runningStatus);
-        EXPECT_EQ(Bytes(events[1].data.begin(), events[1].data.end()), (Bytes{0x00, 0x3C, 0x00}));
+        EXPECT_EQ(Bytes(events[1].data().begin(), events[1].data().end()), (Bytes{0x00, 0x3C, 0x00}));
         EXPECT_EQ(events[1].runningStatus->byte, 0x90);
         EXPECT_EQ(events[1].messageBytes(), (Bytes{0x90, 0x3C, 0x00}));
     }
@@ -154,8 +158,8 @@ TEST(MIDIFileTrackParser, Events) {
         ASSERT_EQ(events.size(), 2u);
         EXPECT_EQ(events[1].timeOffset, 96);
         EXPECT_EQ(events[1].deltaTime(), 480u);
-        EXPECT_DOUBLE_EQ(*events[1].positionInBeats(), 1.2);
-        EXPECT_DOUBLE_EQ(*events[0].positionInBeats(), 0.2);
+        EXPECT_DOUBLE_EQ(*c.positionInBeats(events[1]), 1.2);
+        EXPECT_DOUBLE_EQ(*c.positionInBeats(events[0]), 0.2);
     }
     EXPECT_EQ(trackChunk(kEnd).parsedEvents()[0].typeByteIndex(), 2u);
 
@@ -220,10 +224,11 @@ TEST(MIDIFileTracks, ViewsAndTempo) {
     ASSERT_EQ(track.metaEvents().size(), 1u);
     EXPECT_EQ(track.metaEvents()[0].type, MIDICustomMetaEventType::endOfTrack);
 
-    const auto chunkEvent = MIDIFileChunkEvent::withBytes({0x81, 0x70, 0x90, 1, 2}, MIDITimeFormat::ticksPerBeat, 480,
-                                                          std::nullopt, 720);
-    EXPECT_DOUBLE_EQ(*MIDIEvent::fileEvent(chunkEvent)->positionInBeats, 2.0);
-    EXPECT_FALSE(MIDIEvent::fileEvent(MIDIFileChunkEvent::withBytes(kEnd, MIDITimeFormat::ticksPerBeat, 480)));
+    const Bytes noteBytes{0x81, 0x70, 0x90, 1, 2};
+    const MIDIFileChunkEvent chunkEvent(noteBytes, std::nullopt, 720);
+    EXPECT_DOUBLE_EQ(*MIDIEvent::fileEvent(chunkEvent, MIDITimeFormat::ticksPerBeat, 480)->positionInBeats, 2.0);
+    EXPECT_FALSE(MIDIEvent::fileEvent(chunkEvent, MIDITimeFormat::framesPerSecond, 480)->positionInBeats);
+    EXPECT_FALSE(MIDIEvent::fileEvent(MIDIFileChunkEvent(kEnd, std::nullopt, 0), MIDITimeFormat::ticksPerBeat, 480));
     EXPECT_FALSE(MIDIFileTempoTrack::fromTrackChunk(trackChunk({0x00, 0x90, 0x3C, 0x64})));
     EXPECT_DOUBLE_EQ(MIDIFileTrack(trackChunk({0x00, 0x90, 0x3C, 0x64})).length(), 0.0);
 
@@ -242,6 +247,63 @@ TEST(MIDIFileTracks, ViewsAndTempo) {
         MIDIFileTempoTrack tempo{track, t.tempoData};
         EXPECT_EQ(tempo.tempo(), t.bpm) << bytesHexString(t.tempoData);
     }
+}
+
+TEST(MIDIFileTracks, EventViewsLeaveOutMetaAndSysExEventsByIndexAndInOrder) {
+    const Bytes melody{0x00, 0xFF, 0x03, 0x01, 'M',                    // name
+                       0x00, 0xF0, 0x03, 0x7E, 0x7F, 0xF7,              // SysEx first
+                       0x00, 0x90, 0x3C, 0x64, 0x60, 0x3C, 0x00,        // running status
+                       0x00, 0xFF, 0x01, 0x01, 'x',                     // text
+                       0x00, 0xFF, 0x60, 0x00,                          // unlisted meta
+                       0x30, 0xC1, 0x05,                                // program change at 144
+                       0x00, 0xF7, 0x01, 0x01,                          // escape
+                       0x30, 0xB0, 0x07, 0x40, 0x00, 0x08, 0x50,        // controllers at 192
+                       0x00, 0xF0, 0x01, 0xF7,                          // SysEx last
+                       0x00, 0xFF, 0x2F, 0x00};
+    const auto f = file(join({header(0, 1, 0x00, 0x60), chunk("MTrk", melody)}));
+    const struct {
+        Bytes data;
+        double beats;
+        bool channel;
+    } expected[] = {
+        {{0xF0, 0x03, 0x7E, 0x7F, 0xF7}, 0, false}, {{0x90, 0x3C, 0x64}, 0, true},   {{0x90, 0x3C, 0x00}, 1, true},
+        {{0xC1, 0x05}, 1.5, true},                  {{0xF7, 0x01, 0x01}, 1.5, false}, {{0xB0, 0x07, 0x40}, 2, true},
+        {{0xB0, 0x08, 0x50}, 2, true},              {{0xF0, 0x01, 0xF7}, 2, false},
+    };
+    std::vector<Bytes> all, channel;
+    for (const auto& e : expected) {
+        all.push_back(e.data);
+        if (e.channel) channel.push_back(e.data);
+    }
+    // Read through a copy of the track: a view keeps what it reads alive.
+    std::optional<MIDIFileTrack> track(f.tracks()[0]);
+    const auto events = track->events();
+    const auto channelEvents = track->channelEvents();
+    track.reset();
+    for (const auto& [view, wanted] : {std::pair{&events, &all}, std::pair{&channelEvents, &channel}}) {
+        ASSERT_EQ(view->size(), wanted->size());
+        std::vector<Bytes> read;
+        for (const MIDIEvent& event : *view) read.push_back(event.data);
+        EXPECT_EQ(read, *wanted);
+        for (size_t i = 0; i < view->size(); ++i) EXPECT_EQ((*view)[i].data, (*wanted)[i]) << i;
+        EXPECT_EQ(view->front().data, wanted->front());
+        EXPECT_EQ(view->back().data, wanted->back());
+    }
+    for (size_t i = 0; i < std::size(expected); ++i) EXPECT_EQ(events[i].positionInBeats, expected[i].beats) << i;
+
+    // The same chunk read at another division shares the parse, not the positions.
+    const MIDIFileTrack at48(MIDIFileTrackChunk(f.chunks[1], MIDITimeFormat::ticksPerBeat, 48));
+    EXPECT_EQ(at48.events()[5].positionInBeats, 4.0);
+    EXPECT_EQ(f.tracks()[0].events()[5].positionInBeats, 2.0);
+    EXPECT_FALSE(MIDIFileTrack(MIDIFileTrackChunk(f.chunks[1], MIDITimeFormat::framesPerSecond, 0x60))
+                     .channelEvents()[0]
+                     .positionInBeats);
+    EXPECT_EQ(f.tracks()[0].length(), 2.0);
+    EXPECT_EQ(f.tracks()[0].name(), "M");
+
+    const auto none = MIDIFileTrack(trackChunk(kEnd)).events();
+    EXPECT_TRUE(none.empty());
+    EXPECT_TRUE(none.begin() == none.end());
 }
 
 TEST(MIDIFileTrackNoteMap, NotesTimesAndClamping) {

@@ -35,6 +35,10 @@ MIDIFile::MIDIFile(std::span<const uint8_t> bytes, std::string name) : filename(
     walk(copyBytes(bytes));
 }
 
+MIDIFile::MIDIFile(std::vector<uint8_t>&& bytes, std::string name) : filename(std::move(name)) {
+    walk(std::make_shared<const std::vector<uint8_t>>(std::move(bytes)));
+}
+
 void MIDIFile::walk(MIDIFileBytes bytes) {
     const size_t n = bytes->size();
     size_t p = 0;

@@ -23,8 +23,9 @@ public:
     // init(url:), init(filePath:): the file's chunks; an unreadable file gives none.
     explicit MIDIFile(const platform::URL& url);
     explicit MIDIFile(const std::filesystem::path& filePath) : MIDIFile(platform::URL(filePath)) {}
-    // The chunks of bytes already in memory.
+    // The chunks of bytes already in memory: a copy of them, or the bytes themselves when handed over.
     MIDIFile(std::span<const uint8_t> bytes, std::string filename);
+    MIDIFile(std::vector<uint8_t>&& bytes, std::string filename);
 
     std::string filename;
     std::vector<MIDIFileChunk> chunks;

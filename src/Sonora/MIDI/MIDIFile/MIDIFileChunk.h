@@ -52,7 +52,7 @@ protected:
     MIDIFileBytes bytes_;
     size_t offset_;
     size_t size_;
-    mutable std::shared_ptr<detail::ChunkParse> parse_;
+    std::shared_ptr<detail::ChunkParse> parse_;
 };
 
 class MIDIFileHeaderChunk : public MIDIFileChunk {

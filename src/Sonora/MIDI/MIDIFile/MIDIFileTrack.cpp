@@ -1,10 +1,12 @@
 #include "Sonora/MIDI/MIDIFile/MIDIFileTrack.h"
 
+#include "Sonora/MIDI/MIDIFile/detail/ChunkParse.h"
+
 #include <cmath>
 
 namespace sonora {
 
-std::optional<MIDIEvent> MIDIEvent::fileEvent(const MIDIFileChunkEvent& e) {
+std::optional<MIDIEvent> MIDIEvent::fileEvent(const MIDIFileChunkEvent& e, MIDITimeFormat format, int64_t division) {
     const auto stored = e.storedMessage();
     if (!e.runningStatus && stored.empty()) return std::nullopt;
     const uint8_t first = e.runningStatus ? e.runningStatus->byte : stored[0];
@@ -20,12 +22,44 @@ std::optional<MIDIEvent> MIDIEvent::fileEvent(const MIDIFileChunkEvent& e) {
     } else {
         event = wholeMessage(e.messageBytes());
     }
-    event.positionInBeats = e.positionInBeats();
+    event.positionInBeats = e.positionInBeats(format, division);
     return event;
 }
 
+static_assert(std::forward_iterator<MIDIFileTrackEvents::iterator>);
+
+MIDIFileTrackEvents::iterator::iterator(const MIDIFileTrackEvents& view, size_t index, const uint32_t* leftOut)
+    : events_(view.events_->data()), leftOut_(leftOut), leftOutEnd_(view.leftOut_->data() + view.leftOut_->size()),
+      index_(index), format_(view.chunk_.timeFormat()), division_(view.chunk_.timeDivision()) {
+    skipLeftOut();
+}
+
+// Every event a view keeps gives a MIDIEvent: the parse stores no empty message, and the views
+// leave out at least the meta events.
+MIDIEvent MIDIFileTrackEvents::iterator::operator*() const {
+    return *MIDIEvent::fileEvent(events_[index_], format_, division_);
+}
+
+MIDIEvent MIDIFileTrackEvents::operator[](size_t i) const {
+    // The k-th left-out position has (position - k) kept events before it, a count that never
+    // falls: the left-out positions before event i are those where it is at most i.
+    const auto& out = *leftOut_;
+    size_t low = 0, high = out.size();
+    while (low < high) {
+        const size_t mid = low + (high - low) / 2;
+        if (out[mid] - mid <= i)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    return *MIDIEvent::fileEvent((*events_)[i + low], chunk_.timeFormat(), chunk_.timeDivision());
+}
+
 std::optional<std::string> MIDIFileTrack::name() const {
-    for (const auto& event : chunk.parsedEvents()) {
+    // Only a meta event has the type byte 0x03.
+    const auto& parse = chunk.parse();
+    for (const uint32_t i : parse.metaEvents) {
+        const auto& event = parse.events[i];
         if (event.typeByte() != 0x03) continue;
         const auto meta = MIDICustomMetaEvent::fromData(event.messageBytes());
         if (!meta) return std::nullopt;
@@ -34,35 +68,23 @@ std::optional<std::string> MIDIFileTrack::name() const {
     return std::nullopt;
 }
 
-std::vector<MIDIEvent> MIDIFileTrack::events() const {
-    std::vector<MIDIEvent> result;
-    const auto& parsed = chunk.parsedEvents();
-    result.reserve(parsed.size());
-    for (const auto& event : parsed)
-        if (auto midiEvent = MIDIEvent::fileEvent(event)) result.push_back(std::move(*midiEvent));
-    return result;
+MIDIFileTrackEvents MIDIFileTrack::events() const {
+    const auto& parse = chunk.parse();
+    return MIDIFileTrackEvents(chunk, parse.events, parse.metaEvents);
 }
 
-std::vector<MIDIEvent> MIDIFileTrack::channelEvents() const {
-    std::vector<MIDIEvent> result;
-    const auto& parsed = chunk.parsedEvents();
-    result.reserve(parsed.size());
-    for (const auto& event : parsed) {
-        const auto message = event.storedMessage();
-        const uint8_t first = event.runningStatus ? event.runningStatus->byte : message.empty() ? 0 : message[0];
-        if (!MIDIStatus::fromByte(first)) continue;
-        if (auto midiEvent = MIDIEvent::fileEvent(event)) result.push_back(std::move(*midiEvent));
-    }
-    return result;
+MIDIFileTrackEvents MIDIFileTrack::channelEvents() const {
+    const auto& parse = chunk.parse();
+    return MIDIFileTrackEvents(chunk, parse.events, parse.nonChannelEvents);
 }
 
 std::vector<MIDICustomMetaEvent> MIDIFileTrack::metaEvents() const {
+    const auto& parse = chunk.parse();
     std::vector<MIDICustomMetaEvent> result;
-    for (const auto& event : chunk.parsedEvents()) {
-        const auto message = event.storedMessage();
-        if (event.runningStatus || message.empty() || message[0] != 0xFF) continue;
-        if (auto meta = MIDICustomMetaEvent::fromData(message)) {
-            meta->positionInBeats = event.positionInBeats();
+    result.reserve(parse.metaEvents.size());
+    for (const uint32_t i : parse.metaEvents) {
+        if (auto meta = MIDICustomMetaEvent::fromData(parse.events[i].storedMessage())) {
+            meta->positionInBeats = chunk.positionInBeats(parse.events[i]);
             result.push_back(std::move(*meta));
         }
     }
@@ -70,23 +92,22 @@ std::vector<MIDICustomMetaEvent> MIDIFileTrack::metaEvents() const {
 }
 
 double MIDIFileTrack::length() const {
-    const auto& parsed = chunk.parsedEvents();
-    for (auto it = parsed.rbegin(); it != parsed.rend(); ++it) {
-        const auto message = it->storedMessage();
-        if (it->runningStatus || message.empty() || message[0] != 0xFF) continue;
-        if (!MIDICustomMetaEvent::eventSize(message)) continue;
-        return it->positionInBeats().value_or(0);
+    const auto& parse = chunk.parse();
+    for (auto it = parse.metaEvents.rbegin(); it != parse.metaEvents.rend(); ++it) {
+        const auto& event = parse.events[*it];
+        if (!MIDICustomMetaEvent::eventSize(event.storedMessage())) continue;
+        return chunk.positionInBeats(event).value_or(0);
     }
     return 0;
 }
 
 std::optional<MIDIFileTempoTrack> MIDIFileTempoTrack::fromTrackChunk(const MIDIFileTrackChunk& chunk) {
-    MIDIFileTrack track(chunk);
-    for (const auto& event : chunk.parsedEvents()) {
-        const auto message = event.storedMessage();
-        if (event.runningStatus || message.size() < 3 || message[0] != 0xFF || message[1] != 0x51) continue;
+    const auto& parse = chunk.parse();
+    for (const uint32_t i : parse.metaEvents) {
+        const auto message = parse.events[i].storedMessage();
+        if (message.size() < 3 || message[1] != 0x51) continue;
         const auto size = MIDICustomMetaEvent::eventSize(message);
-        return MIDIFileTempoTrack{std::move(track), std::vector<uint8_t>(message.begin(), message.begin() + *size)};
+        return MIDIFileTempoTrack{MIDIFileTrack(chunk), std::vector<uint8_t>(message.begin(), message.begin() + *size)};
     }
     return std::nullopt;
 }

@@ -9,17 +9,13 @@
 
 namespace sonora {
 
-MIDIFileChunkEvent MIDIFileChunkEvent::withBytes(std::vector<uint8_t> bytes, MIDITimeFormat format, int64_t division,
-                                                 std::optional<MIDIStatus> status, int64_t offset) {
-    auto owned = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
-    MIDIFileChunkEvent event(*owned, format, division, status, offset);
-    event.owned_ = std::move(owned);
-    return event;
+static_assert(sizeof(void*) != 8 || sizeof(MIDIFileChunkEvent) == 24, "a parsed event grew");
+
+size_t MIDIFileChunkEvent::deltaTimeLength() const {
+    return size_t(MIDIVariableLengthQuantity::lengthOf(data()).first);
 }
 
-size_t MIDIFileChunkEvent::deltaTimeLength() const { return size_t(MIDIVariableLengthQuantity::lengthOf(data).first); }
-
-uint32_t MIDIFileChunkEvent::deltaTime() const { return MIDIVariableLengthQuantity::lengthOf(data).second; }
+uint32_t MIDIFileChunkEvent::deltaTime() const { return MIDIVariableLengthQuantity::lengthOf(data()).second; }
 
 std::vector<uint8_t> MIDIFileChunkEvent::messageBytes() const {
     const auto message = storedMessage();
@@ -31,22 +27,23 @@ std::vector<uint8_t> MIDIFileChunkEvent::messageBytes() const {
 }
 
 std::optional<size_t> MIDIFileChunkEvent::typeByteIndex() const {
+    const auto d = data();
     const size_t k = deltaTimeLength();
-    if (k >= data.size()) return std::nullopt;
-    if (data[k] == 0xFF && k + 1 < data.size()) return k + 1;
-    if (MIDIStatus::fromByte(data[k]) || MIDISystemCommandFromRawValue(data[k])) return k;
+    if (k >= d.size()) return std::nullopt;
+    if (d[k] == 0xFF && k + 1 < d.size()) return k + 1;
+    if (MIDIStatus::fromByte(d[k]) || MIDISystemCommandFromRawValue(d[k])) return k;
     return std::nullopt;
 }
 
 std::optional<uint8_t> MIDIFileChunkEvent::typeByte() const {
     if (runningStatus) return runningStatus->byte;
-    if (const auto index = typeByteIndex()) return data[*index];
+    if (const auto index = typeByteIndex()) return data()[*index];
     return std::nullopt;
 }
 
-std::optional<double> MIDIFileChunkEvent::positionInBeats() const {
-    if (timeFormat != MIDITimeFormat::ticksPerBeat || timeDivision == 0) return std::nullopt;
-    return double(tick()) / double(timeDivision);
+std::optional<double> MIDIFileChunkEvent::positionInBeats(MIDITimeFormat format, int64_t division) const {
+    if (format != MIDITimeFormat::ticksPerBeat || division == 0) return std::nullopt;
+    return double(tick()) / double(division);
 }
 
 MIDIFileTrackChunk::MIDIFileTrackChunk(const MIDIFileChunk& chunk, MIDITimeFormat format, int64_t division)
@@ -66,10 +63,13 @@ size_t dataBytes(uint8_t status) {
     return kind == 0xC || kind == 0xD ? 1 : 2;
 }
 
-std::vector<MIDIFileChunkEvent> parse(std::span<const uint8_t> d, MIDITimeFormat format, int64_t division) {
+}  // namespace
+
+void detail::ChunkParse::parse(std::span<const uint8_t> d) {
+    if (done) return;
+    done = true;
     // An event takes at least two bytes (a delta time and a data byte under running status), so
     // the list never grows past this: one allocation, and the pages never filled are never touched.
-    std::vector<MIDIFileChunkEvent> events;
     events.reserve(d.size() / 2);
     const size_t n = d.size();
     size_t p = 0;
@@ -89,10 +89,13 @@ std::vector<MIDIFileChunkEvent> parse(std::span<const uint8_t> d, MIDITimeFormat
             // Every meta event, of a listed type or not, is stepped over whole.
             advance = size = prefixedMessageSize(rest, 2);
             running.reset();
+            metaEvents.push_back(uint32_t(events.size()));
+            nonChannelEvents.push_back(uint32_t(events.size()));
         } else if (b == 0xF0 || b == 0xF7) {
             // A SysEx message or an escape: F0/F7, a length quantity, the bytes.
             advance = size = prefixedMessageSize(rest, 1);
             running.reset();
+            nonChannelEvents.push_back(uint32_t(events.size()));
         } else if (const auto status = MIDIStatus::fromByte(b)) {
             advance = 1 + dataBytes(b);
             size = std::min(advance, rest.size());
@@ -107,34 +110,18 @@ std::vector<MIDIFileChunkEvent> parse(std::span<const uint8_t> d, MIDITimeFormat
                 OSLog::general(), OSLogType::error);
             break;
         }
-        events.emplace_back(d.subspan(eventStart, p - eventStart + size), format, division, eventStatus, time);
+        events.emplace_back(d.subspan(eventStart, p - eventStart + size), eventStatus, time);
         time += int64_t(delta);
         p += advance;
     }
-    return events;
 }
 
-}  // namespace
-
-const std::vector<MIDIFileChunkEvent>& MIDIFileTrackChunk::parsedEvents() const {
-    const auto shared = parse_;  // keeps the locked parse alive if this copy moves to its own
-    std::lock_guard lock(shared->mutex);
-    if (!shared->done) {
-        shared->events = parse(data(), timeFormat_, timeDivision_);
-        shared->timeFormat = timeFormat_;
-        shared->timeDivision = timeDivision_;
-        shared->done = true;
-    } else if (shared->timeFormat != timeFormat_ || shared->timeDivision != timeDivision_) {
-        // Another time division for the same bytes: this copy keeps a parse of its own.
-        auto own = std::make_shared<detail::ChunkParse>();
-        own->events = parse(data(), timeFormat_, timeDivision_);
-        own->timeFormat = timeFormat_;
-        own->timeDivision = timeDivision_;
-        own->done = true;
-        parse_ = own;
-        return own->events;
-    }
-    return shared->events;
+const detail::ChunkParse& MIDIFileTrackChunk::parse() const {
+    std::lock_guard lock(parse_->mutex);
+    parse_->parse(data());
+    return *parse_;
 }
+
+const std::vector<MIDIFileChunkEvent>& MIDIFileTrackChunk::parsedEvents() const { return parse().events; }
 
 }  // namespace sonora

@@ -20,11 +20,20 @@ public:
     MIDITimeFormat timeFormat() const { return timeFormat_; }
     int64_t timeDivision() const { return timeDivision_; }
 
-    // The payload cut into events, in file order; parsed on first use and kept. A parse error
-    // ends the list at the events read before it (and is logged).
+    // The payload cut into events, in file order; parsed on first use and kept, shared by the
+    // copies of the chunk. A parse error ends the list at the events read before it (and is logged).
     const std::vector<MIDIFileChunkEvent>& parsedEvents() const;
+    // An event's position in beats at this chunk's time format and division.
+    std::optional<double> positionInBeats(const MIDIFileChunkEvent& event) const {
+        return event.positionInBeats(timeFormat_, timeDivision_);
+    }
 
 private:
+    // The views of a track read the parse's lists of where its meta and non-channel events lie.
+    friend struct MIDIFileTrack;
+    friend struct MIDIFileTempoTrack;
+    // The shared parse, done.
+    const detail::ChunkParse& parse() const;
     MIDITimeFormat timeFormat_;
     int64_t timeDivision_;
 };

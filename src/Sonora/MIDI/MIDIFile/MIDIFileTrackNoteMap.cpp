@@ -31,8 +31,11 @@ std::vector<MIDINoteDuration> MIDIFileTrackNoteMap::notes() const {
     if (!midiTrack_) return result;
     std::optional<uint8_t> noteOnStatus, noteOffStatus;
     std::array<std::optional<double>, 128> open{};
+    // A note takes two channel events, one that starts it and one that ends it.
+    result.reserve(midiTrack_->channelEvents().size() / 2);
     // The track's channel events read in place: status restored, data bytes masked to 7 bits.
-    for (const auto& event : midiTrack_->chunk.parsedEvents()) {
+    const auto& chunk = midiTrack_->chunk;
+    for (const auto& event : chunk.parsedEvents()) {
         const auto stored = event.storedMessage();
         const bool running = event.runningStatus.has_value();
         const uint8_t s = running ? event.runningStatus->byte : stored.empty() ? 0 : stored[0];
@@ -45,10 +48,10 @@ std::vector<MIDINoteDuration> MIDIFileTrackNoteMap::notes() const {
         const uint8_t velocity = hasVelocity ? dataBytes[1] & 0x7F : 0;
         const uint8_t key = dataBytes[0] & 0x7F;
         if (s == noteOnStatus && (velocity != 0 || !hasVelocity)) {
-            open[key] = time(event.positionInBeats());
+            open[key] = time(chunk.positionInBeats(event));
         } else if ((s == noteOnStatus && hasVelocity && velocity == 0) || s == noteOffStatus) {
             if (open[key]) {
-                result.emplace_back(*open[key], time(event.positionInBeats()), key);
+                result.emplace_back(*open[key], time(chunk.positionInBeats(event)), key);
                 open[key].reset();
             }
         }
