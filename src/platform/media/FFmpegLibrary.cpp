@@ -55,16 +55,15 @@ Loaded load() {
     TAMBERLO_FFMPEG_FUNCTIONS(TAMBERLO_FFMPEG_RESOLVE)
 #undef TAMBERLO_FFMPEG_RESOLVE
 
+    // Whatever opened stays loaded for the rest of the process, even after a failure: unloading a
+    // library that has set itself up would strand what it allocated.
     if (!loaded.failure.empty()) {
         loaded.table = {};
-        for (size_t i = kLibraryCount; i-- > 0;)
-            if (handles[i]) dlclose(handles[i]);
         os_log(OSLog{"platform", "FFmpeg"}, OSLogType::error,
                "FFmpeg cannot be loaded: " + loaded.failure + ". Files that need it (MP3, AAC, M4A, ...) cannot be read or written.");
         return loaded;
     }
-    // Failures reach callers as NSErrors, not as FFmpeg's console lines. The libraries stay loaded
-    // for the rest of the process.
+    // Failures reach callers as NSErrors, not as FFmpeg's console lines.
     loaded.table.av_log_set_level(AV_LOG_QUIET);
     return loaded;
 }
