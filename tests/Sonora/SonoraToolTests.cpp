@@ -1,10 +1,13 @@
 // sonora-tool checked against sox and ffmpeg from the shell.
 #include "main/TestSupport.h"
+#include "platform/media/FFmpegSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 using testsupport::capture;
 using testsupport::q;
@@ -126,4 +129,50 @@ TEST_F(SonoraTool, InfoOnADamagedM4aGivesFFmpegsReason) {
     EXPECT_EQ(status, 1);
     EXPECT_NE(err.find("damaged"), std::string::npos) << err;
     EXPECT_EQ(err.find("libsndfile"), std::string::npos) << err;
+}
+
+// FFmpeg is loaded when a file first needs it. With its libraries unloadable (a broken file found
+// first under libavformat's name), what needs FFmpeg fails cleanly, the log names the library once,
+// and what does not need it works without trying to load it.
+TEST_F(SonoraTool, WithoutFFmpegOnlyWhatNeedsItFails) {
+    ASSERT_EQ(run("ffmpeg -v error -i " + q(t / "a.wav") + " -c:a aac " + q(t / "a.m4a")), 0);
+    const std::string library = platform::detail::ffmpegLibraryNames().back();
+    ASSERT_EQ(library.rfind("libavformat.so.", 0), 0u) << library;
+    std::filesystem::create_directory(t / "lib");
+    testsupport::writeFile(t / "lib" / library, "not a library");
+    const std::string broken = "TAMBERLO_LOG_STDERR=1 LD_LIBRARY_PATH=" + q(t / "lib") + " " + tool();
+    const struct {
+        std::string args;
+        bool works;
+    } cases[] = {
+        {" info " + q(t / "a.wav"), true},
+        {" convert " + q(t / "b.aiff") + " " + q(t / "b.wav"), true},
+        {" info " + q(t / "a.m4a"), false},
+        {" convert " + q(t / "a.m4a") + " " + q(t / "m.wav"), false},
+        {" convert " + q(t / "a.wav") + " " + q(t / "w.m4a"), false},
+    };
+    for (const auto& c : cases) {
+        int status = -1;
+        const std::string err = capture(broken + c.args + " 2>&1 >/dev/null", &status);
+        if (c.works) {
+            EXPECT_EQ(status, 0) << c.args << ": " << err;
+            EXPECT_EQ(err.find(library), std::string::npos) << c.args << ": FFmpeg was loaded: " << err;
+            continue;
+        }
+        EXPECT_EQ(status, 1) << c.args;
+        const std::vector<std::string> lines = testsupport::lines(err);
+        ASSERT_FALSE(lines.empty()) << c.args;
+        EXPECT_EQ(lines.back().rfind("sonora-tool: ", 0), 0u) << c.args << ": " << err;
+        const auto logged = std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.find("FFmpeg cannot be loaded") != std::string::npos && line.rfind("sonora-tool: ", 0) != 0;
+        });
+        EXPECT_EQ(logged, 1) << c.args << ": " << err;
+        EXPECT_NE(err.find(library), std::string::npos) << c.args << ": " << err;
+    }
+    // Where the reader reports it, the message itself names the library.
+    EXPECT_NE(capture(broken + " info " + q(t / "a.m4a") + " 2>&1 >/dev/null | grep '^sonora-tool: '").find(library),
+              std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(t / "w.m4a")) << "no half-written m4a is left behind";
+    // The same commands with FFmpeg there.
+    for (const auto& c : cases) EXPECT_EQ(run(tool() + c.args + " 2>/dev/null"), 0) << c.args;
 }

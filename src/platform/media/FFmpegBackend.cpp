@@ -2,13 +2,8 @@
 
 #include "platform/avfaudio/AVAudioFile.h"
 #include "platform/foundation/NSError.h"
+#include "platform/media/FFmpegLibrary.h"
 #include "platform/media/FFmpegSupport.h"
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/avutil.h>
-}
 
 #include <algorithm>
 #include <cstring>
@@ -110,29 +105,29 @@ struct PacketEntry {
 };
 
 struct FormatDeleter {
-    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+    void operator()(AVFormatContext* c) const { ffmpeg().avformat_close_input(&c); }
 };
 struct CodecDeleter {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+    void operator()(AVCodecContext* c) const { ffmpeg().avcodec_free_context(&c); }
 };
 struct PacketDeleter {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
+    void operator()(AVPacket* p) const { ffmpeg().av_packet_free(&p); }
 };
 struct FrameDeleter {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
+    void operator()(AVFrame* f) const { ffmpeg().av_frame_free(&f); }
 };
 using FormatPtr = std::unique_ptr<AVFormatContext, FormatDeleter>;
 
 FormatPtr openInput(const std::string& path, std::string* failure) {
     AVFormatContext* raw = nullptr;
     // The protocol prefix keeps a ':' in a file name from reading as a protocol.
-    const int rc = avformat_open_input(&raw, ("file:" + path).c_str(), nullptr, nullptr);
+    const int rc = ffmpeg().avformat_open_input(&raw, ("file:" + path).c_str(), nullptr, nullptr);
     if (rc < 0) {
         if (failure) *failure = avErrorText(rc);
         return nullptr;
     }
     FormatPtr format(raw);
-    if (avformat_find_stream_info(raw, nullptr) < 0) {
+    if (ffmpeg().avformat_find_stream_info(raw, nullptr) < 0) {
         if (failure) *failure = "no stream information";
         return nullptr;
     }
@@ -144,7 +139,7 @@ FormatPtr openInput(const std::string& path, std::string* failure) {
 bool recognised(const AVFormatContext* format, const std::string& path) {
     if (format->probe_score >= AVPROBE_SCORE_EXTENSION) return true;
     const char* extensions = format->iformat ? format->iformat->extensions : nullptr;
-    return format->probe_score > AVPROBE_SCORE_RETRY && extensions && av_match_ext(path.c_str(), extensions);
+    return format->probe_score > AVPROBE_SCORE_RETRY && extensions && ffmpeg().av_match_ext(path.c_str(), extensions);
 }
 
 int firstAudioStream(const AVFormatContext* format) {
@@ -161,19 +156,19 @@ public:
         channels_ = description_.mChannelsPerFrame;
         sampleRate_ = par->sample_rate;
         if (sampleRate_ <= 0 || channels_ == 0) fail(kAudioFileInvalidFileError, "The audio stream has no sample rate or channels.");
-        const AVCodec* codec = avcodec_find_decoder(par->codec_id);
-        if (!codec) fail(kAudioFileUnsupportedDataFormatError, std::string("No decoder for ") + avcodec_get_name(par->codec_id) + ".");
-        codec_.reset(avcodec_alloc_context3(codec));
-        if (!codec_ || avcodec_parameters_to_context(codec_.get(), par) < 0)
+        const AVCodec* codec = ffmpeg().avcodec_find_decoder(par->codec_id);
+        if (!codec) fail(kAudioFileUnsupportedDataFormatError, std::string("No decoder for ") + ffmpeg().avcodec_get_name(par->codec_id) + ".");
+        codec_.reset(ffmpeg().avcodec_alloc_context3(codec));
+        if (!codec_ || ffmpeg().avcodec_parameters_to_context(codec_.get(), par) < 0)
             fail(kAudioFileUnspecifiedError, "The decoder cannot be set up.");
         // Delay and padding are trimmed here, by the first pass's packet table, so that a seek
         // lands on the same frames a decode from the start gives.
         codec_->flags2 |= AV_CODEC_FLAG2_SKIP_MANUAL;
-        if (avcodec_open2(codec_.get(), codec, nullptr) < 0)
-            fail(kAudioFileUnsupportedDataFormatError, std::string("The ") + avcodec_get_name(par->codec_id) + " decoder cannot open this stream.");
+        if (ffmpeg().avcodec_open2(codec_.get(), codec, nullptr) < 0)
+            fail(kAudioFileUnsupportedDataFormatError, std::string("The ") + ffmpeg().avcodec_get_name(par->codec_id) + " decoder cannot open this stream.");
         delayed_ = codec->capabilities & AV_CODEC_CAP_DELAY;
-        packet_.reset(av_packet_alloc());
-        frame_.reset(av_frame_alloc());
+        packet_.reset(ffmpeg().av_packet_alloc());
+        frame_.reset(ffmpeg().av_frame_alloc());
         pending_.resize(channels_);
         converted_.resize(channels_);
         convertedPtrs_.resize(channels_);
@@ -265,7 +260,7 @@ private:
 
     int64_t samplesOf(int64_t duration) const {
         const AVRational tb = format_->streams[stream_]->time_base;
-        return av_rescale_q(duration, tb, AVRational{1, sampleRate_});
+        return ffmpeg().av_rescale_q(duration, tb, AVRational{1, sampleRate_});
     }
 
     bool exactInSamples(int64_t duration) const {
@@ -277,8 +272,8 @@ private:
     // stream the same way every time).
     bool nextPacket() {
         for (;;) {
-            av_packet_unref(packet_.get());
-            if (av_read_frame(format_.get(), packet_.get()) < 0) return false;
+            ffmpeg().av_packet_unref(packet_.get());
+            if (ffmpeg().av_read_frame(format_.get(), packet_.get()) < 0) return false;
             if (packet_->stream_index == stream_) return true;
         }
     }
@@ -304,7 +299,7 @@ private:
             e.pts = packet_->pts;
             e.duration = int32_t(samples);
             size_t size = 0;
-            const uint8_t* side = av_packet_get_side_data(packet_.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
+            const uint8_t* side = ffmpeg().av_packet_get_side_data(packet_.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
             readSkipSideData(side, size, e);
             e.primingOnly = packet_->flags & AV_PKT_FLAG_DISCARD;
             index_.push_back(e);
@@ -319,14 +314,14 @@ private:
         int64_t skip = 0;
         // The decoder is fresh here: no flush, which would forget the skip it set up.
         if (!restart()) return 0;
-        if (avcodec_send_packet(codec_.get(), packet_.get()) >= 0 && avcodec_receive_frame(codec_.get(), frame_.get()) == 0) {
-            const AVFrameSideData* side = av_frame_get_side_data(frame_.get(), AV_FRAME_DATA_SKIP_SAMPLES);
+        if (ffmpeg().avcodec_send_packet(codec_.get(), packet_.get()) >= 0 && ffmpeg().avcodec_receive_frame(codec_.get(), frame_.get()) == 0) {
+            const AVFrameSideData* side = ffmpeg().av_frame_get_side_data(frame_.get(), AV_FRAME_DATA_SKIP_SAMPLES);
             PacketEntry e;
             if (side) readSkipSideData(side->data, side->size, e);
             skip = std::max<int64_t>(0, e.sideSkip);
-            av_frame_unref(frame_.get());
+            ffmpeg().av_frame_unref(frame_.get());
         }
-        avcodec_flush_buffers(codec_.get());
+        ffmpeg().avcodec_flush_buffers(codec_.get());
         return skip;
     }
 
@@ -356,19 +351,19 @@ private:
     // First pass by decoding, for containers whose packets do not tell their sample counts.
     void scanByDecoding() {
         index_.clear();
-        avcodec_flush_buffers(codec_.get());
+        ffmpeg().avcodec_flush_buffers(codec_.get());
         if (!reopen()) fail(kAudioFileInvalidFileError, "The file cannot be read from its start.");
         auto collect = [&](PacketEntry* e) {
-            while (avcodec_receive_frame(codec_.get(), frame_.get()) == 0) {
+            while (ffmpeg().avcodec_receive_frame(codec_.get(), frame_.get()) == 0) {
                 if (!e) continue;
-                if (const AVFrameSideData* side = av_frame_get_side_data(frame_.get(), AV_FRAME_DATA_SKIP_SAMPLES)) {
+                if (const AVFrameSideData* side = ffmpeg().av_frame_get_side_data(frame_.get(), AV_FRAME_DATA_SKIP_SAMPLES)) {
                     PacketEntry trims;
                     readSkipSideData(side->data, side->size, trims);
                     if (trims.sideSkip > 0) e->sideSkip = trims.sideSkip;
                     e->sideDiscard += trims.sideDiscard;
                 }
                 e->duration += frame_->nb_samples;
-                av_frame_unref(frame_.get());
+                ffmpeg().av_frame_unref(frame_.get());
             }
         };
         while (nextPacket()) {
@@ -376,13 +371,13 @@ private:
             e.pos = packet_->pos;
             e.pts = packet_->pts;
             e.primingOnly = packet_->flags & AV_PKT_FLAG_DISCARD;
-            avcodec_send_packet(codec_.get(), packet_.get());
+            ffmpeg().avcodec_send_packet(codec_.get(), packet_.get());
             collect(&e);
             index_.push_back(e);
         }
-        avcodec_send_packet(codec_.get(), nullptr);
+        ffmpeg().avcodec_send_packet(codec_.get(), nullptr);
         collect(index_.empty() ? nullptr : &index_.back());
-        avcodec_flush_buffers(codec_.get());
+        ffmpeg().avcodec_flush_buffers(codec_.get());
         layOut(0);
     }
 
@@ -400,7 +395,7 @@ private:
     bool restart() {
         const AVStream* st = format_->streams[stream_];
         const int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-        if (index_[0].pos >= 0 && av_seek_frame(format_.get(), stream_, start, AVSEEK_FLAG_BACKWARD) >= 0 &&
+        if (index_[0].pos >= 0 && ffmpeg().av_seek_frame(format_.get(), stream_, start, AVSEEK_FLAG_BACKWARD) >= 0 &&
             nextPacket() && packet_->pos == index_[0].pos)
             return true;
         return reopen() && nextPacket();
@@ -412,9 +407,9 @@ private:
         const PacketEntry& e = index_[packet];
         int rc = -1;
         if (!(format_->iformat->flags & AVFMT_NO_BYTE_SEEK) && e.pos >= 0)
-            rc = av_seek_frame(format_.get(), stream_, e.pos, AVSEEK_FLAG_BYTE);
+            rc = ffmpeg().av_seek_frame(format_.get(), stream_, e.pos, AVSEEK_FLAG_BYTE);
         else if (e.pts != AV_NOPTS_VALUE && e.pos >= 0)
-            rc = av_seek_frame(format_.get(), stream_, e.pts, AVSEEK_FLAG_BACKWARD);
+            rc = ffmpeg().av_seek_frame(format_.get(), stream_, e.pts, AVSEEK_FLAG_BACKWARD);
         // Packets the table does not know (a resync in the middle of a frame) are passed over.
         for (int passed = 0; rc >= 0 && passed < 64 && nextPacket(); ++passed) {
             const auto it = packetAtPos_.find(packet_->pos);
@@ -430,7 +425,7 @@ private:
         finished_ = false;
         draining_ = false;
         haveHeldPacket_ = false;
-        avcodec_flush_buffers(codec_.get());
+        ffmpeg().avcodec_flush_buffers(codec_.get());
         size_t target = size_t(std::upper_bound(index_.begin(), index_.end(), frame,
                                                 [](int64_t f, const PacketEntry& e) { return f < e.outStart; }) -
                                index_.begin());
@@ -465,12 +460,12 @@ private:
 
     // Decodes one step: takes a frame out of the decoder, or feeds it the next packet.
     void decodeMore() {
-        const int rc = avcodec_receive_frame(codec_.get(), frame_.get());
+        const int rc = ffmpeg().avcodec_receive_frame(codec_.get(), frame_.get());
         if (rc == 0) {
             ++decoded_;
             convert();
             accept(convertedPtrs_, frame_->nb_samples);
-            av_frame_unref(frame_.get());
+            ffmpeg().av_frame_unref(frame_.get());
             return;
         }
         if (rc == AVERROR_EOF || (draining_ && rc == AVERROR(EAGAIN))) {
@@ -487,7 +482,7 @@ private:
         haveHeldPacket_ = false;
         if (!have || nextIndex_ >= index_.size()) {
             draining_ = true;
-            avcodec_send_packet(codec_.get(), nullptr);
+            ffmpeg().avcodec_send_packet(codec_.get(), nullptr);
             return;
         }
         const PacketEntry& e = index_[nextIndex_++];
@@ -495,7 +490,7 @@ private:
         // A decoder without delay has handed out everything of the earlier packets: a shortfall was
         // lost to damaged data and is silence.
         if (!delayed_ && rawCursor_ < e.rawStart) acceptSilence(e.rawStart - rawCursor_);
-        const int sent = avcodec_send_packet(codec_.get(), packet_.get());
+        const int sent = ffmpeg().avcodec_send_packet(codec_.get(), packet_.get());
         if (sent < 0 && sent != AVERROR(EAGAIN)) {
             ++errors_;
             if (!delayed_) acceptSilence(e.rawEnd() - rawCursor_);
@@ -555,7 +550,7 @@ private:
         const int n = frame_->nb_samples;
         const int have = frame_->ch_layout.nb_channels;
         const auto fmt = AVSampleFormat(frame_->format);
-        const bool planar = av_sample_fmt_is_planar(fmt);
+        const bool planar = ffmpeg().av_sample_fmt_is_planar(fmt);
         for (uint32_t c = 0; c < channels_; ++c) {
             auto& out = converted_[c];
             out.assign(size_t(std::max(n, 0)), 0.0f);
@@ -565,7 +560,7 @@ private:
             const int at = planar ? 0 : int(c);
             for (int i = 0; i < n; ++i) {
                 const int k = i * step + at;
-                switch (av_get_packed_sample_fmt(fmt)) {
+                switch (ffmpeg().av_get_packed_sample_fmt(fmt)) {
                 case AV_SAMPLE_FMT_FLT: out[i] = reinterpret_cast<const float*>(base)[k]; break;
                 case AV_SAMPLE_FMT_DBL: out[i] = float(reinterpret_cast<const double*>(base)[k]); break;
                 case AV_SAMPLE_FMT_S16: out[i] = float(reinterpret_cast<const int16_t*>(base)[k]) / 32768.0f; break;
@@ -615,7 +610,10 @@ private:
 }  // namespace
 
 std::unique_ptr<AudioFileBackend> openFFmpegForReading(const std::string& path, std::string* failure) {
-    quietFFmpegLogs();
+    // Without FFmpeg nothing here can tell what the file is: unsupported, with the reason.
+    std::string missing;
+    if (!loadFFmpeg(&missing))
+        fail(kAudioFileUnsupportedFileTypeError, "The file cannot be read without FFmpeg, which cannot be loaded: " + missing + ".");
     FormatPtr format = openInput(path, failure);
     if (!format) return nullptr;
     if (!recognised(format.get(), path)) {
@@ -631,8 +629,8 @@ std::unique_ptr<AudioFileBackend> openFFmpegForReading(const std::string& path, 
 }
 
 std::vector<AudioStreamBasicDescription> probeAudioStreams(const std::string& path) {
-    quietFFmpegLogs();
     std::vector<AudioStreamBasicDescription> found;
+    if (!loadFFmpeg()) return found;
     FormatPtr format = openInput(path, nullptr);
     if (!format || !recognised(format.get(), path)) return found;
     for (unsigned i = 0; i < format->nb_streams; ++i) {

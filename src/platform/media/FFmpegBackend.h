@@ -12,11 +12,12 @@
 namespace platform::detail {
 
 // Opens the first audio stream of a file. nullptr when FFmpeg finds no audio in the content (its
-// reason in `failure`); throws NSErrorException when it finds an audio stream it cannot decode.
+// reason in `failure`); throws NSErrorException when it finds an audio stream it cannot decode, or
+// ('typ?') when FFmpeg itself cannot be loaded.
 std::unique_ptr<AudioFileBackend> openFFmpegForReading(const std::string& path, std::string* failure);
 
 // The on-disk descriptions of a media file's audio streams in container order; empty when FFmpeg
-// cannot read the file.
+// cannot read the file or cannot be loaded.
 std::vector<AudioStreamBasicDescription> probeAudioStreams(const std::string& path);
 
 }  // namespace platform::detail

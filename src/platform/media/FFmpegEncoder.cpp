@@ -2,14 +2,8 @@
 
 #include "platform/avfaudio/AVAudioFile.h"
 #include "platform/foundation/NSError.h"
+#include "platform/media/FFmpegLibrary.h"
 #include "platform/media/FFmpegSupport.h"
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/avutil.h>
-#include <libavutil/channel_layout.h>
-}
 
 #include <algorithm>
 #include <cmath>
@@ -31,8 +25,6 @@ public:
     FFmpegEncoder(const std::string& path, FFmpegContainer container, const AudioStreamBasicDescription& format,
                   uint32_t bitRate)
         : path_(path), boxed_(container != FFmpegContainer::adts) {
-        quietFFmpegLogs();
-
         channels_ = format.mChannelsPerFrame;
         const int rate = int(std::lround(format.mSampleRate));
         if (channels_ == 0 || channels_ > 8 || rate <= 0 || double(rate) != format.mSampleRate)
@@ -42,13 +34,16 @@ public:
             fail(kAudioFileUnsupportedDataFormatError, "Only AAC and Apple Lossless can be encoded.");
         if (!aac && container == FFmpegContainer::adts)
             fail(kAudioFileUnsupportedDataFormatError, "ADTS holds AAC only.");
+        std::string missing;
+        if (!loadFFmpeg(&missing))
+            fail(kAudioFileUnsupportedDataFormatError, "AAC and Apple Lossless are encoded by FFmpeg, which cannot be loaded: " + missing + ".");
 
-        const AVCodec* codec = avcodec_find_encoder(aac ? AV_CODEC_ID_AAC : AV_CODEC_ID_ALAC);
+        const AVCodec* codec = ffmpeg().avcodec_find_encoder(aac ? AV_CODEC_ID_AAC : AV_CODEC_ID_ALAC);
         if (!codec) fail(kAudioFileUnsupportedDataFormatError, "FFmpeg has no encoder for this format.");
-        codec_ = avcodec_alloc_context3(codec);
+        codec_ = ffmpeg().avcodec_alloc_context3(codec);
         if (!codec_) fail(kAudioFileUnspecifiedError, "The encoder cannot be set up.");
         codec_->sample_rate = rate;
-        av_channel_layout_default(&codec_->ch_layout, int(channels_));
+        ffmpeg().av_channel_layout_default(&codec_->ch_layout, int(channels_));
         codec_->time_base = AVRational{1, rate};
         if (aac) {
             codec_->sample_fmt = AV_SAMPLE_FMT_FLTP;
@@ -62,32 +57,32 @@ public:
         }
 
         const char* muxer = container == FFmpegContainer::adts ? "adts" : container == FFmpegContainer::ipod ? "ipod" : "mp4";
-        if (avformat_alloc_output_context2(&format_, nullptr, muxer, nullptr) < 0 || !format_) {
+        if (ffmpeg().avformat_alloc_output_context2(&format_, nullptr, muxer, nullptr) < 0 || !format_) {
             release();
             fail(kAudioFileUnspecifiedError, std::string("FFmpeg has no ") + muxer + " muxer.");
         }
         if (format_->oformat->flags & AVFMT_GLOBALHEADER) codec_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
 
-        int rc = avcodec_open2(codec_, codec, nullptr);
+        int rc = ffmpeg().avcodec_open2(codec_, codec, nullptr);
         if (rc < 0) {
             release();
             fail(kAudioFileUnsupportedDataFormatError, "The encoder refuses this format: " + avErrorText(rc));
         }
-        stream_ = avformat_new_stream(format_, nullptr);
-        if (!stream_ || avcodec_parameters_from_context(stream_->codecpar, codec_) < 0) {
+        stream_ = ffmpeg().avformat_new_stream(format_, nullptr);
+        if (!stream_ || ffmpeg().avcodec_parameters_from_context(stream_->codecpar, codec_) < 0) {
             release();
             fail(kAudioFileUnspecifiedError, "The output stream cannot be set up.");
         }
         stream_->time_base = codec_->time_base;
 
         // The protocol prefix keeps a ':' in a file name from reading as a protocol.
-        rc = avio_open(&format_->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE);
+        rc = ffmpeg().avio_open(&format_->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE);
         if (rc < 0) {
             release();
             fail(rc == AVERROR(EACCES) ? kAudioFilePermissionsError : kAudioFileUnspecifiedError,
                  "The file \"" + path + "\" cannot be created: " + avErrorText(rc));
         }
-        rc = avformat_write_header(format_, nullptr);
+        rc = ffmpeg().avformat_write_header(format_, nullptr);
         if (rc < 0) {
             release();
             std::error_code ec;
@@ -96,8 +91,8 @@ public:
         }
 
         frameSize_ = codec_->frame_size > 0 ? uint32_t(codec_->frame_size) : 4096;
-        frame_ = av_frame_alloc();
-        packet_ = av_packet_alloc();
+        frame_ = ffmpeg().av_frame_alloc();
+        packet_ = ffmpeg().av_packet_alloc();
         fifo_.assign(channels_, {});
 
         description_.mSampleRate = rate;
@@ -145,7 +140,7 @@ public:
             // list say how much of it is real.
             if (rest > 0) encode(rest);
             send(nullptr);
-            const int rc = av_write_trailer(format_);
+            const int rc = ffmpeg().av_write_trailer(format_);
             if (rc < 0) {
                 ok = false;
                 why = avErrorText(rc);
@@ -169,12 +164,12 @@ private:
     static constexpr OSStatus kAudioFileOperationNotSupported = 0x6F703F3F;  // 'op??'
 
     void encode(uint32_t n) {
-        av_frame_unref(frame_);
+        ffmpeg().av_frame_unref(frame_);
         frame_->nb_samples = int(n);
         frame_->format = codec_->sample_fmt;
         frame_->sample_rate = codec_->sample_rate;
-        av_channel_layout_copy(&frame_->ch_layout, &codec_->ch_layout);
-        if (av_frame_get_buffer(frame_, 0) < 0) fail(kAudioFileUnspecifiedError, "Out of memory for the encoder.");
+        ffmpeg().av_channel_layout_copy(&frame_->ch_layout, &codec_->ch_layout);
+        if (ffmpeg().av_frame_get_buffer(frame_, 0) < 0) fail(kAudioFileUnspecifiedError, "Out of memory for the encoder.");
         for (uint32_t c = 0; c < channels_; ++c) {
             const float* in = fifo_[c].data() + fifoOffset_;
             if (codec_->sample_fmt == AV_SAMPLE_FMT_FLTP) {
@@ -201,28 +196,28 @@ private:
     }
 
     void send(AVFrame* frame) {
-        int rc = avcodec_send_frame(codec_, frame);
+        int rc = ffmpeg().avcodec_send_frame(codec_, frame);
         if (rc < 0) fail(kAudioFileUnspecifiedError, "The encoder failed: " + avErrorText(rc));
         for (;;) {
-            rc = avcodec_receive_packet(codec_, packet_);
+            rc = ffmpeg().avcodec_receive_packet(codec_, packet_);
             if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
             if (rc < 0) fail(kAudioFileUnspecifiedError, "The encoder failed: " + avErrorText(rc));
-            av_packet_rescale_ts(packet_, codec_->time_base, stream_->time_base);
+            ffmpeg().av_packet_rescale_ts(packet_, codec_->time_base, stream_->time_base);
             packet_->stream_index = stream_->index;
-            rc = av_interleaved_write_frame(format_, packet_);
+            rc = ffmpeg().av_interleaved_write_frame(format_, packet_);
             if (rc < 0) fail(kAudioFileUnspecifiedError, "The file cannot be written: " + avErrorText(rc));
         }
     }
 
     void release() {
         if (format_) {
-            if (format_->pb) avio_closep(&format_->pb);
-            avformat_free_context(format_);
+            if (format_->pb) ffmpeg().avio_closep(&format_->pb);
+            ffmpeg().avformat_free_context(format_);
             format_ = nullptr;
         }
-        avcodec_free_context(&codec_);
-        av_frame_free(&frame_);
-        av_packet_free(&packet_);
+        ffmpeg().avcodec_free_context(&codec_);
+        ffmpeg().av_frame_free(&frame_);
+        ffmpeg().av_packet_free(&packet_);
     }
 
     std::string path_;

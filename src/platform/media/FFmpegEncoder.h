@@ -16,7 +16,8 @@ enum class FFmpegContainer { mp4, ipod, adts };
 // flags give the source depth: 1 = 16, 2 = 20, 3 = 24, 4 = 32 bits), mSampleRate and
 // mChannelsPerFrame. `bitRate` in bit/s for AAC; 0 picks 64000 per channel (at most 320000).
 // Frames are taken as Float32 per channel. The trailer is written by close(). Throws
-// NSErrorException ('fmt?' for a format the encoder or container refuses).
+// NSErrorException ('fmt?' for a format the encoder or container refuses, or when FFmpeg cannot be
+// loaded).
 std::unique_ptr<AudioFileBackend> createFFmpegEncoderForWriting(const std::string& path, FFmpegContainer container,
                                                                 const AudioStreamBasicDescription& format,
                                                                 uint32_t bitRate);

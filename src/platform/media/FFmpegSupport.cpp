@@ -1,22 +1,12 @@
 #include "platform/media/FFmpegSupport.h"
 
-extern "C" {
-#include <libavutil/avutil.h>
-#include <libavutil/log.h>
-}
-
-#include <mutex>
+#include "platform/media/FFmpegLibrary.h"
 
 namespace platform::detail {
 
-void quietFFmpegLogs() {
-    static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
-}
-
 std::string avErrorText(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
+    ffmpeg().av_strerror(code, text, sizeof text);
     return text;
 }
 

@@ -5,11 +5,13 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform::detail {
 
-// Silences FFmpeg's own console log (once per process): failures reach callers as NSErrors instead.
-void quietFFmpegLogs();
+// The names FFmpeg's libraries are loaded by (libavutil, libavcodec, libavformat): those of the
+// headers we build with.
+std::vector<std::string> ffmpegLibraryNames();
 
 // FFmpeg's text for an AVERROR code.
 std::string avErrorText(int code);
