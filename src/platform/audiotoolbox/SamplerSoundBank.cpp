@@ -1,6 +1,7 @@
-// The sampler's SoundFont instrument, on FluidSynth. One synth per loaded preset: a new load builds
-// a new synth beside the playing one, so the swap leaves no gap. The synth is driven from the
-// render thread only (its thread-safe API is off); its voices are allocated when it is made.
+// The sampler's SoundFont instrument, on FluidSynth (loaded with the first SoundFont). One synth per
+// loaded preset: a new load builds a new synth beside the playing one, so the swap leaves no gap.
+// The synth is driven from the render thread only (its thread-safe API is off); its voices are
+// allocated when it is made.
 //
 // A bank's parsed presets and sample data take several MB and are the same for every sampler that
 // plays it, so they are loaded once per process and shared: each synth holds a thin sound font that
@@ -8,9 +9,8 @@
 // synth costs on its own is its voices and buffers, bounded by kVoices.
 #include "platform/audiotoolbox/AVAudioUnitSampler.h"
 #include "platform/audiotoolbox/AudioUnit.h"
+#include "platform/audiotoolbox/detail/FluidSynthLibrary.h"
 #include "platform/audiotoolbox/detail/SamplerInstrument.h"
-
-#include <fluidsynth.h>
 
 #include <algorithm>
 #include <cmath>
@@ -19,6 +19,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <string>
 
 namespace platform::detail {
 
@@ -28,14 +29,6 @@ constexpr int kChannels = 16;
 // Voices per sampler (FluidSynth's default is 256, about 10 KB each): a sampler plays one preset,
 // and a sequence gives every track a sampler of its own.
 constexpr int kVoices = 64;
-
-void silenceFluidSynthLog() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        // Its messages would reach stderr, from the render thread too; our errors say what failed.
-        for (int level = FLUID_PANIC; level <= FLUID_DBG; ++level) fluid_set_log_function(level, nullptr, nullptr);
-    });
-}
 
 [[noreturn]] void fail(OSStatus status, const std::string& text) {
     throw NSErrorException(makeOSStatusError(status, text));
@@ -56,20 +49,21 @@ public:
 
     // A sound font for one synth (freed by the synth), or null when the file is no SoundFont.
     fluid_sfont_t* acquire(const std::string& path) {
+        const FluidSynthLibrary& fs = fluidSynth();
         const auto key = fileIdentity(path);
         std::lock_guard lock(mutex_);
         auto found = banks_.find(key);
         if (found == banks_.end()) {
             Bank bank;
-            bank.settings = new_fluid_settings();
-            fluid_settings_setint(bank.settings, "synth.polyphony", 1);
-            fluid_settings_setint(bank.settings, "synth.threadsafe-api", 0);
-            fluid_settings_setint(bank.settings, "synth.reverb.active", 0);
-            fluid_settings_setint(bank.settings, "synth.chorus.active", 0);
-            fluid_settings_setint(bank.settings, "synth.dynamic-sample-loading", 0);
-            bank.loader = new_fluid_synth(bank.settings);
-            const int id = bank.loader ? fluid_synth_sfload(bank.loader, path.c_str(), 0) : FLUID_FAILED;
-            bank.font = id == FLUID_FAILED ? nullptr : fluid_synth_get_sfont_by_id(bank.loader, id);
+            bank.settings = fs.new_fluid_settings();
+            fs.fluid_settings_setint(bank.settings, "synth.polyphony", 1);
+            fs.fluid_settings_setint(bank.settings, "synth.threadsafe-api", 0);
+            fs.fluid_settings_setint(bank.settings, "synth.reverb.active", 0);
+            fs.fluid_settings_setint(bank.settings, "synth.chorus.active", 0);
+            fs.fluid_settings_setint(bank.settings, "synth.dynamic-sample-loading", 0);
+            bank.loader = fs.new_fluid_synth(bank.settings);
+            const int id = bank.loader ? fs.fluid_synth_sfload(bank.loader, path.c_str(), 0) : FLUID_FAILED;
+            bank.font = id == FLUID_FAILED ? nullptr : fs.fluid_synth_get_sfont_by_id(bank.loader, id);
             if (!bank.font) {
                 unload(bank);
                 return nullptr;
@@ -77,12 +71,12 @@ public:
             found = banks_.emplace(key, bank).first;
         }
         Bank& bank = found->second;
-        fluid_sfont_t* handle = new_fluid_sfont(handleName, handlePreset, handleIterationStart, handleIterationNext, handleFree);
+        fluid_sfont_t* handle = fs.new_fluid_sfont(handleName, handlePreset, handleIterationStart, handleIterationNext, handleFree);
         if (!handle) {
             if (bank.users == 0) drop(found);
             return nullptr;
         }
-        fluid_sfont_set_data(handle, new Handle{key, bank.font});
+        fs.fluid_sfont_set_data(handle, new Handle{key, bank.font});
         ++bank.users;
         return handle;
     }
@@ -102,16 +96,16 @@ private:
         fluid_sfont_t* font;
     };
 
-    static fluid_sfont_t* font(fluid_sfont_t* handle) { return static_cast<Handle*>(fluid_sfont_get_data(handle))->font; }
-    static const char* handleName(fluid_sfont_t* handle) { return fluid_sfont_get_name(font(handle)); }
+    static fluid_sfont_t* font(fluid_sfont_t* handle) { return static_cast<Handle*>(fluidSynth().fluid_sfont_get_data(handle))->font; }
+    static const char* handleName(fluid_sfont_t* handle) { return fluidSynth().fluid_sfont_get_name(font(handle)); }
     static fluid_preset_t* handlePreset(fluid_sfont_t* handle, int bank, int program) {
-        return fluid_sfont_get_preset(font(handle), bank, program);
+        return fluidSynth().fluid_sfont_get_preset(font(handle), bank, program);
     }
-    static void handleIterationStart(fluid_sfont_t* handle) { fluid_sfont_iteration_start(font(handle)); }
-    static fluid_preset_t* handleIterationNext(fluid_sfont_t* handle) { return fluid_sfont_iteration_next(font(handle)); }
+    static void handleIterationStart(fluid_sfont_t* handle) { fluidSynth().fluid_sfont_iteration_start(font(handle)); }
+    static fluid_preset_t* handleIterationNext(fluid_sfont_t* handle) { return fluidSynth().fluid_sfont_iteration_next(font(handle)); }
     static int handleFree(fluid_sfont_t* handle) {
-        std::unique_ptr<Handle> data(static_cast<Handle*>(fluid_sfont_get_data(handle)));
-        delete_fluid_sfont(handle);
+        std::unique_ptr<Handle> data(static_cast<Handle*>(fluidSynth().fluid_sfont_get_data(handle)));
+        fluidSynth().delete_fluid_sfont(handle);
         instance().releaseBank(data->key);
         return 0;
     }
@@ -128,8 +122,8 @@ private:
     }
 
     static void unload(const Bank& bank) {
-        if (bank.loader) delete_fluid_synth(bank.loader);
-        if (bank.settings) delete_fluid_settings(bank.settings);
+        if (bank.loader) fluidSynth().delete_fluid_synth(bank.loader);
+        if (bank.settings) fluidSynth().delete_fluid_settings(bank.settings);
     }
 
     std::mutex mutex_;
@@ -165,16 +159,16 @@ public:
         const int data1 = length > 1 ? bytes[1] & 0x7F : 0;
         const int data2 = length > 2 ? bytes[2] & 0x7F : 0;
         switch (status & 0xF0) {
-        case 0x80: fluid_synth_noteoff(synth_, channel, data1); break;
+        case 0x80: fs_->fluid_synth_noteoff(synth_, channel, data1); break;
         case 0x90:
-            if (data2 == 0) fluid_synth_noteoff(synth_, channel, data1);
-            else fluid_synth_noteon(synth_, channel, data1, data2);
+            if (data2 == 0) fs_->fluid_synth_noteoff(synth_, channel, data1);
+            else fs_->fluid_synth_noteon(synth_, channel, data1, data2);
             break;
-        case 0xA0: fluid_synth_key_pressure(synth_, channel, data1, data2); break;
-        case 0xB0: fluid_synth_cc(synth_, channel, data1, data2); break;
-        case 0xC0: fluid_synth_program_change(synth_, channel, data1); break;
-        case 0xD0: fluid_synth_channel_pressure(synth_, channel, data1); break;
-        case 0xE0: fluid_synth_pitch_bend(synth_, channel, data1 | (data2 << 7)); break;
+        case 0xA0: fs_->fluid_synth_key_pressure(synth_, channel, data1, data2); break;
+        case 0xB0: fs_->fluid_synth_cc(synth_, channel, data1, data2); break;
+        case 0xC0: fs_->fluid_synth_program_change(synth_, channel, data1); break;
+        case 0xD0: fs_->fluid_synth_channel_pressure(synth_, channel, data1); break;
+        case 0xE0: fs_->fluid_synth_pitch_bend(synth_, channel, data1 | (data2 << 7)); break;
         default: break;
         }
     }
@@ -184,8 +178,8 @@ public:
         settled_ = false;
         const float semitones = std::trunc(cents / 100.0f);
         for (int channel = 0; channel < kChannels; ++channel) {
-            fluid_synth_set_gen(synth_, channel, GEN_COARSETUNE, semitones);
-            fluid_synth_set_gen(synth_, channel, GEN_FINETUNE, cents - semitones * 100.0f);
+            fs_->fluid_synth_set_gen(synth_, channel, GEN_COARSETUNE, semitones);
+            fs_->fluid_synth_set_gen(synth_, channel, GEN_FINETUNE, cents - semitones * 100.0f);
         }
     }
 
@@ -198,30 +192,29 @@ public:
         // A settled synthesizer without voices writes only zeros, so whole blocks of its silence are
         // written here instead: its block grid stays where it was, and nothing in its output depends
         // on how many silent blocks went by (voice ages count from each voice's own start).
-        const bool silent = fluid_synth_get_active_voice_count(synth_) == 0;
+        const bool silent = fs_->fluid_synth_get_active_voice_count(synth_) == 0;
         if (silent && settled_ && blockPhase_ == 0 && frames % blockFrames_ == 0) {
             std::fill_n(left, frames, 0.0f);
             std::fill_n(right, frames, 0.0f);
             return;
         }
-        fluid_synth_write_float(synth_, int(frames), left, 0, 1, right, 0, 1);
+        fs_->fluid_synth_write_float(synth_, int(frames), left, 0, 1, right, 0, 1);
         blockPhase_ = (blockPhase_ + frames) % blockFrames_;
         // Settled: a render of several whole blocks began and ended without a voice and no message
         // came since, so every queued change and finished voice has been dealt with.
-        settled_ = silent && frames >= 4 * blockFrames_ && fluid_synth_get_active_voice_count(synth_) == 0;
+        settled_ = silent && frames >= 4 * blockFrames_ && fs_->fluid_synth_get_active_voice_count(synth_) == 0;
     }
 
 private:
     void resetVoices() {
-        fluid_synth_all_sounds_off(synth_, -1);
+        fs_->fluid_synth_all_sounds_off(synth_, -1);
         for (int channel = 0; channel < kChannels; ++channel) {
-            fluid_synth_cc(synth_, channel, 121, 0);  // reset all controllers
-            fluid_synth_pitch_bend(synth_, channel, 8192);
+            fs_->fluid_synth_cc(synth_, channel, 121, 0);  // reset all controllers
+            fs_->fluid_synth_pitch_bend(synth_, channel, 8192);
         }
     }
 
     void build(double sampleRate) {
-        silenceFluidSynthLog();
         sampleRate_ = sampleRate;
         blockPhase_ = 0;
         settled_ = false;
@@ -233,46 +226,51 @@ private:
         std::ifstream(url_.filePath(), std::ios::binary).read(header, sizeof header);
         if (std::memcmp(header, "RIFF", 4) != 0 || std::memcmp(header + 8, "sfbk", 4) != 0)
             fail(kAudioUnitErr_InvalidFile, "\"" + url_.path() + "\" is no SoundFont.");
-        settings_ = new_fluid_settings();
-        fluid_settings_setnum(settings_, "synth.sample-rate", sampleRate);
-        fluid_settings_setint(settings_, "synth.threadsafe-api", 0);
-        fluid_settings_setint(settings_, "synth.reverb.active", 0);
-        fluid_settings_setint(settings_, "synth.chorus.active", 0);
-        fluid_settings_setint(settings_, "synth.midi-channels", kChannels);
-        fluid_settings_setint(settings_, "synth.audio-channels", 1);
-        fluid_settings_setint(settings_, "synth.cpu-cores", 1);
-        fluid_settings_setint(settings_, "synth.dynamic-sample-loading", 0);
-        fluid_settings_setint(settings_, "synth.polyphony", kVoices);
-        synth_ = new_fluid_synth(settings_);
+        std::string missing;
+        fs_ = loadFluidSynth(&missing);
+        if (!fs_)
+            fail(kAudioUnitErr_InvalidFile, "\"" + url_.path() + "\" cannot be played without FluidSynth, which cannot be loaded: " +
+                                                missing + ".");
+        settings_ = fs_->new_fluid_settings();
+        fs_->fluid_settings_setnum(settings_, "synth.sample-rate", sampleRate);
+        fs_->fluid_settings_setint(settings_, "synth.threadsafe-api", 0);
+        fs_->fluid_settings_setint(settings_, "synth.reverb.active", 0);
+        fs_->fluid_settings_setint(settings_, "synth.chorus.active", 0);
+        fs_->fluid_settings_setint(settings_, "synth.midi-channels", kChannels);
+        fs_->fluid_settings_setint(settings_, "synth.audio-channels", 1);
+        fs_->fluid_settings_setint(settings_, "synth.cpu-cores", 1);
+        fs_->fluid_settings_setint(settings_, "synth.dynamic-sample-loading", 0);
+        fs_->fluid_settings_setint(settings_, "synth.polyphony", kVoices);
+        synth_ = fs_->new_fluid_synth(settings_);
         if (!synth_) {
             destroy();
             fail(kAudioUnitErr_InvalidFile, "The SoundFont synthesizer could not be made.");
         }
         fluid_sfont_t* shared = SharedSoundBanks::instance().acquire(url_.path());
-        const int id = shared ? fluid_synth_add_sfont(synth_, shared) : FLUID_FAILED;
+        const int id = shared ? fs_->fluid_synth_add_sfont(synth_, shared) : FLUID_FAILED;
         if (id == FLUID_FAILED) {
             if (shared) SharedSoundBanks::release(shared);
             destroy();
             fail(kAudioUnitErr_InvalidFile, "\"" + url_.path() + "\" is no SoundFont.");
         }
-        fluid_sfont_t* font = fluid_synth_get_sfont_by_id(synth_, id);
-        if (!font || !fluid_sfont_get_preset(font, bank_, program_)) {
+        fluid_sfont_t* font = fs_->fluid_synth_get_sfont_by_id(synth_, id);
+        if (!font || !fs_->fluid_sfont_get_preset(font, bank_, program_)) {
             destroy();
             fail(kAudioUnitErr_InvalidPropertyValue, "\"" + url_.path() + "\" has no preset " +
                                                          std::to_string(program_) + " in bank " + std::to_string(bank_) + ".");
         }
-        blockFrames_ = uint32_t(std::max(1, fluid_synth_get_internal_bufsize(synth_)));
+        blockFrames_ = uint32_t(std::max(1, fs_->fluid_synth_get_internal_bufsize(synth_)));
         // Mono-timbral: every channel plays the preset, channel 10 included.
         const int type = bank_ >= 128 ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC;
         for (int channel = 0; channel < kChannels; ++channel) {
-            fluid_synth_set_channel_type(synth_, channel, type);
-            fluid_synth_program_select(synth_, channel, id, bank_, program_);
+            fs_->fluid_synth_set_channel_type(synth_, channel, type);
+            fs_->fluid_synth_program_select(synth_, channel, id, bank_, program_);
         }
     }
 
     void destroy() {
-        if (synth_) delete_fluid_synth(synth_);
-        if (settings_) delete_fluid_settings(settings_);
+        if (synth_) fs_->delete_fluid_synth(synth_);
+        if (settings_) fs_->delete_fluid_settings(settings_);
         synth_ = nullptr;
         settings_ = nullptr;
     }
@@ -281,6 +279,7 @@ private:
     int bank_;
     int program_;
     double sampleRate_ = 0;
+    const FluidSynthLibrary* fs_ = nullptr;  // set once the file is known to be a SoundFont
     fluid_settings_t* settings_ = nullptr;
     fluid_synth_t* synth_ = nullptr;
     // Render thread: where the synthesizer stands in its block, and whether it is settled in silence.

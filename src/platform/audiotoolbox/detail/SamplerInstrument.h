@@ -65,8 +65,12 @@ std::string fileIdentity(const std::string& path);
 // Plays the preset's zones; throws NSErrorException when a sound file cannot be read.
 std::unique_ptr<SamplerInstrument> makeZoneInstrument(const SamplerPreset& preset, double sampleRate);
 
-// A SoundFont preset on all 16 channels; throws NSErrorException for a missing or unreadable file
-// or a preset the bank lacks.
+// A SoundFont preset on all 16 channels; throws NSErrorException for a missing or unreadable file,
+// a preset the bank lacks, or FluidSynth that cannot be loaded.
 std::unique_ptr<SamplerInstrument> makeSoundBankInstrument(const URL& url, int bank, int program, double sampleRate);
+
+// The name FluidSynth, which plays SoundFonts, is loaded by when the first one is loaded: that of the
+// headers we build with.
+std::string fluidSynthLibraryName();
 
 }  // namespace platform::detail
