@@ -18,6 +18,7 @@
 #include <vector>
 
 using testsupport::haveTool;
+using testsupport::midiFile;
 using testsupport::q;
 using testsupport::readFile;
 using testsupport::run;
@@ -192,19 +193,6 @@ int64_t field(const std::string& info, const std::string& name) {
 }
 
 const char* const kSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
-
-// A format-1 Standard MIDI File at 480 ticks per beat holding these track bodies (each closed with
-// an end of track).
-std::string midiFile(const std::vector<std::string>& tracks) {
-    const auto be32 = [](size_t v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; };
-    std::string file = "MThd" + be32(6) + std::string("\0\1", 2) + char(tracks.size() >> 8) + char(tracks.size()) +
-                       std::string("\1\xE0", 2);
-    for (std::string body : tracks) {
-        body += std::string("\0\xFF\x2F\0", 4);
-        file += "MTrk" + be32(body.size()) + body;
-    }
-    return file;
-}
 
 const std::string kNote("\0\x90\x3C\x40\x60\x80\x3C\x40", 8);
 

@@ -1,5 +1,6 @@
 // sonora-tool checked against sox and ffmpeg from the shell.
 #include "main/TestSupport.h"
+#include "platform/audiotoolbox/detail/SamplerInstrument.h"
 #include "platform/media/FFmpegSupport.h"
 
 #include <gtest/gtest.h>
@@ -131,48 +132,90 @@ TEST_F(SonoraTool, InfoOnADamagedM4aGivesFFmpegsReason) {
     EXPECT_EQ(err.find("libsndfile"), std::string::npos) << err;
 }
 
-// FFmpeg is loaded when a file first needs it. With its libraries unloadable (a broken file found
-// first under libavformat's name), what needs FFmpeg fails cleanly, the log names the library once,
-// and what does not need it works without trying to load it.
+// A command of sonora-tool (its arguments) and whether it works without a library it may load.
+struct NeedsCase {
+    std::string args;
+    bool works;
+};
+
+// Runs the commands with `library` unloadable (a broken file found first under its name): those that
+// need it fail with a clear line, the log saying once that `what` cannot be loaded, naming the
+// library; the others work without trying to load it. Returns the command prefix that runs the tool
+// so, for further checks.
+std::string expectOnlyWhatNeedsItFails(const testsupport::ScratchDir& t, const std::string& library,
+                                       const std::string& what, const std::vector<NeedsCase>& cases) {
+    std::filesystem::create_directories(t / "lib");
+    testsupport::writeFile(t / "lib" / library, "not a library");
+    const std::string broken = "TAMBERLO_LOG_STDERR=1 LD_LIBRARY_PATH=" + q(t / "lib") + " " + tool();
+    for (const auto& c : cases) {
+        int status = -1;
+        const std::string err = capture(broken + c.args + " 2>&1 >/dev/null", &status);
+        if (c.works) {
+            EXPECT_EQ(status, 0) << c.args << ": " << err;
+            EXPECT_EQ(err.find(library), std::string::npos) << c.args << ": " << what << " was loaded: " << err;
+            continue;
+        }
+        EXPECT_EQ(status, 1) << c.args;
+        const std::vector<std::string> lines = testsupport::lines(err);
+        if (lines.empty()) {
+            ADD_FAILURE() << c.args << ": no message";
+            continue;
+        }
+        EXPECT_EQ(lines.back().rfind("sonora-tool: ", 0), 0u) << c.args << ": " << err;
+        const auto logged = std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+            return line.find(what + " cannot be loaded") != std::string::npos && line.rfind("sonora-tool: ", 0) != 0;
+        });
+        EXPECT_EQ(logged, 1) << c.args << ": " << err;
+        EXPECT_NE(err.find(library), std::string::npos) << c.args << ": " << err;
+    }
+    return broken;
+}
+
+// FFmpeg is loaded when a file first needs it: without it only MP3, AAC, M4A... fail.
 TEST_F(SonoraTool, WithoutFFmpegOnlyWhatNeedsItFails) {
     ASSERT_EQ(run("ffmpeg -v error -i " + q(t / "a.wav") + " -c:a aac " + q(t / "a.m4a")), 0);
     const std::string library = platform::detail::ffmpegLibraryNames().back();
     ASSERT_EQ(library.rfind("libavformat.so.", 0), 0u) << library;
-    std::filesystem::create_directory(t / "lib");
-    testsupport::writeFile(t / "lib" / library, "not a library");
-    const std::string broken = "TAMBERLO_LOG_STDERR=1 LD_LIBRARY_PATH=" + q(t / "lib") + " " + tool();
-    const struct {
-        std::string args;
-        bool works;
-    } cases[] = {
+    const std::vector<NeedsCase> cases = {
         {" info " + q(t / "a.wav"), true},
         {" convert " + q(t / "b.aiff") + " " + q(t / "b.wav"), true},
         {" info " + q(t / "a.m4a"), false},
         {" convert " + q(t / "a.m4a") + " " + q(t / "m.wav"), false},
         {" convert " + q(t / "a.wav") + " " + q(t / "w.m4a"), false},
     };
-    for (const auto& c : cases) {
-        int status = -1;
-        const std::string err = capture(broken + c.args + " 2>&1 >/dev/null", &status);
-        if (c.works) {
-            EXPECT_EQ(status, 0) << c.args << ": " << err;
-            EXPECT_EQ(err.find(library), std::string::npos) << c.args << ": FFmpeg was loaded: " << err;
-            continue;
-        }
-        EXPECT_EQ(status, 1) << c.args;
-        const std::vector<std::string> lines = testsupport::lines(err);
-        ASSERT_FALSE(lines.empty()) << c.args;
-        EXPECT_EQ(lines.back().rfind("sonora-tool: ", 0), 0u) << c.args << ": " << err;
-        const auto logged = std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
-            return line.find("FFmpeg cannot be loaded") != std::string::npos && line.rfind("sonora-tool: ", 0) != 0;
-        });
-        EXPECT_EQ(logged, 1) << c.args << ": " << err;
-        EXPECT_NE(err.find(library), std::string::npos) << c.args << ": " << err;
-    }
+    const std::string broken = expectOnlyWhatNeedsItFails(t, library, "FFmpeg", cases);
     // Where the reader reports it, the message itself names the library.
     EXPECT_NE(capture(broken + " info " + q(t / "a.m4a") + " 2>&1 >/dev/null | grep '^sonora-tool: '").find(library),
               std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(t / "w.m4a")) << "no half-written m4a is left behind";
     // The same commands with FFmpeg there.
     for (const auto& c : cases) EXPECT_EQ(run(tool() + c.args + " 2>/dev/null"), 0) << c.args;
+}
+
+// FluidSynth is loaded with the first SoundFont: without it only what plays a SoundFont fails, with
+// the sampler's error for an unusable instrument file; sound-file zones and MIDI files work.
+TEST_F(SonoraTool, WithoutFluidSynthOnlySoundFontsFail) {
+    const std::string font = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+    if (!std::filesystem::exists(font)) GTEST_SKIP() << "no SoundFont";
+    const std::string library = platform::detail::fluidSynthLibraryName();
+    ASSERT_EQ(library.rfind("libfluidsynth.so.", 0), 0u) << library;
+    testsupport::writeFile(t / "one.mid", testsupport::midiFile({"", std::string("\0\x90\x3C\x40\x83\x60\x80\x3C\x40", 9)}));
+    const std::string soundFont = " --soundfont " + q(font);
+    const std::vector<NeedsCase> cases = {
+        {" sampler-render " + q(t / "z.wav") + " --seconds 1 --audio " + q(t / "a.wav") + " --note 60", true},
+        {" seq-info " + q(t / "one.mid"), true},
+        {" sampler-render " + q(t / "s.wav") + " --seconds 1" + soundFont + " --note 60", false},
+        {" sequence " + q(t / "one.mid") + " " + q(t / "q.wav") + soundFont + " --seconds 1", false},
+        {" midiplayer " + q(t / "one.mid") + " " + q(t / "p.wav") + soundFont + " --seconds 1", false},
+    };
+    const std::string broken = expectOnlyWhatNeedsItFails(t, library, "FluidSynth", cases);
+    const std::string message =
+        capture(broken + " sampler-render " + q(t / "s.wav") + " --seconds 1" + soundFont + " --note 60 2>&1 >/dev/null | grep '^sonora-tool: '");
+    EXPECT_NE(message.find("FluidSynth"), std::string::npos) << message;
+    EXPECT_NE(message.find(library), std::string::npos) << message;
+    EXPECT_NE(message.find("-10871"), std::string::npos) << "the sampler's invalid-file error: " << message;
+    for (const std::string out : {"s.wav", "q.wav", "p.wav"})
+        EXPECT_FALSE(std::filesystem::exists(t / out)) << out << ": nothing is left behind";
+    // The same commands with FluidSynth there.
+    for (const auto& c : cases) EXPECT_EQ(run(tool() + c.args + " >/dev/null 2>&1"), 0) << c.args;
 }

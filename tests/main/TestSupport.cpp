@@ -82,6 +82,17 @@ void writeFile(const std::filesystem::path& path, const std::string& bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+std::string midiFile(const std::vector<std::string>& tracks) {
+    const auto be32 = [](size_t v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; };
+    std::string file = "MThd" + be32(6) + std::string("\0\1", 2) + char(tracks.size() >> 8) + char(tracks.size()) +
+                       std::string("\1\xE0", 2);
+    for (std::string body : tracks) {
+        body += std::string("\0\xFF\x2F\0", 4);
+        file += "MTrk" + be32(body.size()) + body;
+    }
+    return file;
+}
+
 std::vector<float> readFloats(const std::filesystem::path& path) {
     const std::string bytes = readFile(path);
     std::vector<float> samples(bytes.size() / sizeof(float));

@@ -41,6 +41,10 @@ std::vector<std::string> lines(const std::string& text);
 std::string readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& bytes);
 
+// A format-1 Standard MIDI File at 480 ticks per beat holding these track bodies (each closed with
+// an end of track).
+std::string midiFile(const std::vector<std::string>& tracks);
+
 // Raw little-endian float32 samples of a file.
 std::vector<float> readFloats(const std::filesystem::path& path);
 
