@@ -45,8 +45,6 @@ IteratorData* findIterator(MusicEventIterator iterator) {
     return it == registry().iterators.end() ? nullptr : &it->second;
 }
 
-bool validTime(double time) { return std::isfinite(time); }
-
 }  // namespace
 
 std::recursive_mutex& sequenceLock() {

@@ -420,7 +420,7 @@ OSStatus received(MIDIEndpointRef source, const MIDIPacketList* list, size_t lis
 }
 
 // Queues the delivery of packets to a destination's read block.
-void deliverToDestinationLocked(Server& s, MIDIEndpointRef destination, const Object& object,
+void deliverToDestinationLocked(Server& s, MIDIEndpointRef, const Object& object,
                                 const std::vector<loopback::ReceivedPacket>& packets) {
     if (!object.read || packets.empty()) return;
     s.thread.post([live = object.live, list = packetList(packets), block = object.read] {
