@@ -129,10 +129,11 @@ void ExportController::convertFormat() {
 
 void ExportController::removeWorkFiles() {
     if (renderFile) {
+        // Removed below: no need to wait for the disk.
         try {
-            renderFile->close();
+            renderFile->closeWithoutSync();
         } catch (const platform::NSErrorException&) {
-            // Already closed, or never written: nothing to flush.
+            // A failing flush of a file about to be removed has nothing to lose.
         }
     }
     // The players hold the padded files open; an open file's space stays taken after its removal.

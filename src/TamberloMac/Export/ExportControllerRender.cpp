@@ -76,7 +76,9 @@ std::shared_ptr<AVAudioFile> writePadded(const URL& url, const AVAudioPCMBuffer&
             }
         }
         if (clip.frameLength() > 0) file->write(clip);
-    }  // closed: the data is complete before anyone reads it
+        // Complete before anyone reads it; a work file, removed after the export, need not reach the disk.
+        file->closeWithoutSync();
+    }
     return AVAudioFile::forReading(url);
 }
 
