@@ -172,16 +172,18 @@ public:
 
     OSStatus setClientFormat(const AudioStreamBasicDescription& client) {
         if (!usableClientFormat(client)) return kAudioFileUnsupportedDataFormatError;
-        auto next = forWriting ? std::make_unique<detail::PCMConverter>(client, processing, kChunkFrames)
-                               : std::make_unique<detail::PCMConverter>(processing, client, kChunkFrames);
-        if (!next->isValid()) return kAudioFileUnsupportedDataFormatError;
+        // Integer file samples to an integer client format go straight from the file's bytes;
+        // everything else through the processing format.
+        std::unique_ptr<detail::PCMConverter> next;
         bool raw = false;
         if (!forWriting && source->readsRaw()) {
-            auto direct = std::make_unique<detail::PCMConverter>(fileFormat, client, kRawChunkFrames);
-            if (direct->isValid() && direct->convertsInIntegers()) {
-                next = std::move(direct);
-                raw = true;
-            }
+            next = std::make_unique<detail::PCMConverter>(fileFormat, client, kRawChunkFrames);
+            raw = next->isValid() && next->convertsInIntegers();
+        }
+        if (!raw) {
+            next = forWriting ? std::make_unique<detail::PCMConverter>(client, processing, kChunkFrames)
+                              : std::make_unique<detail::PCMConverter>(processing, client, kChunkFrames);
+            if (!next->isValid()) return kAudioFileUnsupportedDataFormatError;
         }
         if (forWriting && converter) {
             // What the old format still holds belongs to the file before the new frames.
