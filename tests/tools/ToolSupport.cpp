@@ -79,7 +79,8 @@ std::string byteText(double bytes) {
 }
 }  // namespace
 
-int64_t renderFrames(const std::string& out, double seconds, double rate) {
+int64_t renderFrames(const std::string& out, double seconds, std::optional<double> limit, double rate) {
+    if (limit) seconds = std::min(seconds, *limit);
     const double frames = std::ceil(seconds * rate);
     const double bytes = frames * 2 * sizeof(float);
     // A folder that cannot be looked at is left to the writer to report; no file holds 2^62 bytes.

@@ -38,10 +38,11 @@ void printError(const platform::NSError& error);
 // Settings of a 32-bit float stereo file at `sampleRate`, the form the tool writes rendered audio in.
 platform::AVAudioSettings floatStereoSettings(double sampleRate);
 
-// The frames of a render of `seconds` at `rate` into OUT as 32-bit float stereo. Throws
+// The frames of a render of `seconds` (at most `limit`, when given) at `rate` into OUT as 32-bit
+// float stereo. Throws
 // std::runtime_error, naming the length, when they would not fit in the free space of the file
 // system OUT is on, so that a file stating an absurd length is refused before anything is written.
-int64_t renderFrames(const std::string& out, double seconds, double rate);
+int64_t renderFrames(const std::string& out, double seconds, std::optional<double> limit, double rate);
 
 // The rate of the files the engine commands play.
 inline constexpr double kInputRate = 44100;

@@ -221,8 +221,7 @@ int midiplayerCommand(int argc, char** argv) {
     player.play();
     if (!player.isPlaying()) throw std::runtime_error("the MIDI player did not start");
 
-    const auto total = platform::AVAudioFramePosition(
-        tool::renderFrames(argv[2], std::min(player.seconds(player.length().beats) + 2, seconds.value_or(HUGE_VAL)), kRate));
+    const auto total = tool::renderFrames(argv[2], player.seconds(player.length().beats) + 2, seconds, kRate);
     const auto out = platform::AVAudioFile::forWriting(argv[2], tool::floatStereoSettings(kRate));
     auto buffer = platform::AVAudioPCMBuffer::make(format, kCycle);
     auto pending = platform::AVAudioPCMBuffer::make(format, 65536 + kCycle);

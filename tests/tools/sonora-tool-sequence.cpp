@@ -143,7 +143,7 @@ int sequenceCommand(int argc, char** argv) {
     std::fflush(stdout);
 
     try {
-        const int64_t frames = tool::renderFrames(out, std::min(length / tempo * 60 + 2, seconds.value_or(HUGE_VAL)), kRate);
+        const int64_t frames = tool::renderFrames(out, length / tempo * 60 + 2, seconds, kRate);
         if (realtime) {
             tool::playAndCapture(engine, *mixer, frames, kRate, out);
         } else {
