@@ -95,6 +95,7 @@ void MIDI::resetSysExStateForTesting() {
     isReceivingSysEx_.store(false);
     incomingSysEx_.clear();
     incomigUMPSysExMessage_.clear();
+    umpSysExDropping_ = false;
 }
 
 std::vector<MIDIEvent> MIDI::processUMPMessages(const platform::MIDIEventPacket& packet) {
@@ -165,8 +166,11 @@ std::vector<uint8_t> MIDI::processUMPSysExMessage(std::span<const uint8_t> b) {
     auto& message = incomigUMPSysExMessage_;
     // A start leaves the message open until its end; an end closes it with 0xF7.
     const bool open = !message.empty() && message.front() == 0xF0 && message.back() != 0xF7;
+    // The rest of a dropped or unstarted message is dropped with one line, not one per packet.
     const auto orphan = [&] {
-        Log({"UMP SYSEX - Continue or end without a start dropped"}, OSLog::midi(), OSLogType::error);
+        if (!umpSysExDropping_)
+            Log({"UMP SYSEX - Continue or end without a start dropped"}, OSLog::midi(), OSLogType::error);
+        umpSysExDropping_ = true;
         return std::vector<uint8_t>{};
     };
     const auto fits = [&](size_t more) {
@@ -174,29 +178,35 @@ std::vector<uint8_t> MIDI::processUMPSysExMessage(std::span<const uint8_t> b) {
         Log({"UMP SysEx message longer than", maximumSysExSize, "bytes dropped"}, OSLog::midi(), OSLogType::error);
         message.clear();
         message.shrink_to_fit();
+        umpSysExDropping_ = true;
         return false;
     };
     switch (b[0] >> 4) {
     case 0:
-        Log({"UMP SYSEX - Got complete SysEx message in one UMP packet"}, OSLog::midi());
+        Log({"UMP SYSEX - Got complete SysEx message in one UMP packet"}, OSLog::midi(), OSLogType::debug);
+        umpSysExDropping_ = false;
         message.assign(1, 0xF0);
         message.insert(message.end(), payload.begin(), payload.end());
         message.push_back(0xF7);
         return message;
     case 1:
-        Log({"UMP SYSEX - Start receiving UMP SysEx messages"}, OSLog::midi());
+        Log({"UMP SYSEX - Start receiving UMP SysEx messages"}, OSLog::midi(), OSLogType::debug);
+        umpSysExDropping_ = false;
         message.assign(1, 0xF0);
         message.insert(message.end(), payload.begin(), payload.end());
         return {};
     case 2:
-        Log({"UMP SYSEX - Continue receiving UMP SysEx messages"}, OSLog::midi());
+        Log({"UMP SYSEX - Continue receiving UMP SysEx messages"}, OSLog::midi(), OSLogType::debug);
         if (!open) return orphan();
         if (fits(payload.size())) message.insert(message.end(), payload.begin(), payload.end());
         return {};
     case 3:
-        Log({"UMP SYSEX - End of UMP SysEx messages"}, OSLog::midi());
-        if (!open) return orphan();
-        if (!fits(payload.size() + 1)) return {};
+        Log({"UMP SYSEX - End of UMP SysEx messages"}, OSLog::midi(), OSLogType::debug);
+        if (!open || !fits(payload.size() + 1)) {
+            orphan();
+            umpSysExDropping_ = false;  // the next continue without a start is news again
+            return {};
+        }
         message.insert(message.end(), payload.begin(), payload.end());
         message.push_back(0xF7);
         return message;

@@ -261,6 +261,8 @@ private:
     std::atomic<bool> isReceivingSysEx_{false};
     std::vector<uint8_t> incomingSysEx_;
     std::vector<uint8_t> incomigUMPSysExMessage_;
+    // The UMP SysEx message under way was dropped (or never started): its rest is dropped quietly.
+    bool umpSysExDropping_ = false;
 };
 
 }  // namespace sonora

@@ -297,6 +297,30 @@ TEST(MIDIPorts, RegisteringListenersWhileDispatching) {
     pm::MIDIEndpointDispose(device);
 }
 
+// A stream of SysEx7 packets whose start was lost (or whose message grew too long) is dropped
+// with one error line for the run, not one per six-byte packet; the next message is whole.
+TEST(MIDIPorts, ADroppedSysEx7StreamIsLoggedOnce) {
+    const std::string orphan = "Continue or end without a start dropped";
+    const auto count = [&] {
+        size_t n = 0;
+        for (const auto& entry : pm::LogSink::entries())
+            n += entry.type == pm::OSLogType::error && entry.message.find(orphan) != std::string::npos;
+        return n;
+    };
+    MIDI midi;
+    midi.resetSysExStateForTesting();
+    pm::LogSink::clear();
+    const std::vector<uint8_t> continues{0x26, 1, 2, 3, 4, 5, 6}, end{0x32, 7, 8}, start{0x16, 1, 2, 3, 4, 5, 6};
+    for (int i = 0; i < 1000; ++i) EXPECT_TRUE(midi.processUMPSysExMessage(continues).empty());
+    EXPECT_TRUE(midi.processUMPSysExMessage(end).empty());
+    EXPECT_EQ(count(), 1u);
+    EXPECT_TRUE(midi.processUMPSysExMessage(continues).empty());
+    EXPECT_EQ(count(), 2u) << "a new run after the end is logged again";
+    EXPECT_TRUE(midi.processUMPSysExMessage(start).empty());
+    EXPECT_EQ(midi.processUMPSysExMessage(end), (std::vector<uint8_t>{0xF0, 1, 2, 3, 4, 5, 6, 7, 8, 0xF7}));
+    EXPECT_EQ(count(), 2u);
+}
+
 TEST(MIDIPorts, UnusableStatusesAndMIDI2ListsAreLoggedNotDispatched) {
     const auto count = [](const std::string& text) {
         pm::MIDIDrain();
