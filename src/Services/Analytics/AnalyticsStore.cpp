@@ -261,15 +261,17 @@ bool AnalyticsStore::insertRecord(const std::string& text) {
     return insertRecord(text);
 }
 
-std::vector<AnalyticsStore::Row> AnalyticsStore::records() {
+std::vector<AnalyticsStore::Row> AnalyticsStore::selectRows(const char* statement) {
     std::vector<Row> rows;
     if (!ensureOpen()) return rows;
     QSqlQuery query(database(connection_));
     query.setForwardOnly(true);
-    if (!query.exec("SELECT rowid, text FROM Record ORDER BY rowid")) return rows;
+    if (!query.exec(statement)) return rows;
     while (query.next()) rows.emplace_back(query.value(0).toLongLong(), query.value(1).toString().toStdString());
     return rows;
 }
+
+std::vector<AnalyticsStore::Row> AnalyticsStore::records() { return selectRows("SELECT rowid, text FROM Record ORDER BY rowid"); }
 
 void AnalyticsStore::deleteRecords(const std::vector<int64_t>& rowids, uint64_t epoch) {
     if (rowids.empty() || !ensureOpen() || epoch != epoch_) return;
@@ -308,13 +310,7 @@ int64_t AnalyticsStore::insertPendingEvent(const std::string& body) {
 }
 
 std::vector<AnalyticsStore::Row> AnalyticsStore::pendingEvents() {
-    std::vector<Row> rows;
-    if (!ensureOpen()) return rows;
-    QSqlQuery query(database(connection_));
-    query.setForwardOnly(true);
-    if (!query.exec("SELECT rowid, body FROM PendingEvent ORDER BY rowid")) return rows;
-    while (query.next()) rows.emplace_back(query.value(0).toLongLong(), query.value(1).toString().toStdString());
-    return rows;
+    return selectRows("SELECT rowid, body FROM PendingEvent ORDER BY rowid");
 }
 
 void AnalyticsStore::deletePendingEvent(int64_t rowid, uint64_t epoch) {

@@ -66,6 +66,8 @@ private:
     void moveToMemory(const std::string& failure, const char* table, const std::vector<int64_t>& delivered);
     void present(const platform::NSError& error);
     bool exec(const std::string& statement);
+    // Rows of (rowid, text) in the statement's order; none when the store cannot be opened.
+    std::vector<Row> selectRows(const char* statement);
 
     std::string connection_;
     bool onDisk_ = false;

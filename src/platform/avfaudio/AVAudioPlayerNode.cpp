@@ -144,10 +144,20 @@ struct AVAudioPlayerNode::Shared final : detail::CompletionTarget {
         Command command;
         while (commands.pop(command))
             if (command.kind == Command::schedule) release(command.item);
+        releaseQueued();
+        clearPlayState();
+    }
+
+    // Only while no render can run: the queued items go without completing.
+    void releaseQueued() {
         while (Item* item = front()) {
             popFront();
             release(item);
         }
+    }
+
+    // Render state after a stop: not playing, at player time 0, no item before the next one.
+    void clearPlayState() {
         renderPlaying = false;
         needsAnchor = false;
         pausedPlayerTime = 0;
@@ -401,15 +411,8 @@ void AVAudioPlayerNode::applyWaitingStop() {
         stopped = true;
     }
     if (stopped) {
-        while (Item* item = s.front()) {
-            s.popFront();
-            s.release(item);
-        }
-        s.renderPlaying = false;
-        s.needsAnchor = false;
-        s.pausedPlayerTime = 0;
-        s.nextItemStart = kNoItemBefore;
-        s.anchorValid.store(false);
+        s.releaseQueued();
+        s.clearPlayState();
     }
     for (auto& later : after) s.commands.push(std::move(later));
     if (stopped) s.collectGarbage();
@@ -508,10 +511,7 @@ OSStatus AVAudioPlayerNode::render(const detail::RenderCycle& cycle, int64_t sam
             break;
         case Shared::Command::stop:
             s.dropAll(cycle, rate, false);
-            s.renderPlaying = false;
-            s.pausedPlayerTime = 0;
-            s.nextItemStart = kNoItemBefore;
-            s.anchorValid.store(false);
+            s.clearPlayState();
             break;
         case Shared::Command::none:
             break;

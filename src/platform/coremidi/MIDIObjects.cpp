@@ -420,8 +420,7 @@ OSStatus received(MIDIEndpointRef source, const MIDIPacketList* list, size_t lis
 }
 
 // Queues the delivery of packets to a destination's read block.
-void deliverToDestinationLocked(Server& s, MIDIEndpointRef, const Object& object,
-                                const std::vector<loopback::ReceivedPacket>& packets) {
+void deliverToDestinationLocked(Server& s, const Object& object, const std::vector<loopback::ReceivedPacket>& packets) {
     if (!object.read || packets.empty()) return;
     s.thread.post([live = object.live, list = packetList(packets), block = object.read] {
         // A destination disposed while the list was on its way gets nothing.
@@ -519,7 +518,7 @@ void receivedAtDestination(MIDIEndpointRef destination, const MIDIPackets& packe
     const auto pieces = inPieces(packets);
     auto& s = registry();
     std::lock_guard lock(s.mutex);
-    if (const auto object = s.find(destination, Kind::destination)) deliverToDestinationLocked(s, destination, *object, pieces);
+    if (const auto object = s.find(destination, Kind::destination)) deliverToDestinationLocked(s, *object, pieces);
 }
 
 void useBackendForTesting(std::unique_ptr<MIDIBackend> backend) {
@@ -704,7 +703,7 @@ OSStatus MIDISend(MIDIPortRef port, MIDIEndpointRef destination, const MIDIPacke
         object->received.insert(object->received.end(), packets.begin(), packets.end());
         return noErr;
     }
-    deliverToDestinationLocked(s, destination, *object, packets);
+    deliverToDestinationLocked(s, *object, packets);
     return noErr;
 }
 
