@@ -179,7 +179,7 @@ DispatchRun runExport(const fs::path& render, const std::optional<fs::path>& des
     testing::internal::CaptureStdout();
     controller->convertFormat();
     editortest::spinUntil([&] { return run.finished; }, 30);
-    if (run.success) editortest::spinUntil([&] { return run.done > 0; }, 3);
+    if (run.success) editortest::spinUntil([&] { return run.done > 0; });
     testing::internal::GetCapturedStdout();
     return run;
 }

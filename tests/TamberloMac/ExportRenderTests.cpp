@@ -367,9 +367,9 @@ TEST(ExportRender, FailuresAreReportedAndTheNextExportWorks) {
         controller->conversionFinishedBlock = [&](bool success) { outcomes.push_back(success); };
         Editor::quietly([&] {
             EditorDocument::saveExport(controller, "wav", platform::URL(editor.dir / "missing" / "again.wav"));
-            editortest::spinUntil([&] { return outcomes.size() == 1; }, 10);
+            editortest::spinUntil([&] { return outcomes.size() == 1; }, 60);
             EditorDocument::saveExport(controller, "wav", platform::URL(editor.dir / "again.wav"));
-            editortest::spinUntil([&] { return outcomes.size() == 2; }, 10);
+            editortest::spinUntil([&] { return outcomes.size() == 2; }, 60);
         });
         EXPECT_EQ(outcomes, (std::vector<bool>{false, true}));
         EXPECT_LE(worstDifference(channelsOf(editor.dir / "again.wav")[0], std::vector<int>(441000, 8192)), 1);
@@ -393,7 +393,7 @@ TEST(ExportRender, FailuresAreReportedAndTheNextExportWorks) {
     controller->conversionFinishedBlock = [&](bool success) { outcome = success; };
     Editor::quietly([&] {
         EditorDocument::saveExport(controller, "wav", platform::URL(editor.dir / "z.wav"));
-        editortest::spinUntil([&] { return outcome.has_value(); }, 10);
+        editortest::spinUntil([&] { return outcome.has_value(); }, 60);
     });
     EXPECT_EQ(outcome, false);
     EXPECT_FALSE(fs::exists(editor.dir / "z.wav"));
@@ -453,7 +453,7 @@ TEST(ExportRender, ProgressFollowsTheClipPreparation) {
     controller->conversionFinishedBlock = [&](bool success) { outcome = success; };
     Editor::quietly([&] {
         EditorDocument::saveExport(controller, "wav", platform::URL(editor.dir / "p.wav"));
-        editortest::spinUntil([&] { return outcome.has_value(); }, 10);
+        editortest::spinUntil([&] { return outcome.has_value(); }, 60);
     });
     EXPECT_EQ(outcome, true);
     EXPECT_EQ(starts, 1);

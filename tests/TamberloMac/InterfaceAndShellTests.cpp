@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 
 using namespace tamberlo;
 
@@ -79,7 +80,13 @@ TEST(DateUtilities, PartsParsingAndFormatting) {
 }
 
 TEST(HUD, MessagesCloseThemselvesAfterOneSecond) {
-    editortest::spinFor(1.2);  // dismissals that earlier tests' messages still have pending
+    // Dismissals that earlier tests' messages still have pending run first: each is due a lifetime
+    // after its message showed, so a marker sent once those messages have shown, with the same
+    // delay, comes after every one of them.
+    editortest::spinFor(0.05);
+    auto settled = std::make_shared<bool>(false);
+    GCDAfterMain([settled] { *settled = true; }, HUD::messageLifetime());
+    ASSERT_TRUE(editortest::spinUntil([&] { return *settled; }));
     HUD::dismiss();
     std::vector<std::optional<HUD::Message>> drawn;
     HUD::setListener([&](const std::optional<HUD::Message>& message) { drawn.push_back(message); });
@@ -129,7 +136,7 @@ TEST(NotifyManager, NamesArePostedOnTheDefaultCentreOnTheMainThread) {
     NotifyManager::post(NotifyManager::OnlyPlayTrackDidChange());
     EXPECT_EQ(received, 1);  // delivered before post returns on the main thread
     GCDAsyncGlobal([] { NotifyManager::post(NotifyManager::OnlyPlayTrackDidChange()); });
-    editortest::spinUntil([&] { return received == 2; }, 3);
+    editortest::spinUntil([&] { return received == 2; });
     EXPECT_EQ(received, 2);
     EXPECT_TRUE(onMain);
     NotifyManager::post(NotifyManager::PlayStateDidChange());

@@ -20,8 +20,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Spins the main thread's event loop until the condition holds or the time runs out.
-bool spinUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5s) {
+// Spins the main thread's event loop until the condition holds or the time runs out (by default
+// long enough for a loaded machine).
+bool spinUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 20s) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline) return false;
@@ -96,16 +97,17 @@ TEST(DispatchSerialQueue, AnEscapingExceptionIsLoggedAndTheQueueGoesOn) {
 
 TEST(DispatchConcurrentQueue, RunsPlainWorkSideBySide) {
     DispatchQueue queue("test.concurrent", DispatchQueue::Attributes::concurrent);
-    // Each task waits for the other: they can only both finish when they run at once.
+    // Each task waits for the other: they can only both finish when they run at once. (The bound
+    // leaves a loaded machine time to start the second worker.)
     DispatchSemaphore first(0), second(0);
     std::atomic<int> finished{0};
     queue.async([&] {
         first.signal();
-        if (second.wait(DispatchTime::now() + 5.0) == DispatchTimeoutResult::success) ++finished;
+        if (second.wait(DispatchTime::now() + 30.0) == DispatchTimeoutResult::success) ++finished;
     });
     queue.async([&] {
         second.signal();
-        if (first.wait(DispatchTime::now() + 5.0) == DispatchTimeoutResult::success) ++finished;
+        if (first.wait(DispatchTime::now() + 30.0) == DispatchTimeoutResult::success) ++finished;
     });
     queue.sync(DispatchWorkItemFlags::barrier, [] {});
     EXPECT_EQ(finished.load(), 2);
@@ -204,7 +206,7 @@ TEST(DispatchGroup, WaitsForEveryPieceAndNotifiesOnce) {
         doneWhenNotified = done.load();
         ++notifications;
     });
-    EXPECT_EQ(group.wait(DispatchTime::now() + 5.0), DispatchTimeoutResult::success);
+    EXPECT_EQ(group.wait(DispatchTime::now() + 30.0), DispatchTimeoutResult::success);
     EXPECT_EQ(done.load(), 50);
     notified.sync([] {});
     EXPECT_EQ(notifications.load(), 1);

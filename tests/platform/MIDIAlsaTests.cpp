@@ -368,13 +368,10 @@ TEST(MIDIAlsa, MidiThroughEchoesWhatIsSentToIt) {
     auto* list = reinterpret_cast<MIDIPacketList*>(buffer.data());
     MIDIPacketListAdd(list, buffer.size(), MIDIPacketListInit(list), 0, sent.size(), sent.data());
     ASSERT_EQ(MIDISend(out, throughIn, list, buffer.size()), noErr);
-    for (int i = 0; i < 200; ++i) {
-        {
-            std::lock_guard lock(mutex);
-            if (got.size() >= sent.size()) break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    within10s([&] {
+        std::lock_guard lock(mutex);
+        return got.size() >= sent.size();
+    });
     MIDIDrain();
     std::lock_guard lock(mutex);
     EXPECT_EQ(got, sent);

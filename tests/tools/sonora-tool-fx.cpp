@@ -54,6 +54,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -412,8 +413,10 @@ int callbackCommand(int argc, char** argv) {
     char* qtArgv[] = {name, nullptr};
     QCoreApplication application(qtArgc, qtArgv);
 
-    auto instrument = std::make_shared<sonora::CallbackInstrument>([](uint8_t status, uint8_t data1, uint8_t data2) {
+    uint32_t printed = 0;
+    auto instrument = std::make_shared<sonora::CallbackInstrument>([&printed](uint8_t status, uint8_t data1, uint8_t data2) {
         std::cout << int(status) << " " << int(data1) << " " << int(data2) << "\n";
+        ++printed;
     });
     sonora::AudioEngine engine;
     engine.setOutput(instrument);
@@ -423,11 +426,17 @@ int callbackCommand(int argc, char** argv) {
     for (uint32_t i = 0; i < notes; ++i) sonora::kernelAU(*instrument).sendNoteOn(uint8_t(60 + i % 64), 100);
     auto buffer = platform::AVAudioPCMBuffer::make(format, 512);
     engine.avEngine()->renderOffline(512, *buffer);
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
-    while (std::chrono::steady_clock::now() < end) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    // The instrument's timer hands over everything the render queued at once, when the main loop
+    // next runs it (a loaded machine may take a while); a moment more shows whether anything follows.
+    const auto pump = [](std::chrono::steady_clock::duration length, const std::function<bool()>& done) {
+        const auto end = std::chrono::steady_clock::now() + length;
+        while (!done() && std::chrono::steady_clock::now() < end) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    };
+    if (notes > 0) pump(std::chrono::seconds(20), [&printed] { return printed > 0; });
+    pump(std::chrono::milliseconds(50), [] { return false; });
     engine.stop();
     std::cout.flush();
     return 0;

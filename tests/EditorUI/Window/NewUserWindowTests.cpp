@@ -73,7 +73,7 @@ protected:
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
         window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get(), 2000));
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get(), 20000));
         main = window->contentViewController();
     }
 
@@ -227,12 +227,12 @@ TEST_F(NewUserWindow, EveryClosedDialogGivesTheKeyboardBackToTheWindow) {
         SCOPED_TRACE(dialog.name);
         dialog.openIt();
         QWidget* modal = nullptr;
-        ASSERT_TRUE(waitUntil([&] { return (modal = QApplication::activeModalWidget()) != nullptr; }, 2000));
+        ASSERT_TRUE(waitUntil([&] { return (modal = QApplication::activeModalWidget()) != nullptr; }));
         // The dialog has the keyboard while it is open.
         modal->activateWindow();
-        ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == modal; }, 2000));
+        ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == modal; }));
         dialog.closeIt();
-        EXPECT_TRUE(waitUntil([&] { return QApplication::activeWindow() == window.get(); }, 2000));
+        EXPECT_TRUE(waitUntil([&] { return QApplication::activeWindow() == window.get(); }));
         MainController::openPanelHook() = [&](QWidget*, std::function<void(std::vector<platform::URL>)>) { ++panels; };
         const int before = panels;
         QTest::keySequence(window.get(), QKeySequence(Qt::CTRL | Qt::Key_N));
@@ -382,8 +382,8 @@ TEST(CustomScrollViewTest, TheCornerTurnsRedWhenTheSecondScrollerAppears) {
     corner->installEventFilter(&watch);
     ASSERT_FALSE(area.verticalScrollBar()->isVisible());
     content->resize(2000, 1000);
-    EXPECT_TRUE(waitUntil([&] { return area.verticalScrollBar()->isVisible(); }, 2000));
-    EXPECT_TRUE(waitUntil([&] { return watch.paintedWithBoth; }, 2000));
+    EXPECT_TRUE(waitUntil([&] { return area.verticalScrollBar()->isVisible(); }));
+    EXPECT_TRUE(waitUntil([&] { return watch.paintedWithBoth; }));
     EXPECT_TRUE(viewtest::near(viewtest::pixel(corner->grab().toImage(), 2, 2), Qt::red));
 }
 

@@ -6,6 +6,7 @@
 #include "EditorUI/Views/TBPopLabel.h"
 #include "EditorUI/Views/WaveformStore.h"
 #include "TamberloMac/Files/MusicFileManager.h"
+#include "TamberloMac/Interface/GCD.h"
 #include "TamberloMac/History/RecordSequence.h"
 #include "TamberloMac/Playback/Player.h"
 #include "Widgets/HUDView.h"
@@ -25,9 +26,11 @@
 #include <QDir>
 #include <QThread>
 
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <fstream>
+#include <memory>
 #include <vector>
 
 namespace viewtest {
@@ -103,8 +106,14 @@ void startEditor() {
 
 void settleEditor() {
     tamberlo::WaveformStore::shared().waitForReads();
-    // Let the overlay's pending dismissals run here, not in a later test.
-    QTest::qWait(150);
+    // Let the overlay's pending dismissals run here, not in a later test. Each is due a lifetime
+    // after its message showed, and the main queue takes due work in the order of the deadlines:
+    // once the messages already asked for have shown, a marker sent with the same delay runs after
+    // every dismissal (however late a loaded machine runs them).
+    QCoreApplication::processEvents();
+    auto settled = std::make_shared<std::atomic<bool>>(false);
+    tamberlo::GCDAfterMain([settled] { *settled = true; }, tamberlo::HUD::messageLifetime());
+    waitUntil([&] { return settled->load(); }, 60000);
     tamberlo::HUDView::uninstall();
     tamberlo::HUD::setMessageLifetime(1.0);
     auto& player = tamberlo::Player::shared();

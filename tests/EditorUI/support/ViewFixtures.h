@@ -53,7 +53,7 @@ void settleEditor();
 // Whether the overlay was asked to show this message.
 bool requested(tamberlo::HUD::Kind kind, const std::string& status);
 
-// Runs the event loop until `done` holds or `ms` pass.
-bool waitUntil(const std::function<bool()>& done, int ms = 5000);
+// Runs the event loop until `done` holds or `ms` pass (by default long enough for a loaded machine).
+bool waitUntil(const std::function<bool()>& done, int ms = 20000);
 
 }  // namespace viewtest

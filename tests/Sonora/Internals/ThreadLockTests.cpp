@@ -12,9 +12,10 @@ using namespace sonora;
 using namespace std::chrono_literals;
 
 namespace {
-// Waits (up to a limit) for a flag another thread sets.
+// Waits for a flag another thread sets, up to a limit long enough for a loaded machine.
 bool eventually(const std::atomic<bool>& flag) {
-    for (int i = 0; i < 2000 && !flag; ++i) std::this_thread::sleep_for(1ms);
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!flag && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
     return flag;
 }
 }  // namespace
