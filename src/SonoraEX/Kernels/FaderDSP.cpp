@@ -18,10 +18,11 @@ void scale(float* out, const float* in, float gain, uint32_t from, uint32_t end)
 
 // out[from + k] = gain × in[from + k] for k < count, the gain being the ramp's value at each frame
 // (goal + frames left × increment, as ParameterRampSlot::next() gives it); the ramp moves on.
-// A ramp that ends within the stretch holds its goal: the caller ends stretches where ramps end.
+// The slot either holds or ramps for at least `count` frames: the caller ends stretches where ramps end.
 void ramp(float* out, const float* in, platform::ParameterRampSlot& slot, uint32_t from, uint32_t count) {
     const uint32_t left = slot.remaining;
-    if (left == 0 || left > uint32_t(INT32_MAX)) {
+    if (left == 0) return scale(out, in, slot.value(), from, from + count);
+    if (left > uint32_t(INT32_MAX)) {
         for (uint32_t k = 0; k < count; ++k) out[from + k] = slot.next() * in[from + k];
         return;
     }
