@@ -131,11 +131,11 @@ struct AVAudioPlayerNode::Shared final : detail::CompletionTarget {
         if (cycle.completions) cycle.completions->post(detail::CompletionNotice{self, id, due});
     }
 
-    void dropAll(const detail::RenderCycle& cycle, double rate, bool notify) {
+    // Every queued item completes now.
+    void finishAll(const detail::RenderCycle& cycle, double rate) {
         while (Item* item = front()) {
             popFront();
-            if (notify) finish(item, cycle, 0, rate);
-            else release(item);
+            finish(item, cycle, 0, rate);
         }
     }
 
@@ -144,20 +144,16 @@ struct AVAudioPlayerNode::Shared final : detail::CompletionTarget {
         Command command;
         while (commands.pop(command))
             if (command.kind == Command::schedule) release(command.item);
-        releaseQueued();
-        clearPlayState();
+        applyStop();
     }
 
-    // Only while no render can run: the queued items go without completing.
-    void releaseQueued() {
+    // A stop, on the render thread or while no render can run: the queued items go without
+    // completing; not playing, at player time 0, no item before the next one.
+    void applyStop() {
         while (Item* item = front()) {
             popFront();
             release(item);
         }
-    }
-
-    // Render state after a stop: not playing, at player time 0, no item before the next one.
-    void clearPlayState() {
         renderPlaying = false;
         needsAnchor = false;
         pausedPlayerTime = 0;
@@ -410,10 +406,7 @@ void AVAudioPlayerNode::applyWaitingStop() {
         after.clear();
         stopped = true;
     }
-    if (stopped) {
-        s.releaseQueued();
-        s.clearPlayState();
-    }
+    if (stopped) s.applyStop();
     for (auto& later : after) s.commands.push(std::move(later));
     if (stopped) s.collectGarbage();
 }
@@ -477,7 +470,7 @@ OSStatus AVAudioPlayerNode::render(const detail::RenderCycle& cycle, int64_t sam
         case Shared::Command::schedule: {
             Item* item = command.item;
             if (item->options & AVAudioPlayerNodeBufferInterrupts) {
-                s.dropAll(cycle, rate, true);
+                s.finishAll(cycle, rate);
                 s.nextItemStart = s.renderPlaying ? playerNow : s.pausedPlayerTime;
             } else if (item->options & AVAudioPlayerNodeBufferInterruptsAtLoop) {
                 // Everything waiting behind the current item goes; a looping current item ends at its loop end.
@@ -510,8 +503,7 @@ OSStatus AVAudioPlayerNode::render(const detail::RenderCycle& cycle, int64_t sam
             s.anchorValid.store(false);
             break;
         case Shared::Command::stop:
-            s.dropAll(cycle, rate, false);
-            s.clearPlayState();
+            s.applyStop();
             break;
         case Shared::Command::none:
             break;
