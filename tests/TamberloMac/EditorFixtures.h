@@ -60,14 +60,8 @@ inline void writeSine(const std::filesystem::path& path, uint32_t frames, uint16
     });
 }
 
-// Lets the main queue run until `done` holds or the time is up (by default long enough for a
-// loaded machine); returns `done()`.
-inline bool spinUntil(const std::function<bool()>& done, double seconds = 20) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done() && std::chrono::steady_clock::now() < deadline)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
+// Lets the main queue run until `done` holds or the time is up; returns whether it held.
+using testsupport::spinUntil;
 inline void spinFor(double seconds) {
     spinUntil([] { return false; }, seconds);
 }

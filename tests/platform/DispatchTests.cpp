@@ -3,6 +3,8 @@
 #include "platform/dispatch/DispatchSemaphore.h"
 #include "platform/foundation/OSLog.h"
 
+#include "main/TestSupport.h"
+
 #include <QCoreApplication>
 #include <QThread>
 
@@ -20,17 +22,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Spins the main thread's event loop until the condition holds or the time runs out (by default
-// long enough for a loaded machine).
-bool spinUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 20s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
+using testsupport::spinUntil;
 
 double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
