@@ -26,6 +26,10 @@ void* SharedLibraryLoader::symbol(size_t library, const char* name) {
     return found;
 }
 
+void failToLoad(const char* name, const std::string& failure, OSStatus status) {
+    throw NSErrorException(makeOSStatusError(status, std::string(name) + " cannot be loaded: " + failure + "."));
+}
+
 std::string SharedLibraryLoader::finish() const {
     if (!failure_.empty())
         os_log(OSLog{"platform", libraries_.name}, OSLogType::error,

@@ -4,6 +4,8 @@
 // empty, and the reason (naming the library) is logged once and kept for the callers' errors.
 #pragma once
 
+#include "platform/foundation/NSError.h"
+
 #include <cstddef>
 #include <span>
 #include <string>
@@ -43,16 +45,27 @@ private:
     std::string failure_;
 };
 
+// Throws NSErrorException with `status`: "<name> cannot be loaded: <failure>."
+[[noreturn]] void failToLoad(const char* name, const std::string& failure, OSStatus status);
+
 template <class Table>
 struct LoadedLibraries {
-    Table table;          // all null unless everything loaded
-    std::string failure;  // empty once loaded; otherwise why not, naming the library
+    const char* name = "";  // the set's, for messages
+    Table table;            // all null unless everything loaded
+    std::string failure;    // empty once loaded; otherwise why not, naming the library
 
     // The table, or nullptr with the reason in `why`.
     const Table* get(std::string* why = nullptr) const {
         if (failure.empty()) return &table;
         if (why) *why = failure;
         return nullptr;
+    }
+
+    // The table, for code that holds the libraries' objects and so runs only after get() gave it;
+    // throws NSErrorException with `status` and the reason when they cannot be loaded.
+    const Table& require(OSStatus status) const {
+        if (!failure.empty()) failToLoad(name, failure, status);
+        return table;
     }
 };
 
@@ -63,6 +76,7 @@ const LoadedLibraries<Table>& loadOnce(const SharedLibraries& libraries, void (*
                                        void (*ready)(const Table&) = nullptr) {
     static const LoadedLibraries<Table> loaded = [&] {
         LoadedLibraries<Table> result;
+        result.name = libraries.name;
         SharedLibraryLoader loader(libraries);
         resolve(loader, result.table);
         result.failure = loader.finish();

@@ -551,6 +551,7 @@ private:
         const int have = frame_->ch_layout.nb_channels;
         const auto fmt = AVSampleFormat(frame_->format);
         const bool planar = ffmpeg().av_sample_fmt_is_planar(fmt);
+        const AVSampleFormat packed = ffmpeg().av_get_packed_sample_fmt(fmt);
         for (uint32_t c = 0; c < channels_; ++c) {
             auto& out = converted_[c];
             out.assign(size_t(std::max(n, 0)), 0.0f);
@@ -560,7 +561,7 @@ private:
             const int at = planar ? 0 : int(c);
             for (int i = 0; i < n; ++i) {
                 const int k = i * step + at;
-                switch (ffmpeg().av_get_packed_sample_fmt(fmt)) {
+                switch (packed) {
                 case AV_SAMPLE_FMT_FLT: out[i] = reinterpret_cast<const float*>(base)[k]; break;
                 case AV_SAMPLE_FMT_DBL: out[i] = float(reinterpret_cast<const double*>(base)[k]); break;
                 case AV_SAMPLE_FMT_S16: out[i] = float(reinterpret_cast<const int16_t*>(base)[k]) / 32768.0f; break;

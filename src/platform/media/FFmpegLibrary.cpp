@@ -39,11 +39,7 @@ const LoadedLibraries<FFmpegLibrary>& loadedOnce() { return loadOnce(kFFmpeg, re
 
 const FFmpegLibrary* loadFFmpeg(std::string* failure) { return loadedOnce().get(failure); }
 
-const FFmpegLibrary& ffmpeg() {
-    const auto& loaded = loadedOnce();
-    if (!loaded.failure.empty()) fail(kAudioFileUnsupportedFileTypeError, "FFmpeg cannot be loaded: " + loaded.failure + ".");
-    return loaded.table;
-}
+const FFmpegLibrary& ffmpeg() { return loadedOnce().require(kAudioFileUnsupportedFileTypeError); }
 
 std::vector<std::string> ffmpegLibraryNames() { return {std::begin(kLibraryNames), std::end(kLibraryNames)}; }
 

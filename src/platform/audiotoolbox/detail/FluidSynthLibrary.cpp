@@ -3,7 +3,6 @@
 #include "platform/audiotoolbox/AVAudioUnitSampler.h"
 #include "platform/audiotoolbox/detail/SamplerInstrument.h"
 #include "platform/detail/SharedLibraries.h"
-#include "platform/foundation/NSError.h"
 
 namespace platform::detail {
 
@@ -40,12 +39,7 @@ const LoadedLibraries<FluidSynthLibrary>& loadedOnce() { return loadOnce(kFluidS
 
 const FluidSynthLibrary* loadFluidSynth(std::string* failure) { return loadedOnce().get(failure); }
 
-const FluidSynthLibrary& fluidSynth() {
-    const auto& loaded = loadedOnce();
-    if (!loaded.failure.empty())
-        throw NSErrorException(makeOSStatusError(kAudioUnitErr_InvalidFile, "FluidSynth cannot be loaded: " + loaded.failure + "."));
-    return loaded.table;
-}
+const FluidSynthLibrary& fluidSynth() { return loadedOnce().require(kAudioUnitErr_InvalidFile); }
 
 std::string fluidSynthLibraryName() { return kLibraryNames[0]; }
 
