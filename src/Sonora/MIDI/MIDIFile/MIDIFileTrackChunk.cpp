@@ -67,7 +67,11 @@ size_t dataBytes(uint8_t status) {
 
 void detail::ChunkParse::parse(std::span<const uint8_t> d) {
     if (done) return;
-    done = true;
+    // Done only once whole: a parse cut short by a failed allocation starts over on the next use
+    // rather than leaving its first events as the track.
+    events.clear();
+    metaEvents.clear();
+    nonChannelEvents.clear();
     // An event takes at least two bytes (a delta time and a data byte under running status), so
     // the list never grows past this: one allocation, and the pages never filled are never touched.
     events.reserve(d.size() / 2);
@@ -114,6 +118,7 @@ void detail::ChunkParse::parse(std::span<const uint8_t> d) {
         time += int64_t(delta);
         p += advance;
     }
+    done = true;
 }
 
 const detail::ChunkParse& MIDIFileTrackChunk::parse() const {
